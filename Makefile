@@ -1,0 +1,26 @@
+# Set-up and everyday commands; see README.md.
+PRESET ?= default
+BUILD_DIR := build/$(PRESET)
+# CI builds with warnings as errors.
+WERROR ?= $(if $(CI),ON,OFF)
+# Keep the two cores busy without starving the tests that measure time-outs.
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+configure: deps
+	cmake --preset $(PRESET) -DTERVIX_WERROR=$(WERROR)
+
+build: configure
+	cmake --build --preset $(PRESET) -j $(JOBS)
+
+test: build
+	ctest --preset $(PRESET) -j $(JOBS)
+
+clean:
+	rm -rf build

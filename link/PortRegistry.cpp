@@ -1,0 +1,78 @@
+#include "link/PortDevice.h"
+
+#include <map>
+#include <mutex>
+#include <utility>
+
+namespace {
+
+// Handles come from a counter that only grows, so a closed handle is never handed out again.
+// The EXIT path may close the port while the job thread is using it: the device stays alive
+// (shared ownership) until the call in flight returns, and later calls find nothing.
+struct Registry {
+    std::mutex lock;
+    std::map<ComHandle, std::shared_ptr<PortDevice>> devices;
+    ComHandle next = 1;
+};
+
+Registry& registry() {
+    static Registry r;
+    return r;
+}
+
+} // namespace
+
+ComHandle AttachPortDevice(std::shared_ptr<PortDevice> device) {
+    if (!device) {
+        return InvalidComHandle;
+    }
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    ComHandle handle = r.next++;
+    r.devices.emplace(handle, std::move(device));
+    return handle;
+}
+
+std::shared_ptr<PortDevice> FindPortDevice(ComHandle handle) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    auto it = r.devices.find(handle);
+    return it == r.devices.end() ? nullptr : it->second;
+}
+
+ComHandle OpenComPort(const char* name, std::uint32_t baudRate, std::uint32_t readTimeoutMs) {
+    if (name == nullptr) {
+        return InvalidComHandle;
+    }
+    return AttachPortDevice(OpenPlatformPort(name, baudRate, readTimeoutMs));
+}
+
+int CloseComPort(ComHandle handle) {
+    std::shared_ptr<PortDevice> device;
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> guard(r.lock);
+        auto it = r.devices.find(handle);
+        if (it == r.devices.end()) {
+            return 0;
+        }
+        device = std::move(it->second);
+        r.devices.erase(it);
+    }
+    return device->Close() ? 1 : 0;
+}
+
+int ReadComByte(ComHandle handle, std::uint8_t* byte) {
+    std::shared_ptr<PortDevice> device = FindPortDevice(handle);
+    return device ? device->ReadByte(byte) : -1;
+}
+
+int WriteComByte(ComHandle handle, std::uint8_t byte) {
+    std::shared_ptr<PortDevice> device = FindPortDevice(handle);
+    return device ? device->WriteByte(byte) : -1;
+}
+
+std::uint32_t ComReadTimeoutMs(ComHandle handle) {
+    std::shared_ptr<PortDevice> device = FindPortDevice(handle);
+    return device ? device->ReadTimeoutMs() : 0;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Erasing the application area and switching the board between run and boot mode.
+
+#include <cstdint>
+
+namespace EraseResult {
+inline constexpr std::int32_t EraseFailed = -101;
+inline constexpr std::int32_t ProgramFailed = -102;
+} // namespace EraseResult
+
+inline constexpr std::uint16_t EraseAttempts = 5;
+inline constexpr std::uint16_t EraseReplyCapacity = 255;
+inline constexpr std::uint32_t RunModeFlagAddress = 0xFF;
+
+std::int32_t EraseRange(std::uint32_t first, std::uint32_t last);
+std::int32_t EraseForFlash(const char* hexPath);
+// flag != 0: run mode (writes 0x00); flag == 0: boot mode (writes 0xFF).
+std::int32_t SetRunMode(std::uint8_t flag);
+std::int32_t EraseAndProgram(const char* hexPath);
