@@ -63,8 +63,8 @@ HexStatus HexRecordReader::Next(HexRecord& record) {
     HexStatus failure = HexStatus::Record;
     std::uint8_t high = 0;
     std::uint8_t low = 0;
-    if (!ReadByte(record.Count, failure) || !ReadByte(high, failure) ||
-        !ReadByte(low, failure) || !ReadByte(record.Type, failure)) {
+    if (!ReadByte(record.Count, failure) || !ReadByte(high, failure) || !ReadByte(low, failure) ||
+        !ReadByte(record.Type, failure)) {
         return failure;
     }
     record.Offset = static_cast<std::uint16_t>(high << 8 | low);

@@ -1,0 +1,158 @@
+#include "target/HexRecord.h"
+#include "target/HexWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// An in-memory text file holding the given content.
+File TextFile(const std::string& text) {
+    File f(std::tmpfile());
+    std::fputs(text.c_str(), f.get());
+    std::rewind(f.get());
+    return f;
+}
+
+struct Outcome {
+    std::vector<HexStatus> statuses;
+    std::vector<HexRecord> records;
+};
+
+Outcome ReadAll(const std::string& text) {
+    File f = TextFile(text);
+    HexRecordReader reader(f.get());
+    Outcome out;
+    for (;;) {
+        HexRecord record;
+        HexStatus status = reader.Next(record);
+        out.statuses.push_back(status);
+        if (status != HexStatus::Record) {
+            return out;
+        }
+        out.records.push_back(record);
+    }
+}
+
+TEST(HexRecordReader, DecodesFieldsInEitherCaseAndSkipsTextBetweenRecords) {
+    Outcome out = ReadAll("junk line\r\n\n  :10020000000102030405060708090a0b0C0D0E0F76\r\n"
+                          "; comment\n:00000001ff\n");
+    ASSERT_EQ(out.records.size(), 2u);
+    const HexRecord& data = out.records[0];
+    EXPECT_EQ(data.Count, 16);
+    EXPECT_EQ(data.Offset, 0x0200);
+    EXPECT_EQ(data.Type, HexType::Data);
+    EXPECT_EQ(data.Line, 3u);
+    for (int i = 0; i < 16; ++i) {
+        EXPECT_EQ(data.Data[i], i);
+    }
+    EXPECT_EQ(out.records[1].Type, HexType::EndOfFile);
+    EXPECT_EQ(out.records[1].Line, 5u);
+    EXPECT_EQ(out.statuses.back(), HexStatus::NoMoreInput);
+}
+
+TEST(HexRecordReader, ReportsEachKindOfBrokenRecord) {
+    struct Case {
+        const char* text;
+        HexStatus expected;
+    };
+    const Case cases[] = {
+        {":0100000000FE\n", HexStatus::BadChecksum},
+        {":01000000G0FF\n", HexStatus::BadDigit},
+        // A line end inside a field is not a digit: records do not span lines.
+        {":0100\n000000FF\n", HexStatus::BadDigit},
+        {":10020000000102", HexStatus::Truncated},
+        {":", HexStatus::Truncated},
+        {"", HexStatus::NoMoreInput},
+        {"no records at all\n", HexStatus::NoMoreInput},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReadAll(c.text).statuses.back(), c.expected) << c.text;
+    }
+}
+
+TEST(HexRecordReader, FullLengthRecordIsAccepted) {
+    // The writer never makes a record this long (it splits rows), so build it by hand.
+    std::vector<std::uint8_t> bytes(255, 0xA5);
+    std::string line = ":FF000000";
+    unsigned sum = 0xFF;
+    for (std::uint8_t b : bytes) {
+        line += "A5";
+        sum += b;
+    }
+    char checksum[3];
+    std::snprintf(checksum, sizeof checksum, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    line += checksum;
+    Outcome out = ReadAll(line + "\n");
+    ASSERT_EQ(out.records.size(), 1u);
+    EXPECT_EQ(out.records[0].Count, 255);
+    EXPECT_EQ(out.records[0].Data[254], 0xA5);
+}
+
+TEST(HexWriter, SplitsAtRowBoundariesAndRoundTripsThroughTheReader) {
+    std::vector<std::uint8_t> program(40);
+    for (std::size_t i = 0; i < program.size(); ++i) {
+        program[i] = static_cast<std::uint8_t>(i * 7);
+    }
+    const std::uint8_t eeprom[3] = {0x04, 0x05, 0x0F};
+    HexWriter writer;
+    writer.Add(0x0208, program.data(), program.size());
+    writer.Add(0xF000FE, eeprom, 2);
+    writer.Add(0xF00100, eeprom + 2, 1);
+    Outcome out = ReadAll(writer.Finish());
+
+    ASSERT_EQ(out.statuses.back(), HexStatus::NoMoreInput);
+    std::vector<std::uint32_t> addresses;
+    std::uint32_t upper = 0;
+    std::vector<std::uint8_t> rebuilt;
+    for (const HexRecord& r : out.records) {
+        if (r.Type == HexType::ExtendedLinear) {
+            upper = static_cast<std::uint32_t>(r.Data[0] << 8 | r.Data[1]);
+        } else if (r.Type == HexType::Data) {
+            std::uint32_t address = upper << 16 | r.Offset;
+            addresses.push_back(address);
+            EXPECT_LE((address & 0xF) + r.Count, 16u) << "record crosses a row";
+            if (upper == 0) {
+                rebuilt.insert(rebuilt.end(), r.Data, r.Data + r.Count);
+            }
+        }
+    }
+    EXPECT_EQ(rebuilt, program);
+    const std::vector<std::uint32_t> expected = {0x0208, 0x0210,   0x0220,
+                                                 0x0230, 0xF000FE, 0xF00100};
+    EXPECT_EQ(addresses, expected);
+    EXPECT_EQ(out.records.back().Type, HexType::EndOfFile);
+}
+
+TEST(CountHexLines, CountsLineReadsOfAtMost255Characters) {
+    char dir[] = "/tmp/tervix-hexlines-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string path = std::string(dir) + "/lines.hex";
+    auto write = [&](const std::string& text) {
+        File f(std::fopen(path.c_str(), "w"));
+        std::fputs(text.c_str(), f.get());
+    };
+    write("");
+    EXPECT_EQ(CountHexLines(path.c_str()), 0);
+    write("a\nb\n\nlast without end");
+    EXPECT_EQ(CountHexLines(path.c_str()), 4);
+    write(std::string(300, 'x') + "\n");
+    EXPECT_EQ(CountHexLines(path.c_str()), 2);
+    EXPECT_EQ(CountHexLines((std::string(dir) + "/missing.hex").c_str()), -1);
+    std::remove(path.c_str());
+    rmdir(dir);
+}
+
+} // namespace
