@@ -130,8 +130,7 @@ TEST(HexWriter, SplitsAtRowBoundariesAndRoundTripsThroughTheReader) {
         }
     }
     EXPECT_EQ(rebuilt, program);
-    const std::vector<std::uint32_t> expected = {0x0208, 0x0210,   0x0220,
-                                                 0x0230, 0xF000FE, 0xF00100};
+    const std::vector<std::uint32_t> expected = {0x0208, 0x0210, 0x0220, 0xF000FE, 0xF00100};
     EXPECT_EQ(addresses, expected);
     EXPECT_EQ(out.records.back().Type, HexType::EndOfFile);
 }
