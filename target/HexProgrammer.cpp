@@ -1,0 +1,193 @@
+#include "target/HexProgrammer.h"
+
+#include "link/BootCommands.h"
+#include "target/HexRecord.h"
+#include "target/HexRows.h"
+#include "target/TargetProfile.h"
+
+#include <cstdio>
+#include <memory>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// The log is created in whatever folder the user runs from; a link planted there under its
+// name must not make the run overwrite the file the link points to.
+File CreateLog() {
+#ifdef _WIN32
+    return File(std::fopen(ProgramLogName, "w"));
+#else
+    int fd = ::open(ProgramLogName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "w");
+    if (f == nullptr) {
+        ::close(fd);
+    }
+    return File(f);
+#endif
+}
+
+class RowSender {
+public:
+    RowSender(std::FILE* log, std::uint8_t writeBlock, std::uint8_t addressUnit,
+              std::uint8_t writeCommand)
+        : log_(log), port_(TargetProfile.PortHandle), retries_(TargetProfile.Retries),
+          writeBlock_(writeBlock), addressUnit_(addressUnit), writeCommand_(writeCommand) {}
+
+    std::int32_t Send(HexSpace space, const HexRow& row) {
+        return space == HexSpace::Eeprom ? SendEeprom(row) : SendProgram(row);
+    }
+
+private:
+    void Log(const HexRow& row) {
+        std::fprintf(log_, " %04X ", static_cast<unsigned>(row.Address));
+        for (std::uint8_t b : row.Bytes) {
+            std::fprintf(log_, " %02X", static_cast<unsigned>(b));
+        }
+        std::fputc('\n', log_);
+    }
+
+    // Flash only clears bits, so the padding of a row may read back as another record's bytes;
+    // only the positions in mask are the record's and compared. A position the reply does not
+    // carry counts as a mismatch: it was not confirmed.
+    std::int32_t ReadBack(const BootCommand& read, const std::uint8_t* expected,
+                          std::uint16_t mask) {
+        std::uint8_t got[MaxBootData];
+        std::int32_t n = BootRead(port_, read, got);
+        if (n < 0) {
+            return n;
+        }
+        for (unsigned i = 0; i < read.Count; ++i) {
+            bool supplied = (mask >> i & 1u) != 0;
+            if (supplied && (static_cast<std::int32_t>(i) >= n || got[i] != expected[i])) {
+                return BootResult::VerifyMismatch;
+            }
+        }
+        return n;
+    }
+
+    std::int32_t WriteAndVerify(const BootCommand& write, const std::uint8_t* data,
+                                std::uint8_t readCommand, std::uint16_t mask) {
+        std::int32_t result = BootWrite(port_, write, data);
+        if (result < 0) {
+            return result;
+        }
+        BootCommand read = write;
+        read.Command = readCommand;
+        result = ReadBack(read, data, mask);
+        if (result < 0) {
+            result = ReadBack(read, data, mask);
+        }
+        return result;
+    }
+
+    std::int32_t SendProgram(const HexRow& row) {
+        Log(row);
+        BootCommand write{writeCommand_, HexRowSize,   row.Address,
+                          writeBlock_,   addressUnit_, retries_};
+        return WriteAndVerify(write, row.Bytes, BootCode::ReadProgram, row.Supplied);
+    }
+
+    // EEPROM bytes are replaced, not ANDed: writing the padding would wipe bytes that another
+    // record put into the same row, so only the record's own bytes go out.
+    std::int32_t SendEeprom(const HexRow& row) {
+        unsigned start = 0;
+        unsigned length = 0;
+        if (!NextSuppliedRun(row.Supplied, 0, start, length)) {
+            return 0;
+        }
+        Log(row);
+        std::int32_t result = 0;
+        do {
+            BootCommand write{BootCode::WriteEeprom,
+                              static_cast<std::uint8_t>(length),
+                              row.Address + start,
+                              1,
+                              1,
+                              retries_};
+            const auto all = static_cast<std::uint16_t>((1u << length) - 1);
+            result = WriteAndVerify(write, row.Bytes + start, BootCode::ReadEeprom, all);
+            if (result < 0) {
+                return result;
+            }
+        } while (NextSuppliedRun(row.Supplied, start + length, start, length));
+        return result;
+    }
+
+    std::FILE* log_;
+    ComHandle port_;
+    std::uint16_t retries_;
+    std::uint8_t writeBlock_;
+    std::uint8_t addressUnit_;
+    std::uint8_t writeCommand_;
+};
+
+} // namespace
+
+std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint8_t addressUnit,
+                            std::uint8_t writeCommand) {
+    const std::int32_t lines = CountHexLines(path);
+    if (lines < 0) {
+        return ProgramResult::FileError;
+    }
+    ProgressTotal = lines;
+
+    File hex(std::fopen(path, "r"));
+    if (!hex) {
+        return ProgramResult::FileError;
+    }
+    File log = CreateLog();
+    if (!log) {
+        return ProgramResult::FileError;
+    }
+
+    RowSender sender(log.get(), writeBlock, addressUnit, writeCommand);
+    const HexRowSettings settings = HexRowSettingsFromProfile(addressUnit);
+    HexRecordReader reader(hex.get());
+    HexRecord record;
+    std::uint16_t upper = 0;
+    std::int32_t records = 0;
+    while (record.Type != HexType::EndOfFile && records < lines) {
+        HexStatus status = reader.Next(record);
+        if (status == HexStatus::NoMoreInput) {
+            break;
+        }
+        if (status != HexStatus::Record) {
+            return ProgramResult::BadRecord;
+        }
+        HexRowPlan plan;
+        std::int32_t result = PlanHexRecord(record, upper, settings, plan);
+        if (result < 0) {
+            return result;
+        }
+        if (plan.Enabled) {
+            for (unsigned r = 0; r < plan.RowCount; ++r) {
+                result = sender.Send(plan.Space, plan.Rows[r]);
+                if (result < 0) {
+                    return result;
+                }
+            }
+        }
+        ++records;
+        ProgressCount = records;
+    }
+    return records;
+}
+
+std::int32_t ProgramForFlash(const char* path) {
+    TargetProfile.HexPath = path;
+    ProgressTotal = static_cast<std::int32_t>(TargetProfile.ProgramEnd.load());
+    return ProgramHexFile(path, TargetProfile.WriteBlock, TargetProfile.AddressUnit,
+                          BootCode::WriteProgram);
+}
