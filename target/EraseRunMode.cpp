@@ -1,0 +1,62 @@
+#include "target/EraseRunMode.h"
+
+#include "link/BootCommands.h"
+#include "link/Packet.h"
+#include "target/HexProgrammer.h"
+#include "target/TargetProfile.h"
+
+#include <cstdint>
+#include <limits>
+
+std::int32_t EraseRange(std::uint32_t first, std::uint32_t last) {
+    const std::uint32_t step = TargetProfile.EraseBlock;
+    const ComHandle port = TargetProfile.PortHandle;
+    // The reply comes back over the request and may fill the whole capacity.
+    std::uint8_t buffer[EraseReplyCapacity];
+    std::int32_t result = 0;
+    std::uint32_t address = first;
+    while (address <= last) {
+        buffer[0] = BootCode::EraseProgram;
+        buffer[1] = 1;
+        buffer[2] = static_cast<std::uint8_t>(address);
+        buffer[3] = static_cast<std::uint8_t>(address >> 8);
+        buffer[4] = static_cast<std::uint8_t>(address >> 16);
+        result = ExchangePacket(port, buffer, 5, EraseReplyCapacity, EraseAttempts);
+        if (result < 0) {
+            return result;
+        }
+        // A range that reaches the top of the address space, or a block size of 0, would
+        // otherwise never leave the loop.
+        if (step == 0 || address > std::numeric_limits<std::uint32_t>::max() - step) {
+            break;
+        }
+        address += step;
+        ProgressCount = static_cast<std::int32_t>(address);
+    }
+    return result;
+}
+
+std::int32_t EraseForFlash(const char* hexPath) {
+    TargetProfile.HexPath = hexPath;
+    ProgressTotal = static_cast<std::int32_t>(TargetProfile.ProgramEnd.load());
+    return EraseRange(TargetProfile.ProgramStart, TargetProfile.ProgramEnd);
+}
+
+std::int32_t SetRunMode(std::uint8_t flag) {
+    const BootCommand command{BootCode::WriteEeprom, 1, RunModeFlagAddress, 1, 1,
+                              TargetProfile.Retries};
+    const std::uint8_t data = flag != 0 ? 0x00 : 0xFF;
+    return BootWrite(TargetProfile.PortHandle, command, &data);
+}
+
+std::int32_t EraseAndProgram(const char* hexPath) {
+    TargetProfile.HexPath = hexPath;
+    if (EraseRange(TargetProfile.ProgramStart, TargetProfile.ProgramEnd) < 0) {
+        return EraseResult::EraseFailed;
+    }
+    if (ProgramHexFile(hexPath, TargetProfile.WriteBlock, TargetProfile.AddressUnit,
+                       BootCode::WriteProgram) < 0) {
+        return EraseResult::ProgramFailed;
+    }
+    return 0;
+}
