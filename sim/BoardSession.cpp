@@ -1,0 +1,61 @@
+#include "sim/BoardSession.h"
+
+BoardSession::BoardSession(const FaultPlan& faults, const PaceModel& pace, bool paced)
+    : faults_(faults), pace_(pace), paced_(paced) {}
+
+BoardOutput BoardSession::Receive(std::uint8_t byte) {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> guard(lock_);
+    BoardStats& stats = board_.Stats();
+    if (frameBytes_ == 0) {
+        frameStart_ = now;
+    }
+    ++frameBytes_;
+    ++stats.BytesReceived;
+
+    BoardOutput out;
+    out.SendAt = now;
+    const FrameEvent event = decoder_.Feed(byte);
+    if (event == FrameEvent::None) {
+        return out;
+    }
+    out.FrameEnded = true;
+    double modelled = pace_.WireMicroseconds(frameBytes_);
+    frameBytes_ = 0;
+
+    if (event == FrameEvent::Broken) {
+        ++stats.Malformed;
+    } else if (faults_.Plan().Silent) {
+        ++stats.DroppedReplies;
+    } else if (auto reply = board_.Execute(decoder_.Payload().data(), decoder_.Payload().size())) {
+        modelled += pace_.ProgrammingMicroseconds(decoder_.Payload());
+        const ReplyFate fate = faults_.NextReply();
+        if (fate.Drop) {
+            ++stats.DroppedReplies;
+        } else {
+            out.Bytes = faults_.Noise();
+            stats.NoiseBytes += out.Bytes.size();
+            const std::vector<std::uint8_t> frame = EncodeFrame(*reply, fate.Frame);
+            out.Bytes.insert(out.Bytes.end(), frame.begin(), frame.end());
+            stats.BadChecksumReplies += fate.Frame.CorruptChecksum ? 1 : 0;
+            stats.CutReplies += fate.Frame.OmitEnd ? 1 : 0;
+            stats.BytesSent += out.Bytes.size();
+            modelled += pace_.WireMicroseconds(out.Bytes.size());
+        }
+    }
+    stats.ModelledMicroseconds += modelled;
+    if (paced_) {
+        out.SendAt = frameStart_ + std::chrono::microseconds(static_cast<std::int64_t>(modelled));
+    }
+    return out;
+}
+
+BoardStats BoardSession::Stats() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return board_.Stats();
+}
+
+std::string BoardSession::StatsText() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return FormatStats(board_.Stats(), board_.RunMode());
+}

@@ -1,0 +1,27 @@
+#pragma once
+// What the simulated board counts while it serves, and its `key: value` rendering.
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+struct BoardStats {
+    // Well-formed requests by command code; index 0 is unused.
+    std::array<std::uint64_t, 9> RequestsByCommand{};
+    std::uint64_t Malformed = 0;
+    std::uint64_t BytesReceived = 0;
+    std::uint64_t BytesSent = 0;
+    std::uint64_t Violations = 0;
+    std::uint64_t DroppedReplies = 0;
+    std::uint64_t BadChecksumReplies = 0;
+    std::uint64_t CutReplies = 0;
+    std::uint64_t NoiseBytes = 0;
+    // Wire time of every request and reply plus the chip's programming time, in microseconds.
+    double ModelledMicroseconds = 0;
+
+    std::uint64_t Requests() const;
+};
+
+// One `key: value` line per statistic, in a fixed order; runMode says whether the run-mode flag
+// is set.
+std::string FormatStats(const BoardStats& stats, bool runMode);

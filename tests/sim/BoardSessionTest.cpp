@@ -1,0 +1,170 @@
+#include "sim/BoardSession.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// Feeds the wire bytes one by one; returns everything the board sent back and the latest moment
+// it asked to send at.
+struct Answer {
+    Bytes bytes;
+    Clock::time_point sendAt;
+    int framesEnded = 0;
+};
+
+Answer Feed(BoardSession& session, const Bytes& wire) {
+    Answer answer;
+    for (std::uint8_t byte : wire) {
+        BoardOutput out = session.Receive(byte);
+        answer.bytes.insert(answer.bytes.end(), out.Bytes.begin(), out.Bytes.end());
+        answer.sendAt = out.SendAt;
+        answer.framesEnded += out.FrameEnded ? 1 : 0;
+    }
+    return answer;
+}
+
+const Bytes ReadId = EncodeFrame({0x01, 0x02, 0xFE, 0xFF, 0x3F});
+
+TEST(BoardSessionFaults, EveryNthReplyIsDroppedCorruptedOrCut) {
+    FaultPlan plan;
+    plan.DropEvery = 2;
+    plan.BadChecksumEvery = 3;
+    plan.CutReplyEvery = 5;
+    BoardSession session(plan);
+    const Bytes good = EncodeFrame({0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x24, 0x04});
+    std::vector<Bytes> replies;
+    for (int i = 0; i < 6; ++i) {
+        replies.push_back(Feed(session, ReadId).bytes);
+    }
+    EXPECT_EQ(replies[0], good);
+    EXPECT_TRUE(replies[1].empty());
+    EXPECT_EQ(replies[2],
+              EncodeFrame({0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x24, 0x04}, {.CorruptChecksum = true}));
+    EXPECT_TRUE(replies[3].empty());
+    EXPECT_EQ(replies[4], Bytes(good.begin(), good.end() - 1));
+    EXPECT_TRUE(replies[5].empty()); // the drop wins over the corruption
+
+    const BoardStats stats = session.Stats();
+    EXPECT_EQ(stats.RequestsByCommand[1], 6u); // a dropped reply's request is still carried out
+    EXPECT_EQ(stats.DroppedReplies, 3u);
+    EXPECT_EQ(stats.BadChecksumReplies, 1u);
+    EXPECT_EQ(stats.CutReplies, 1u);
+    EXPECT_EQ(stats.BytesReceived, 6 * ReadId.size());
+    EXPECT_EQ(stats.BytesSent, good.size() * 2 + good.size() - 1);
+}
+
+TEST(BoardSessionFaults, NoiseIsRepeatableAndNeverLooksLikeAStart) {
+    FaultPlan plan;
+    plan.NoiseBytes = 300;
+    plan.Seed = 7;
+    BoardSession first(plan);
+    BoardSession second(plan);
+    const Bytes reply = EncodeFrame({0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x24, 0x04});
+    int strayStarts = 0;
+    int strayEscapes = 0;
+    for (int i = 0; i < 5; ++i) {
+        const Bytes a = Feed(first, ReadId).bytes;
+        ASSERT_EQ(a, Feed(second, ReadId).bytes);
+        ASSERT_EQ(a.size(), 300 + reply.size());
+        ASSERT_TRUE(std::equal(reply.begin(), reply.end(), a.end() - reply.size()));
+        const Bytes noise(a.begin(), a.end() - reply.size());
+        EXPECT_NE(noise.back(), 0x0F);
+        for (std::size_t k = 0; k < noise.size(); ++k) {
+            strayStarts += noise[k] == 0x0F ? 1 : 0;
+            strayEscapes += noise[k] == 0x05 ? 1 : 0;
+            if (k > 0) {
+                EXPECT_FALSE(noise[k] == 0x0F && noise[k - 1] == 0x0F) << k;
+            }
+        }
+    }
+    EXPECT_GT(strayStarts, 0);
+    EXPECT_GT(strayEscapes, 0);
+    EXPECT_EQ(first.Stats().NoiseBytes, 1500u);
+
+    BoardSession again(plan);
+    plan.Seed = 8;
+    BoardSession other(plan);
+    EXPECT_NE(Feed(other, ReadId).bytes, Feed(again, ReadId).bytes);
+}
+
+TEST(BoardSessionFaults, SilentBoardReadsFramesButNeverActs) {
+    FaultPlan plan;
+    plan.Silent = true;
+    BoardSession session(plan);
+    Answer answer = Feed(session, EncodeFrame({0x05, 0x01, 0xFF, 0x00, 0x00, 0x00}));
+    EXPECT_TRUE(answer.bytes.empty());
+    EXPECT_EQ(answer.framesEnded, 1);
+    EXPECT_FALSE(session.WithBoard([](const Board& b) { return b.RunMode(); }));
+    EXPECT_EQ(session.Stats().DroppedReplies, 1u);
+    EXPECT_EQ(session.Stats().Requests(), 0u);
+}
+
+TEST(BoardSessionFaults, BrokenFramesAndBadRequestsCountAsMalformed) {
+    BoardSession session;
+    Bytes wire = {0x0F, 0x0F, 0x03, 0xFC, 0x04};                       // bad checksum
+    const Bytes shortRequest = EncodeFrame({0x01, 0x02});              // header cut short
+    const Bytes unknown = EncodeFrame({0x09, 0x00, 0x00, 0x02, 0x00}); // no such command
+    wire.insert(wire.end(), shortRequest.begin(), shortRequest.end());
+    wire.insert(wire.end(), unknown.begin(), unknown.end());
+    Answer answer = Feed(session, wire);
+    EXPECT_TRUE(answer.bytes.empty());
+    EXPECT_EQ(answer.framesEnded, 3);
+    EXPECT_EQ(session.Stats().Malformed, 3u);
+    // The board still answers the next good request.
+    EXPECT_FALSE(Feed(session, ReadId).bytes.empty());
+}
+
+TEST(BoardSessionPacing, ModelsWireAndProgrammingTimeAndDelaysOnlyWhenPaced) {
+    PaceModel pace;
+    pace.Baud = 10000; // 1 ms per byte
+    pace.EraseRowMs = 3;
+    const Bytes erase = EncodeFrame({0x03, 0x02, 0x00, 0x04, 0x00}); // two rows
+    const std::size_t replyBytes = erase.size();                     // the header echoed
+
+    BoardSession unpaced({}, pace, false);
+    const auto before = Clock::now();
+    Answer answer = Feed(unpaced, erase);
+    EXPECT_EQ(answer.bytes.size(), replyBytes);
+    EXPECT_LE(answer.sendAt, Clock::now());
+    const double expected = static_cast<double>(erase.size() + replyBytes) * 1000.0 + 2 * 3000.0;
+    EXPECT_DOUBLE_EQ(unpaced.Stats().ModelledMicroseconds, expected);
+
+    BoardSession paced({}, pace, true);
+    const auto start = Clock::now();
+    answer = Feed(paced, erase);
+    EXPECT_GE(answer.sendAt - start, std::chrono::microseconds(static_cast<long>(expected) - 1));
+    EXPECT_GE(answer.sendAt, before);
+
+    // EEPROM and configuration bytes cost their own time; reads only wire time.
+    PaceModel slow;
+    slow.Baud = 10000;
+    slow.EepromByteMs = 5;
+    BoardSession eeprom({}, slow, false);
+    const Bytes write = EncodeFrame({0x05, 0x02, 0x10, 0x00, 0x00, 0xAA, 0xBB});
+    const std::size_t sent = Feed(eeprom, write).bytes.size();
+    EXPECT_DOUBLE_EQ(eeprom.Stats().ModelledMicroseconds,
+                     static_cast<double>(write.size() + sent) * 1000.0 + 2 * 5000.0);
+}
+
+TEST(BoardSessionStats, TextListsTheCountersAndTheMode) {
+    BoardSession session;
+    Feed(session, ReadId);
+    Feed(session, EncodeFrame({0x05, 0x01, 0xFF, 0x00, 0x00, 0x00}));
+    const std::string text = session.StatsText();
+    EXPECT_NE(text.find("requests: 2\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("read_program: 1\n"), std::string::npos);
+    EXPECT_NE(text.find("write_eeprom: 1\n"), std::string::npos);
+    EXPECT_NE(text.find("bytes_received: 20\n"), std::string::npos);
+    EXPECT_NE(text.find("mode: run\n"), std::string::npos);
+}
+
+} // namespace
