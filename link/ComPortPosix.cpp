@@ -1,0 +1,331 @@
+#include "link/PortDevice.h"
+#include "link/PortNames.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <linux/serial.h>
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often the output queue is looked at while the bytes of the previous packet drain.
+constexpr auto DrainPollInterval = std::chrono::milliseconds(3);
+
+struct SpeedCode {
+    std::uint32_t baud;
+    speed_t code;
+};
+
+constexpr SpeedCode SpeedCodes[] = {
+    {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},     {115200, B115200}, {230400, B230400},
+#ifdef B14400
+    {14400, B14400},
+#endif
+#ifdef B28800
+    {28800, B28800},
+#endif
+#ifdef B460800
+    {460800, B460800},
+#endif
+#ifdef B500000
+    {500000, B500000},
+#endif
+#ifdef B921600
+    {921600, B921600},
+#endif
+#ifdef B1000000
+    {1000000, B1000000},
+#endif
+};
+
+bool FindSpeedCode(std::uint32_t baud, speed_t* code) {
+    const auto* it = std::find_if(std::begin(SpeedCodes), std::end(SpeedCodes),
+                                  [baud](const SpeedCode& s) { return s.baud == baud; });
+    if (it == std::end(SpeedCodes)) {
+        return false;
+    }
+    *code = it->code;
+    return true;
+}
+
+// The lock is what keeps other openers out: TIOCEXCL refuses a second open of the tty too, but
+// root passes it, so it only adds to the lock.
+bool Claim(int fd) {
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return false;
+    }
+    ioctl(fd, TIOCEXCL);
+    return true;
+}
+
+// Raw 8N1, output held while CTS is off, no XON/XOFF. VMIN 1 makes a non-blocking read report
+// EAGAIN when nothing is there and 0 only when the line has hung up.
+bool SetLine(int fd, speed_t speed) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        return false;
+    }
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    tio.c_cflag |= static_cast<tcflag_t>(CS8 | CLOCAL | CREAD | CRTSCTS);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) {
+        return false;
+    }
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+// DTR off, RTS on. Pseudo-terminals and some adapters have no modem lines; the calls fail there
+// and that is fine. Low latency makes USB adapters hand over received bytes at once instead of
+// after their latency timer (16 ms on FTDI); drivers that refuse it keep their default.
+void SetControlLines(int fd) {
+    int dtr = TIOCM_DTR;
+    ioctl(fd, TIOCMBIC, &dtr);
+    int rts = TIOCM_RTS;
+    ioctl(fd, TIOCMBIS, &rts);
+#ifdef __linux__
+    serial_struct serial{};
+    if (ioctl(fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ioctl(fd, TIOCSSERIAL, &serial);
+    }
+#endif
+}
+
+bool OpenWakePipe(int ends[2]) {
+    if (pipe(ends) != 0) {
+        return false;
+    }
+    for (int i = 0; i < 2; ++i) {
+        fcntl(ends[i], F_SETFD, FD_CLOEXEC);
+        fcntl(ends[i], F_SETFL, O_NONBLOCK);
+    }
+    return true;
+}
+
+// Each operation holds the mutex, so Close waits for the one in flight; the wake pipe makes that
+// one give up at once instead of at its time-out (the EXIT button closes the port under a
+// running job).
+class PosixPort final : public PortDevice {
+public:
+    PosixPort(int fd, const int wake[2], std::uint32_t readTimeoutMs)
+        : fd_(fd), wakeRead_(wake[0]), wakeWrite_(wake[1]), readTimeoutMs_(readTimeoutMs) {}
+    ~PosixPort() override { Close(); }
+    PosixPort(const PosixPort&) = delete;
+    PosixPort& operator=(const PosixPort&) = delete;
+
+    int ReadByte(std::uint8_t* byte) override;
+    int WriteByte(std::uint8_t byte) override;
+    bool Close() override;
+    std::uint32_t ReadTimeoutMs() const override { return readTimeoutMs_; }
+
+private:
+    enum class Wait { Ready, TimedOut, Failed };
+
+    Wait WaitFor(short events, Clock::time_point deadline);
+    Wait AwaitDrain(Clock::time_point deadline);
+    Clock::duration WriteBound() const { return 3 * std::chrono::milliseconds(readTimeoutMs_); }
+
+    std::mutex mutex_;
+    std::atomic<bool> closing_{false};
+    int fd_;
+    const int wakeRead_;
+    const int wakeWrite_;
+    const std::uint32_t readTimeoutMs_;
+    // Set by open and by every read: the next write then starts a packet.
+    bool packetStart_ = true;
+    // Bytes fetched by one read() that the caller has not taken yet.
+    std::array<std::uint8_t, 256> ahead_{};
+    std::size_t aheadPos_ = 0;
+    std::size_t aheadEnd_ = 0;
+};
+
+// Waits until the device is ready for events (none: only sleeps), the deadline passes, or Close
+// wakes us. A device that reports an error or a hang-up has failed.
+PosixPort::Wait PosixPort::WaitFor(short events, Clock::time_point deadline) {
+    for (;;) {
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            return Wait::TimedOut;
+        }
+        pollfd fds[2] = {{fd_, events, 0}, {wakeRead_, POLLIN, 0}};
+        const int ready = poll(fds, 2, static_cast<int>(std::min<decltype(left)>(left, INT_MAX)));
+        if (ready < 0 && errno != EINTR) {
+            return Wait::Failed;
+        }
+        if (ready <= 0) {
+            continue;
+        }
+        if (fds[1].revents != 0) {
+            return Wait::Failed;
+        }
+        if ((fds[0].revents & events) != 0) {
+            return Wait::Ready;
+        }
+        if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+            return Wait::Failed;
+        }
+    }
+}
+
+// Asking the device for its output queue costs a round trip on USB adapters, so it is done once
+// per packet, not per byte. Bytes of the previous packet still queued mean CTS holds the line.
+PosixPort::Wait PosixPort::AwaitDrain(Clock::time_point deadline) {
+    for (;;) {
+        int queued = 0;
+        if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+            return Wait::Ready;
+        }
+        if (Clock::now() >= deadline) {
+            return Wait::TimedOut;
+        }
+        if (WaitFor(0, std::min(deadline, Clock::now() + DrainPollInterval)) == Wait::Failed) {
+            return Wait::Failed;
+        }
+    }
+}
+
+int PosixPort::ReadByte(std::uint8_t* byte) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (fd_ < 0 || byte == nullptr) {
+        return -1;
+    }
+    packetStart_ = true;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(readTimeoutMs_);
+    while (aheadPos_ == aheadEnd_) {
+        const ssize_t got = read(fd_, ahead_.data(), ahead_.size());
+        if (got > 0) {
+            aheadPos_ = 0;
+            aheadEnd_ = static_cast<std::size_t>(got);
+            break;
+        }
+        if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
+            return -1;
+        }
+        switch (WaitFor(POLLIN, deadline)) {
+        case Wait::TimedOut:
+            return 0;
+        case Wait::Failed:
+            return -1;
+        case Wait::Ready:
+            break;
+        }
+    }
+    *byte = ahead_[aheadPos_++];
+    return 1;
+}
+
+int PosixPort::WriteByte(std::uint8_t byte) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (fd_ < 0) {
+        return -1;
+    }
+    const Clock::time_point deadline = Clock::now() + WriteBound();
+    if (packetStart_) {
+        switch (AwaitDrain(deadline)) {
+        case Wait::TimedOut:
+            return 0;
+        case Wait::Failed:
+            return -1;
+        case Wait::Ready:
+            break;
+        }
+        packetStart_ = false;
+    }
+    for (;;) {
+        const ssize_t put = write(fd_, &byte, 1);
+        if (put == 1) {
+            return 1;
+        }
+        if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            return -1;
+        }
+        switch (WaitFor(POLLOUT, deadline)) {
+        case Wait::TimedOut:
+            return 0;
+        case Wait::Failed:
+            return -1;
+        case Wait::Ready:
+            break;
+        }
+    }
+}
+
+bool PosixPort::Close() {
+    if (closing_.exchange(true)) {
+        return false;
+    }
+    const std::uint8_t wake = 1;
+    const ssize_t woken = write(wakeWrite_, &wake, 1);
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (woken == 1) {
+        std::uint8_t taken = 0;
+        const ssize_t ignored = read(wakeRead_, &taken, 1);
+        static_cast<void>(ignored);
+    }
+    // Unlike the Windows driver, write() returns once a byte is queued, not sent: give the queue
+    // the write bound to leave, then drop what CTS still holds, or close() would wait for it for
+    // the driver's closing time (30 s).
+    AwaitDrain(Clock::now() + WriteBound());
+    tcflush(fd_, TCOFLUSH);
+    // Exclusive mode stays on the tty while anyone else still has it open; clear it so the next
+    // open is not refused.
+    ioctl(fd_, TIOCNXCL);
+    flock(fd_, LOCK_UN);
+    const bool closed = close(fd_) == 0;
+    fd_ = -1;
+    close(wakeRead_);
+    close(wakeWrite_);
+    return closed;
+}
+
+} // namespace
+
+std::shared_ptr<PortDevice> OpenPlatformPort(const char* name, std::uint32_t baudRate,
+                                             std::uint32_t readTimeoutMs) {
+    const std::string path = ResolveComName(name);
+    speed_t speed{};
+    if (path.empty() || !FindSpeedCode(baudRate, &speed)) {
+        return nullptr;
+    }
+    const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return nullptr;
+    }
+    int wake[2] = {-1, -1};
+    if (!Claim(fd)) {
+        close(fd);
+        return nullptr;
+    }
+    if (!SetLine(fd, speed) || !OpenWakePipe(wake)) {
+        ioctl(fd, TIOCNXCL);
+        close(fd);
+        return nullptr;
+    }
+    SetControlLines(fd);
+    return std::make_shared<PosixPort>(fd, wake, readTimeoutMs);
+}

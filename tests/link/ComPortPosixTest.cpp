@@ -1,0 +1,207 @@
+#include "link/ComPort.h"
+
+#include "tests/support/Pty.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+class PtyPort : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(pty.Ok()); }
+
+    ComHandle Open(std::uint32_t readTimeoutMs = 200) {
+        return OpenComPort(pty.SlavePath().c_str(), 115200, readTimeoutMs);
+    }
+
+    Pty pty;
+};
+
+TEST_F(PtyPort, OpenIsExclusiveAgainstThisAndOtherProcessesUntilClosed) {
+    const ComHandle first = Open();
+    ASSERT_NE(first, InvalidComHandle);
+    EXPECT_EQ(Open(), InvalidComHandle);
+
+    // The tests run as root in CI, where the tty's own exclusive mode lets anyone in.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        _exit(Open() == InvalidComHandle ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "another process opened the port that this one holds";
+
+    EXPECT_EQ(CloseComPort(first), 1);
+    const ComHandle again = Open();
+    EXPECT_NE(again, InvalidComHandle) << "closing did not release the port";
+    EXPECT_EQ(CloseComPort(again), 1);
+}
+
+TEST_F(PtyPort, OpenSetsRaw8N1WithCtsFlowControlOnALineWithoutModemLines) {
+    // Start from a cooked line at another speed, so every setting has to be made by the open.
+    termios cooked{};
+    ASSERT_EQ(tcgetattr(pty.HeldSlave(), &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO | ISIG;
+    cooked.c_iflag |= IXON | IXOFF | ICRNL;
+    cooked.c_oflag |= OPOST | ONLCR;
+    cooked.c_cflag |= PARENB | CSTOPB;
+    cooked.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+    cfsetispeed(&cooked, B9600);
+    cfsetospeed(&cooked, B9600);
+    ASSERT_EQ(tcsetattr(pty.HeldSlave(), TCSANOW, &cooked), 0);
+
+    const ComHandle port = Open();
+    ASSERT_NE(port, InvalidComHandle);
+    termios line{};
+    ASSERT_EQ(tcgetattr(pty.HeldSlave(), &line), 0);
+    EXPECT_EQ(line.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(line.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_NE(line.c_cflag & CRTSCTS, 0u);
+    EXPECT_EQ(line.c_cflag & (CLOCAL | CREAD), static_cast<tcflag_t>(CLOCAL | CREAD));
+    EXPECT_EQ(line.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+    EXPECT_EQ(line.c_oflag & OPOST, 0u);
+    EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
+    EXPECT_EQ(CloseComPort(port), 1);
+}
+
+TEST_F(PtyPort, OpenFailsForWhatIsNoUsableLine) {
+    EXPECT_EQ(OpenComPort(pty.SlavePath().c_str(), 12345, 200), InvalidComHandle);
+    EXPECT_EQ(OpenComPort("/nonexistent/ttyUSB0", 115200, 200), InvalidComHandle);
+    EXPECT_EQ(OpenComPort(nullptr, 115200, 200), InvalidComHandle);
+
+    char folder[] = "/tmp/tervix-port-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::filesystem::path file = std::filesystem::path(folder) / "plain";
+    std::ofstream(file) << "not a terminal";
+    EXPECT_EQ(OpenComPort(file.c_str(), 115200, 200), InvalidComHandle);
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(PtyPort, EveryByteValuePassesUnchangedBothWays) {
+    const ComHandle port = Open(1000);
+    ASSERT_NE(port, InvalidComHandle);
+    std::vector<std::uint8_t> all(256);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i] = static_cast<std::uint8_t>(i);
+    }
+
+    for (std::uint8_t byte : all) {
+        ASSERT_EQ(WriteComByte(port, byte), 1);
+    }
+    EXPECT_EQ(pty.Receive(all.size()), all);
+
+    ASSERT_TRUE(pty.Send(all));
+    std::vector<std::uint8_t> read;
+    std::uint8_t byte = 0;
+    while (read.size() < all.size() && ReadComByte(port, &byte) == 1) {
+        read.push_back(byte);
+    }
+    EXPECT_EQ(read, all);
+    EXPECT_EQ(CloseComPort(port), 1);
+}
+
+TEST_F(PtyPort, ReadWaitsOutTheTimeOutOnlyOnASilentLine) {
+    const ComHandle quiet = Open(150);
+    ASSERT_NE(quiet, InvalidComHandle);
+    std::uint8_t byte = 0;
+    Clock::time_point start = Clock::now();
+    EXPECT_EQ(ReadComByte(quiet, &byte), 0);
+    EXPECT_GE(MsSince(start), 150);
+    EXPECT_LT(MsSince(start), 5000);
+    EXPECT_EQ(CloseComPort(quiet), 1);
+
+    const ComHandle patient = Open(4000);
+    ASSERT_NE(patient, InvalidComHandle);
+    std::thread sender([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        pty.Send({0x5A});
+    });
+    start = Clock::now();
+    EXPECT_EQ(ReadComByte(patient, &byte), 1);
+    EXPECT_LT(MsSince(start), 3000) << "the read did not return when the byte came";
+    EXPECT_EQ(byte, 0x5A);
+    sender.join();
+    EXPECT_EQ(CloseComPort(patient), 1);
+}
+
+TEST_F(PtyPort, WriteThatCannotLeaveReportsNothingWrittenAndLosesNothing) {
+    const ComHandle port = Open(50);
+    ASSERT_NE(port, InvalidComHandle);
+    // Nobody reads the master end, so its buffer fills and holds the line as CTS would.
+    std::size_t written = 0;
+    int result = 1;
+    while (written < 1000000 && (result = WriteComByte(port, 0x55)) == 1) {
+        ++written;
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_GT(written, 0u);
+
+    EXPECT_EQ(pty.Receive(written).size(), written);
+    EXPECT_EQ(WriteComByte(port, 0xAA), 1) << "bytes did not leave once the far side read";
+    EXPECT_EQ(pty.Receive(1), std::vector<std::uint8_t>{0xAA});
+    EXPECT_EQ(CloseComPort(port), 1);
+}
+
+TEST_F(PtyPort, ClosedHandleIsRefusedForGood) {
+    const ComHandle stale = Open();
+    ASSERT_NE(stale, InvalidComHandle);
+    ASSERT_EQ(CloseComPort(stale), 1);
+
+    const ComHandle fresh = Open();
+    ASSERT_NE(fresh, InvalidComHandle);
+    EXPECT_NE(fresh, stale);
+    ASSERT_TRUE(pty.Send({0x42}));
+    std::uint8_t byte = 0;
+    EXPECT_EQ(ReadComByte(stale, &byte), -1);
+    EXPECT_EQ(WriteComByte(stale, 0x00), -1);
+    EXPECT_EQ(CloseComPort(stale), 0);
+    EXPECT_EQ(ComReadTimeoutMs(stale), 0u);
+    // The stale handle took nothing from the port now open on the same device.
+    EXPECT_EQ(ReadComByte(fresh, &byte), 1);
+    EXPECT_EQ(byte, 0x42);
+    EXPECT_EQ(pty.Receive(1, 100).size(), 0u);
+    EXPECT_EQ(CloseComPort(fresh), 1);
+}
+
+TEST_F(PtyPort, CloseFromAnotherThreadEndsAWaitingRead) {
+    const ComHandle port = Open(5000);
+    ASSERT_NE(port, InvalidComHandle);
+    std::atomic<int> result{2};
+    std::thread reader([&result, port] {
+        std::uint8_t byte = 0;
+        result = ReadComByte(port, &byte);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(CloseComPort(port), 1);
+    EXPECT_LT(MsSince(start), 4000) << "closing waited out the read time-out";
+    reader.join();
+    EXPECT_EQ(result, -1);
+
+    const ComHandle again = Open();
+    EXPECT_NE(again, InvalidComHandle);
+    EXPECT_EQ(CloseComPort(again), 1);
+}
+
+} // namespace
