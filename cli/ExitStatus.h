@@ -1,0 +1,25 @@
+#pragma once
+// Exit statuses of tervix-flash, one per stage that can fail, so a script can tell what to do
+// with the board next without parsing the message.
+
+namespace ExitStatus {
+inline constexpr int Success = 0;
+inline constexpr int Connection = 1; // no port, port declined, device read failed, wrong device
+inline constexpr int File = 2;       // HEX file unreadable or invalid, output file not written
+inline constexpr int Erase = 3;
+inline constexpr int Transfer = 4; // write, verify or read failed
+inline constexpr int Finish = 5;   // setting run mode or closing the port failed
+inline constexpr int Usage = 64;   // bad command line, or a question that cannot be asked
+} // namespace ExitStatus
+
+// The table printed at the end of every --help.
+inline constexpr const char* ExitStatusHelp = "Exit status:\n"
+                                              "  0   success\n"
+                                              "  1   connection: no port answered, port declined,\n"
+                                              "      device read failed or wrong device\n"
+                                              "  2   file: HEX file unreadable or invalid, or the\n"
+                                              "      output file could not be written\n"
+                                              "  3   erase failed\n"
+                                              "  4   write, verify or read failed\n"
+                                              "  5   setting run mode or closing the port failed\n"
+                                              "  64  usage error\n";

@@ -1,0 +1,142 @@
+#include "cli/Commands.h"
+#include "cli/ExitStatus.h"
+#include "cli/HexCheck.h"
+#include "cli/Messages.h"
+#include "link/BootCommands.h"
+#include "target/EraseRunMode.h"
+#include "target/HexProgrammer.h"
+#include "target/TargetProfile.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+
+namespace {
+
+// The desktop job's pause between erasing and writing, kept so a board behaves the same under
+// both programs.
+constexpr auto EraseToWritePause = std::chrono::milliseconds(1000);
+
+// The programmer logs every row just before sending it and stops at the first row that fails,
+// so the log's last line names that row.
+bool LastLoggedRow(std::uint32_t& address) {
+    std::ifstream log(ProgramLogName);
+    std::string line;
+    std::string last;
+    while (std::getline(log, line)) {
+        if (!line.empty()) {
+            last = line;
+        }
+    }
+    unsigned value = 0;
+    if (last.empty() || std::sscanf(last.c_str(), " %X", &value) != 1) {
+        return false;
+    }
+    address = value;
+    return true;
+}
+
+std::string RowText() {
+    std::uint32_t row = 0;
+    return LastLoggedRow(row) ? Format("row 0x%04X", static_cast<unsigned>(row))
+                              : std::string("the first row");
+}
+
+int ProgramFailure(const std::string& file, std::int32_t code) {
+    switch (code) {
+    case BootResult::VerifyMismatch:
+        return Fail(ExitStatus::Transfer, "verify mismatch at " + RowText());
+    case ProgramResult::FileError:
+        return Fail(ExitStatus::File,
+                    "cannot read " + file + " or create " + ProgramLogName + " in this folder");
+    case ProgramResult::BelowBootBlock:
+    case ProgramResult::EepromOverrun:
+    case ProgramResult::BadRecord:
+        return Fail(ExitStatus::File, Format("%s changed while it was written; the programmer "
+                                             "stopped with %d",
+                                             file.c_str(), static_cast<int>(code)));
+    default:
+        return Fail(ExitStatus::Transfer,
+                    "writing " + RowText() + " failed: " + DescribeLinkCode(code));
+    }
+}
+
+std::uint32_t EraseBlocks() {
+    const std::uint32_t first = TargetProfile.ProgramStart;
+    const std::uint32_t last = TargetProfile.ProgramEnd;
+    const std::uint32_t block = std::max<std::uint32_t>(TargetProfile.EraseBlock, 1);
+    return last < first ? 0 : (last - first) / block + 1;
+}
+
+} // namespace
+
+int RunFlash(const FlashOptions& options) {
+    const auto started = std::chrono::steady_clock::now();
+    Session session(options.Session);
+    if (int status = session.CheckUsage(); status != ExitStatus::Success) {
+        return status;
+    }
+    const char* path = options.File.c_str();
+
+    // A file the programmer would stop on is refused before the board's application is erased.
+    const HexCheck check = CheckHexFile(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit));
+    if (check.Code == ProgramResult::FileError) {
+        return Fail(ExitStatus::File, "cannot read " + options.File);
+    }
+    if (check.Code < 0) {
+        return Fail(ExitStatus::File,
+                    Format("%s line %u: %s; nothing was written (the programmer would stop with "
+                           "%d)",
+                           path, static_cast<unsigned>(check.ErrorLine), check.Error.c_str(),
+                           static_cast<int>(check.Code)));
+    }
+
+    if (int status = session.Connect(); status != ExitStatus::Success) {
+        return status;
+    }
+
+    ProgressDisplay& progress = session.Progress();
+    ProgressCount = static_cast<std::int32_t>(TargetProfile.ProgramStart.load());
+    progress.Begin({"erase", "B", static_cast<std::int32_t>(TargetProfile.ProgramStart.load()), 1});
+    std::int32_t result = EraseForFlash(path);
+    progress.End(result >= 0);
+    if (result < 0) {
+        return Fail(ExitStatus::Erase, Format("erase failed at 0x%04X: %s",
+                                              static_cast<unsigned>(ProgressCount.load()),
+                                              DescribeLinkCode(result).c_str()));
+    }
+
+    std::this_thread::sleep_for(EraseToWritePause);
+
+    ProgressCount = 0;
+    progress.Begin({"write", "rec", 0, 0});
+    result = ProgramForFlash(path);
+    progress.End(result >= 0);
+    if (result < 0) {
+        return ProgramFailure(options.File, result);
+    }
+
+    if (!options.NoRunMode) {
+        result = SetRunMode(1);
+        if (result < 0) {
+            return Fail(ExitStatus::Finish, "setting run mode failed: " + DescribeLinkCode(result));
+        }
+    }
+    if (int status = session.Disconnect(); status != ExitStatus::Success) {
+        return status;
+    }
+
+    if (!session.Quiet()) {
+        const auto rows = std::count_if(check.Rows.begin(), check.Rows.end(),
+                                        [](const CheckedRow& row) { return row.Sent; });
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        std::printf("flashed %s: %u blocks erased, %ld rows written and verified, %s, %.1f s\n",
+                    path, static_cast<unsigned>(EraseBlocks()), static_cast<long>(rows),
+                    options.NoRunMode ? "left in boot mode" : "run mode set", seconds);
+    }
+    return ExitStatus::Success;
+}

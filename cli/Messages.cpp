@@ -1,0 +1,66 @@
+#include "cli/Messages.h"
+
+#include "link/BootCommands.h"
+#include "link/Packet.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const char* LinkCause(std::int32_t code) {
+    switch (code) {
+    case PacketResult::ReadFailed:
+        return "reading from the port failed";
+    case PacketResult::TimedOut:
+        return "no reply within the read time-out";
+    case PacketResult::Overflow:
+        return "the reply was longer than any the board sends";
+    case PacketResult::BadChecksum:
+        return "the reply failed its checksum";
+    case PacketResult::NoAttemptsLeft:
+        return "no valid reply after every attempt";
+    case PacketResult::StartWriteFailed:
+    case PacketResult::EscapeWriteFailed:
+    case PacketResult::PayloadWriteFailed:
+    case PacketResult::ChecksumEscapeWriteFailed:
+    case PacketResult::ChecksumWriteFailed:
+    case PacketResult::EndWriteFailed:
+        return "writing to the port failed";
+    case PacketResult::StartNotWritten:
+        return "the port would not send (is CTS held off?)";
+    case BootResult::VerifyMismatch:
+        return "the bytes read back differ from those written";
+    case BootResult::NoPort:
+        return "no port is open";
+    default:
+        return code >= BootResult::UnitTooLarge && code <= BootResult::BadCommand
+                   ? "the request was refused before sending"
+                   : "failed";
+    }
+}
+
+} // namespace
+
+std::string DescribeLinkCode(std::int32_t code) {
+    return Format("%s (code %d)", LinkCause(code), static_cast<int>(code));
+}
+
+int Fail(int status, const std::string& message) {
+    std::fprintf(stderr, "tervix-flash: %s\n", message.c_str());
+    return status;
+}
+
+std::string Format(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    std::va_list again;
+    va_copy(again, args);
+    int size = std::vsnprintf(nullptr, 0, format, args);
+    va_end(args);
+    std::vector<char> text(static_cast<std::size_t>(size < 0 ? 0 : size) + 1);
+    std::vsnprintf(text.data(), text.size(), format, again);
+    va_end(again);
+    return text.data();
+}

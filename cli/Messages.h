@@ -1,0 +1,15 @@
+#pragma once
+// Turning the operations' result codes into words, and printing what went wrong.
+
+#include <cstdint>
+#include <string>
+
+// The cause behind a code of the link or the bootloader commands, with the code itself.
+std::string DescribeLinkCode(std::int32_t code);
+
+// Prints "tervix-flash: message" on standard error and returns status, so callers can write
+// `return Fail(ExitStatus::Erase, ...)`.
+int Fail(int status, const std::string& message);
+
+// printf-style formatting into a string.
+[[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...);

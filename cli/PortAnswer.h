@@ -1,0 +1,41 @@
+#pragma once
+// Who answers the connection's port question: --port says Yes to that one port only, --yes to
+// the first port that opens, and otherwise the user on the terminal. It also remembers what the
+// scan met, to explain a connection that found no port.
+
+#include <string>
+#include <vector>
+
+class ProgressDisplay;
+
+struct PortChoice {
+    std::string Port; // a COM name or a device path; empty when not given
+    bool Yes = false;
+};
+
+class PortAnswer {
+public:
+    PortAnswer(PortChoice choice, ProgressDisplay& progress);
+    ~PortAnswer();
+    PortAnswer(const PortAnswer&) = delete;
+    PortAnswer& operator=(const PortAnswer&) = delete;
+
+    // Neither --port nor --yes, and no terminal to ask on: the caller must stop before any port
+    // is touched.
+    static bool NeedsTerminal(const PortChoice& choice);
+
+    // Why a scan ended without an accepted port, in words.
+    std::string NoPortReason() const;
+
+private:
+    bool Answer(const char* name);
+    bool AskUser(const char* name, const char* caption, const std::string& device);
+
+    PortChoice choice_;
+    std::string wantedDevice_; // canonical path of --port, "" when it names no device
+    ProgressDisplay& progress_;
+    std::vector<std::string> declined_;
+};
+
+// "COM3 (/dev/pts/4)", or the bare name when it maps to no device.
+std::string PortWithDevice(const char* name);

@@ -1,0 +1,84 @@
+#include "cli/Session.h"
+
+#include "cli/ExitStatus.h"
+#include "cli/Messages.h"
+#include "link/BootCommands.h"
+#include "link/ComPort.h"
+#include "target/Connection.h"
+#include "target/TargetProfile.h"
+
+#include <cstdio>
+
+Session::Session(const SessionOptions& options)
+    : choice_(options.Choice), quiet_(options.Quiet),
+      progress_(ProgressDisplay::ModeFor(stderr, options.Quiet)), answer_(choice_, progress_) {
+    LoadDefaults();
+    if (options.TimeoutMs != 0) {
+        TargetProfile.ReadTimeoutMs = options.TimeoutMs;
+    }
+}
+
+Session::~Session() {
+    DisconnectTarget();
+}
+
+int Session::CheckUsage() const {
+    if (PortAnswer::NeedsTerminal(choice_)) {
+        return Fail(ExitStatus::Usage,
+                    "no terminal to ask which port to use: give --port NAME or --yes");
+    }
+    return ExitStatus::Success;
+}
+
+int Session::Connect() {
+    progress_.Begin({"connect", "", 0, 0});
+    const std::int32_t result = ConnectTarget();
+    progress_.End(result >= 0);
+    if (result >= 0) {
+        if (!quiet_) {
+            std::fprintf(stderr, "connected to %s, device %s (%s)\n",
+                         PortWithDevice(PortNameTable[result]).c_str(),
+                         TargetProfile.DeviceNumber.load(), TargetProfile.DeviceName.load());
+        }
+        return ExitStatus::Success;
+    }
+    switch (result) {
+    case ConnectResult::NoPortAccepted:
+        return Fail(ExitStatus::Connection, answer_.NoPortReason());
+    case ConnectResult::CloseFailed:
+        return Fail(ExitStatus::Connection, "closing a port failed");
+    case ConnectResult::WrongDevice:
+        return Fail(ExitStatus::Connection, WrongDeviceReason());
+    default:
+        return Fail(ExitStatus::Connection, Format("device read failed on %s: %s",
+                                                   PortWithDevice(TargetProfile.PortName).c_str(),
+                                                   DescribeLinkCode(result).c_str()));
+    }
+}
+
+int Session::Disconnect() {
+    const std::int32_t result = DisconnectTarget();
+    if (result < 0) {
+        return Fail(ExitStatus::Finish, "closing the port failed");
+    }
+    return ExitStatus::Success;
+}
+
+// The connection closes the port as soon as the number differs and keeps the number to itself;
+// the port is opened once more and the number read again, so the message can say what the
+// board reported.
+std::string Session::WrongDeviceReason() const {
+    const char* expected = TargetProfile.DeviceNumber;
+    const char* device = TargetProfile.DeviceName;
+    const char* name = TargetProfile.PortName;
+    const ComHandle port = OpenComPort(name, TargetProfile.BaudRate, TargetProfile.ReadTimeoutMs);
+    char number[8] = "?";
+    if (port != InvalidComHandle) {
+        TargetProfile.PortHandle = port;
+        ReadDeviceId(number);
+        CloseComPort(port);
+        TargetProfile.PortHandle = InvalidComHandle;
+    }
+    return Format("wrong device on %s: device number %s, expected %s (%s)",
+                  PortWithDevice(name).c_str(), number, expected, device);
+}
