@@ -24,3 +24,13 @@ test: build
 
 clean:
 	rm -rf build
+
+.PHONY: demo bench
+
+# The README's first command: flashes the bundled example onto the simulated board and checks it.
+demo: build
+	scripts/demo.sh $(BUILD_DIR)/bin
+
+# Flashing time against the paced simulated board; never part of make test.
+bench: build
+	scripts/bench.sh $(BUILD_DIR)/bin

@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# `make demo`: flashes the bundled example onto the simulated board, then compares the board's
+# memories with the file and prints a summary. Exits non-zero if anything failed or differs.
+#
+#   scripts/demo.sh [BIN_DIR]     (default: build/default/bin; make builds it first)
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+bin=$(cd "${1:-$here/build/default/bin}" && pwd)
+hex=$here/examples/blink.hex
+for program in tervix-flash tervix-sim; do
+    if [ ! -x "$bin/$program" ]; then
+        echo "demo: $bin/$program is missing; run make build first" >&2
+        exit 1
+    fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/tervix-demo.XXXXXX")
+sim_pid=
+cleanup() {
+    if [ -n "$sim_pid" ]; then
+        kill "$sim_pid" 2>/dev/null || true
+        wait "$sim_pid" 2>/dev/null || true
+    fi
+    rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The board on a pseudo-terminal, linked as COM3 in a ports folder of its own: the scan sees
+# that folder as the whole port map, so no real serial port is touched.
+mkdir "$work/ports"
+"$bin/tervix-sim" --link "$work/ports/COM3" --dump "$work/board.hex" --stats \
+    >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+for _ in $(seq 100); do
+    [ -e "$work/ports/COM3" ] && break
+    if ! kill -0 "$sim_pid" 2>/dev/null; then
+        echo "demo: the simulated board did not start:" >&2
+        cat "$work/sim.err" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+if [ ! -e "$work/ports/COM3" ]; then
+    echo "demo: the simulated board did not appear as COM3" >&2
+    exit 1
+fi
+echo "Simulated PIC18F452 board on $(head -n 1 "$work/sim.out"), linked as COM3"
+echo
+echo "\$ tervix-flash flash --port COM3 examples/blink.hex"
+
+# Run from the work folder: the programmer writes its log temp.log into the current folder.
+started=$(date +%s%N)
+flash_status=0
+(cd "$work" && TERVIX_PORTS="$work/ports" "$bin/tervix-flash" flash --port COM3 "$hex") ||
+    flash_status=$?
+finished=$(date +%s%N)
+
+# Ending the board makes it write its memories and statistics.
+kill -TERM "$sim_pid"
+sim_status=0
+wait "$sim_pid" || sim_status=$?
+sim_pid=
+if [ "$sim_status" -ne 0 ] || [ ! -f "$work/board.hex" ]; then
+    echo "demo: the simulated board did not end cleanly (status $sim_status):" >&2
+    cat "$work/sim.err" >&2
+    exit 1
+fi
+
+stat() { awk -v key="$1" -F': ' '$1 == key { print $2 }' "$work/sim.out"; }
+echo
+echo "Board memories against the file (program memory and data EEPROM):"
+compare_status=0
+awk -f "$here/scripts/hex-compare.awk" "$hex" "$work/board.hex" || compare_status=$?
+
+rows=0
+[ -f "$work/temp.log" ] && rows=$(wc -l <"$work/temp.log")
+violations=$(stat violations)
+mode=$(stat mode)
+echo
+echo "Summary"
+printf '  %-28s %s\n' "tervix-flash exit status" "$flash_status" \
+    "rows written and verified" "$rows" \
+    "requests to the board" "$(stat requests)" \
+    "  erase / write / read" "$(stat erase_program) / $(stat write_program) / $(stat read_program)" \
+    "  EEPROM write / read" "$(stat write_eeprom) / $(stat read_eeprom)" \
+    "boot block violations" "$violations" \
+    "board mode afterwards" "$mode" \
+    "time" "$(awk -v ns=$((finished - started)) 'BEGIN { printf "%.2f s", ns / 1e9 }')"
+
+if [ "$flash_status" -ne 0 ] || [ "$compare_status" -ne 0 ] || [ "$violations" != 0 ] ||
+    [ "$mode" != run ]; then
+    echo "demo: FAILED" >&2
+    exit 1
+fi
+echo "demo: OK, the board holds the example and runs it"
