@@ -55,7 +55,10 @@ protected:
         LoadDefaults();
         TargetProfile.PortHandle = link.handle;
     }
-    void TearDown() override { LoadDefaults(); }
+    void TearDown() override {
+        CloseComPort(link.handle);
+        LoadDefaults();
+    }
 
     AttachedPort link = AttachMemoryPort();
 };
