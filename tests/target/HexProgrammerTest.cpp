@@ -1,0 +1,245 @@
+#include "target/HexProgrammer.h"
+#include "link/BootCommands.h"
+#include "link/Packet.h"
+#include "target/HexRecord.h"
+#include "target/TargetProfile.h"
+#include "tests/target/TargetFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <map>
+
+namespace {
+
+std::vector<std::uint8_t> Counting(std::size_t n, std::uint8_t from) {
+    std::vector<std::uint8_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        v[i] = static_cast<std::uint8_t>(from + i);
+    }
+    return v;
+}
+
+std::int32_t ProgramFile(const std::string& path) {
+    return ProgramHexFile(path.c_str(), TargetProfile.WriteBlock, TargetProfile.AddressUnit,
+                          BootCode::WriteProgram);
+}
+
+class HexProgrammerTest : public BoardTest {
+protected:
+    std::uint64_t AllRequests() const { return board_->Stats().Requests(); }
+};
+
+TEST_F(HexProgrammerTest, EmptyAndEndOnlyFiles) {
+    ProgressTotal = 7;
+    EXPECT_EQ(ProgramFile(folder_->Write("empty.hex", "")), 0);
+    EXPECT_EQ(ProgressTotal, 0);
+    EXPECT_TRUE(std::filesystem::exists(folder_->Path() / ProgramLogName));
+    EXPECT_EQ(folder_->Read(ProgramLogName), "");
+    EXPECT_EQ(ProgramFile(folder_->Write("end.hex", HexEnd)), 1);
+    EXPECT_EQ(AllRequests(), 0u);
+    EXPECT_EQ(ProgramFile("missing.hex"), ProgramResult::FileError);
+}
+
+TEST_F(HexProgrammerTest, StraddlingRecordIsLoggedAndWrittenAsTwoRows) {
+    const std::string path =
+        folder_->Write("a.hex", HexLine(HexType::Data, 0x0208, Counting(16, 0x10)) + "\n" + HexEnd);
+    EXPECT_EQ(ProgramFile(path), 2);
+    EXPECT_EQ(ProgressTotal, 3);
+    EXPECT_EQ(ProgressCount, 2);
+    EXPECT_EQ(folder_->Read(ProgramLogName),
+              " 0200  FF FF FF FF FF FF FF FF 10 11 12 13 14 15 16 17\n"
+              " 0210  18 19 1A 1B 1C 1D 1E 1F FF FF FF FF FF FF FF FF\n");
+    EXPECT_EQ(Requests(BootCode::WriteProgram), 2u);
+    EXPECT_EQ(Requests(BootCode::ReadProgram), 2u);
+    for (std::uint32_t a = 0x200; a < 0x220; ++a) {
+        const bool supplied = a >= 0x208 && a < 0x218;
+        EXPECT_EQ(Program(a), supplied ? 0x10 + (a - 0x208) : 0xFF) << std::hex << a;
+    }
+}
+
+// Records that share a row each send the whole row padded with 0xFF; flash keeps the bits that
+// the other record cleared, and EEPROM must not lose the other record's bytes. The read-back
+// must not take the other record's bytes for a fault either.
+TEST_F(HexProgrammerTest, BoardHoldsTheFileImageWhereRecordsShareRows) {
+    std::map<std::uint32_t, std::uint8_t> program;
+    std::map<std::uint32_t, std::uint8_t> eeprom;
+    std::string text;
+    auto add = [&](std::map<std::uint32_t, std::uint8_t>& image, std::uint16_t offset,
+                   std::vector<std::uint8_t> data) {
+        text += HexLine(HexType::Data, offset, data);
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            image[offset + static_cast<std::uint32_t>(i)] = data[i];
+        }
+    };
+    add(program, 0x0300, Counting(4, 0xA0));
+    add(program, 0x0308, Counting(12, 0xB0));
+    add(program, 0x0304, Counting(4, 0x00));
+    add(program, 0x7FF8, Counting(8, 0x40));
+    text += HexLine(HexType::ExtendedLinear, 0, {0x00, 0xF0});
+    add(eeprom, 0x0010, Counting(3, 0x11));
+    add(eeprom, 0x0018, Counting(8, 0x21));
+    add(eeprom, 0x0014, Counting(2, 0x31));
+    text += HexEnd;
+
+    EXPECT_EQ(ProgramFile(folder_->Write("image.hex", text)), 9);
+    // One read-back per row: no padding position was taken for a mismatch.
+    EXPECT_EQ(Requests(BootCode::WriteProgram), 5u);
+    EXPECT_EQ(Requests(BootCode::ReadProgram), 5u);
+    EXPECT_EQ(Requests(BootCode::WriteEeprom), 3u);
+    EXPECT_EQ(Requests(BootCode::ReadEeprom), 3u);
+    for (std::uint32_t a = 0; a < 0x8000; ++a) {
+        const std::uint8_t expected = a < 0x200             ? Board::BootBlockByte(a)
+                                      : program.contains(a) ? program[a]
+                                                            : 0xFF;
+        ASSERT_EQ(Program(a), expected) << std::hex << a;
+    }
+    for (std::uint32_t a = 0; a < 0x100; ++a) {
+        ASSERT_EQ(Eeprom(a), eeprom.contains(a) ? eeprom[a] : 0xFF) << std::hex << a;
+    }
+    // The log shows EEPROM rows whole, padding included.
+    EXPECT_NE(folder_->Read(ProgramLogName)
+                  .find(" 0010  11 12 13 FF FF FF FF FF FF FF FF FF FF FF FF FF\n"),
+              std::string::npos);
+}
+
+TEST_F(HexProgrammerTest, ReadBackComparesOnlyTheRecordsBytes) {
+    board_->WithBoard([](Board& b) {
+        b.SetStuckByte(0x0400, 0x00); // padding of the first record
+        b.SetStuckByte(0x0418, 0x00); // a byte of the second
+    });
+    const std::string path =
+        folder_->Write("a.hex", HexLine(HexType::Data, 0x0404, Counting(4, 1)) +
+                                    HexLine(HexType::Data, 0x0410, Counting(16, 1)) + HexEnd);
+    EXPECT_EQ(ProgramFile(path), BootResult::VerifyMismatch);
+    EXPECT_EQ(ProgressCount, 1);
+    // The second row was read back twice, the first once.
+    EXPECT_EQ(Requests(BootCode::WriteProgram), 2u);
+    EXPECT_EQ(Requests(BootCode::ReadProgram), 3u);
+}
+
+TEST_F(HexProgrammerTest, BootBlockIsGuardedEvenWithProgramMemoryDisabled) {
+    const std::string path =
+        folder_->Write("a.hex", HexLine(HexType::Data, 0x0200, Counting(8, 1)) +
+                                    HexLine(HexType::Data, 0x01F8, Counting(16, 1)) + HexEnd);
+    EXPECT_EQ(ProgramFile(path), ProgramResult::BelowBootBlock);
+    EXPECT_EQ(Requests(BootCode::WriteProgram), 1u);
+    EXPECT_EQ(folder_->Read(ProgramLogName).size(), 55u); // the first row's line alone
+
+    TargetProfile.ProgramEnable = 0;
+    EXPECT_EQ(ProgramFile(path), ProgramResult::BelowBootBlock);
+    EXPECT_EQ(Requests(BootCode::WriteProgram), 1u);
+    EXPECT_EQ(folder_->Read(ProgramLogName), "");
+}
+
+TEST_F(HexProgrammerTest, DisabledAndUnknownSpacesAreSkippedSilently) {
+    std::string text;
+    for (int upper : {0x20, 0x30, 0x21, 0xF1}) {
+        text += HexLine(HexType::ExtendedLinear, 0, {0x00, static_cast<std::uint8_t>(upper)});
+        text += HexLine(HexType::Data, 0x0000, Counting(8, 1));
+    }
+    EXPECT_EQ(ProgramFile(folder_->Write("a.hex", text + HexEnd)), 9);
+    EXPECT_EQ(AllRequests(), 0u);
+    EXPECT_EQ(folder_->Read(ProgramLogName), "");
+}
+
+// Whatever is wrong with a record, nothing of it is sent, and the rows before it stay written.
+TEST_F(HexProgrammerTest, FaultyRecordsEndTheRunBeforeAnythingOfThemIsSent) {
+    const std::string good = HexLine(HexType::Data, 0x0200, Counting(8, 1));
+    std::string badChecksum = HexLine(HexType::Data, 0x0210, Counting(8, 1));
+    badChecksum[badChecksum.size() - 2] ^= 1;
+    std::string notHex = HexLine(HexType::Data, 0x0210, Counting(8, 1));
+    notHex[12] = 'G';
+    std::string overflow = HexLine(HexType::Data, 0x021F, Counting(18, 1));
+    std::string cut = HexLine(HexType::Data, 0x0210, Counting(8, 1));
+    cut.resize(cut.size() - 4);
+    const struct {
+        const char* name;
+        std::string text;
+        std::int32_t result;
+    } cases[] = {
+        {"checksum", good + badChecksum + HexEnd, ProgramResult::BadRecord},
+        {"digit", good + notHex + HexEnd, ProgramResult::BadRecord},
+        {"overflow", good + overflow + HexEnd, ProgramResult::BadRecord},
+        {"cut short", good + cut, ProgramResult::BadRecord},
+        {"type 06", good + HexLine(0x06, 0x0210, Counting(8, 1)) + HexEnd,
+         ProgramResult::BadRecord},
+        {"type FF", good + HexLine(0xFF, 0x0000, {}) + HexEnd, ProgramResult::BadRecord},
+        {"EEPROM end",
+         good + HexLine(HexType::ExtendedLinear, 0, {0x00, 0xF0}) +
+             HexLine(HexType::Data, 0x00F8, Counting(9, 1)) + HexEnd,
+         ProgramResult::EepromOverrun},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::uint64_t before = AllRequests();
+        EXPECT_EQ(ProgramFile(folder_->Write("bad.hex", c.text)), c.result);
+        EXPECT_EQ(AllRequests() - before, 2u); // the good row's write and read-back
+        EXPECT_EQ(ProgressCount, c.name == std::string("EEPROM end") ? 2 : 1);
+        EXPECT_EQ(Program(0x0200), 0x01);
+    }
+}
+
+TEST_F(HexProgrammerTest, ReaderSkipsTextAndStopsAtTheEndRecord) {
+    std::string row = HexLine(HexType::Data, 0x0200, Counting(16, 0xC1));
+    for (char& c : row) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const std::string text = "; comment\n\n   " + row + "not a record\n" + HexEnd +
+                             HexLine(0x06, 0x0300, {1}) + ":zz garbage\n";
+    EXPECT_EQ(ProgramFile(folder_->Write("a.hex", text)), 2);
+    EXPECT_EQ(ProgressTotal, 7);
+    EXPECT_EQ(Program(0x020F), 0xD0);
+
+    // Without an end record the pass ends with the file.
+    EXPECT_EQ(ProgramFile(folder_->Write("b.hex", "junk\n" + row + "\n\n")), 1);
+}
+
+TEST_F(HexProgrammerTest, PlantedLinkInPlaceOfTheLogIsRefused) {
+    const std::string victim = folder_->Write("victim.txt", "keep me\n");
+    std::filesystem::create_symlink(victim, folder_->Path() / ProgramLogName);
+    const std::string path =
+        folder_->Write("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) + HexEnd);
+    EXPECT_EQ(ProgramFile(path), ProgramResult::FileError);
+    EXPECT_EQ(folder_->Read("victim.txt"), "keep me\n");
+    EXPECT_EQ(AllRequests(), 0u);
+    EXPECT_EQ(ProgressTotal, 2);
+}
+
+TEST_F(HexProgrammerTest, ForFlashTakesTheProfilesValues) {
+    const std::string path =
+        folder_->Write("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) + HexEnd);
+    EXPECT_EQ(ProgramForFlash(path.c_str()), 2);
+    EXPECT_EQ(TargetProfile.HexPath.load(), path.c_str());
+    EXPECT_EQ(ProgressTotal, 2);
+}
+
+// The wire traffic of a row: write, read-back, and one repeat of the read-back when it fails.
+TEST(HexProgrammerLineTest, FailedReadBackIsRepeatedOnce) {
+    LoadDefaults();
+    TargetProfile.Retries = 2;
+    ScratchFolder folder;
+    const std::string path =
+        folder.Write("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) +
+                                  HexLine(HexType::Data, 0x0210, Counting(16, 1)) + HexEnd);
+    auto commands = [](const std::vector<Bytes>& requests) {
+        Bytes codes;
+        for (const Bytes& r : requests) {
+            codes.push_back(r[0]);
+        }
+        return codes;
+    };
+
+    int lost = 2; // one whole read-back of the first row
+    LineBoard once([&](const Bytes& r) { return r[0] == BootCode::ReadProgram && lost-- > 0; });
+    EXPECT_EQ(ProgramFile(path), 3);
+    EXPECT_EQ(commands(once.line.port->Requests()), (Bytes{2, 1, 1, 1, 2, 1}));
+
+    LineBoard never([](const Bytes& r) { return r[0] == BootCode::ReadProgram; });
+    EXPECT_EQ(ProgramFile(path), PacketResult::NoAttemptsLeft);
+    EXPECT_EQ(commands(never.line.port->Requests()), (Bytes{2, 1, 1, 1, 1}));
+    LoadDefaults();
+}
+
+} // namespace
