@@ -3,43 +3,26 @@
 #include "sim/SimPort.h"
 #include "target/TargetProfile.h"
 
-#include <unistd.h>
-
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
 ScratchFolder::ScratchFolder() : previous_(fs::current_path()) {
-    std::string pattern = (fs::temp_directory_path() / "tervix-target-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
+    if (folder_.Path().empty()) {
         ADD_FAILURE() << "cannot create a temporary folder";
         return;
     }
-    path_ = pattern;
-    fs::current_path(path_);
+    fs::current_path(folder_.Path());
 }
 
 ScratchFolder::~ScratchFolder() {
     std::error_code ignored;
     fs::current_path(previous_, ignored);
-    if (!path_.empty()) {
-        fs::remove_all(path_, ignored);
-    }
 }
 
 std::string ScratchFolder::Write(const std::string& name, const std::string& content) const {
-    const fs::path file = path_ / name;
-    std::ofstream(file, std::ios::binary) << content;
-    return file.string();
-}
-
-std::string ScratchFolder::Read(const std::string& name) const {
-    std::ifstream in(path_ / name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    EXPECT_TRUE(folder_.Write(name, content)) << name;
+    return folder_.File(name);
 }
 
 void BoardTest::SetUp() {

@@ -6,6 +6,7 @@
 #include "link/ComPort.h"
 #include "sim/BoardSession.h"
 #include "tests/support/MemoryPort.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@
 #include <string>
 #include <vector>
 
-// Changes into a fresh temporary folder for its lifetime and removes it afterwards.
+// A fresh temporary folder that is the current folder for the object's lifetime.
 class ScratchFolder {
 public:
     ScratchFolder();
@@ -24,14 +25,14 @@ public:
     ScratchFolder(const ScratchFolder&) = delete;
     ScratchFolder& operator=(const ScratchFolder&) = delete;
 
-    const std::filesystem::path& Path() const { return path_; }
+    std::filesystem::path Path() const { return folder_.Path(); }
     // Writes a file in the folder and returns its path.
     std::string Write(const std::string& name, const std::string& content) const;
-    std::string Read(const std::string& name) const;
+    std::string Read(const std::string& name) const { return folder_.Read(name); }
 
 private:
     std::filesystem::path previous_;
-    std::filesystem::path path_;
+    TempFolder folder_;
 };
 
 // The board reached in-process through a SimPort stored in TargetProfile.PortHandle, with the
