@@ -192,8 +192,9 @@ PosixPort::Wait PosixPort::WaitFor(short events, Clock::time_point deadline) {
     }
 }
 
-// Asking the device for its output queue costs a round trip on USB adapters, so it is done once
-// per packet, not per byte. Bytes of the previous packet still queued mean CTS holds the line.
+// Looked at once per packet, not per byte, so that a byte costs one write() and a USB adapter
+// keeps up with the line: bytes of the previous packet still queued mean CTS holds the line. A
+// device that cannot tell counts as drained.
 PosixPort::Wait PosixPort::AwaitDrain(Clock::time_point deadline) {
     for (;;) {
         int queued = 0;
