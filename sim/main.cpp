@@ -174,16 +174,18 @@ int main(int argc, char** argv) {
         Fail(error);
         return EXIT_FAILURE;
     }
-    std::printf("%s\n", server.SlavePath().c_str());
-    std::fflush(stdout);
 
     bool ok = true;
     {
+        // The link is in place before the path is announced, so whoever reads the path can use
+        // either.
         PortLink link;
         if (!o.link.empty() && !link.Create(o.link, server.SlavePath(), error)) {
             Fail(error);
             return EXIT_FAILURE;
         }
+        std::printf("%s\n", server.SlavePath().c_str());
+        std::fflush(stdout);
         if (!server.Serve(session, o.once, error)) {
             ok = Fail(error);
         }
