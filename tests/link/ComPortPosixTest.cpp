@@ -37,7 +37,11 @@ protected:
 TEST_F(PtyPort, OpenIsExclusiveAgainstThisAndOtherProcessesUntilClosed) {
     const ComHandle first = Open();
     ASSERT_NE(first, InvalidComHandle);
-    EXPECT_EQ(Open(), InvalidComHandle);
+    // A second open, at another speed, fails and leaves the holder's line as it was.
+    EXPECT_EQ(OpenComPort(pty.SlavePath().c_str(), 57600, 200), InvalidComHandle);
+    termios line{};
+    ASSERT_EQ(tcgetattr(pty.HeldSlave(), &line), 0);
+    EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
 
     // The tests run as root in CI, where the tty's own exclusive mode lets anyone in.
     const pid_t child = fork();
