@@ -1,9 +1,11 @@
 #include "tests/target/TargetFixture.h"
 
 #include "sim/SimPort.h"
+#include "target/Connection.h"
 #include "target/TargetProfile.h"
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace fs = std::filesystem;
 
@@ -50,6 +52,45 @@ std::uint8_t BoardTest::Eeprom(std::uint32_t address) const {
 
 std::uint64_t BoardTest::Requests(std::uint8_t command) const {
     return board_->Stats().RequestsByCommand[command];
+}
+
+void PortsTest::SetUp() {
+    LoadDefaults();
+    TargetProfile.ReadTimeoutMs = 200;
+    ASSERT_FALSE(ports_.Path().empty());
+    ::setenv("TERVIX_PORTS", ports_.Path().c_str(), 1);
+    SetPortQuestion([this](const char* text, const char* caption) {
+        EXPECT_STREQ(caption, "Serial Port Selected?");
+        asked_.emplace_back(text);
+        if (answers_.empty()) {
+            return false;
+        }
+        const bool yes = answers_.front();
+        answers_.pop_front();
+        return yes;
+    });
+}
+
+void PortsTest::TearDown() {
+    DisconnectTarget();
+    SetPortQuestion({});
+    ::unsetenv("TERVIX_PORTS");
+    LoadDefaults();
+}
+
+void PortsTest::Wire(const std::string& comName, const std::string& device) const {
+    std::error_code error;
+    fs::create_symlink(device, fs::path(ports_.Path()) / comName, error);
+    ASSERT_FALSE(error) << comName << " -> " << device << ": " << error.message();
+}
+
+bool PortsTest::Free(const char* comName) {
+    const ComHandle handle = OpenComPort(comName, TargetProfile.BaudRate, 200);
+    if (handle == InvalidComHandle) {
+        return false;
+    }
+    CloseComPort(handle);
+    return true;
 }
 
 LineBoard::LineBoard(std::function<bool(const Bytes& request)> drop)

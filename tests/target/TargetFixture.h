@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -48,6 +49,23 @@ protected:
 
     std::shared_ptr<BoardSession> board_;
     std::unique_ptr<ScratchFolder> folder_;
+};
+
+// A ports folder of the test's own in TERVIX_PORTS, so that COM names reach the devices the test
+// wires up, and the port question answered from a script.
+class PortsTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Makes comName ("COM3") a link to device in the ports folder.
+    void Wire(const std::string& comName, const std::string& device) const;
+    // Whether the port can be opened now, that is nobody holds it.
+    static bool Free(const char* comName);
+
+    TempFolder ports_;
+    std::vector<std::string> asked_;
+    std::deque<bool> answers_; // the answers to give in turn; No once they are used up
 };
 
 // The board behind an in-memory line, for tests that must see every request or lose chosen

@@ -1,0 +1,123 @@
+#include "target/Connection.h"
+#include "link/Packet.h"
+#include "target/TargetProfile.h"
+#include "tests/support/Pty.h"
+#include "tests/support/SimProcess.h"
+#include "tests/target/TargetFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using Asked = std::vector<std::string>;
+
+class ConnectionTest : public PortsTest {};
+
+TEST_F(ConnectionTest, BoardOnCom3IsFoundAskedAboutAndKept) {
+    SimProcess sim;
+    ASSERT_TRUE(sim.Ok());
+    Wire("COM3", sim.SlavePath());
+    answers_ = {true};
+
+    EXPECT_EQ(ConnectTarget(), 2);
+    EXPECT_EQ(asked_, Asked{"COM3"}); // COM1 and COM2 could not be opened: no question
+    EXPECT_STREQ(TargetProfile.PortName, "COM3");
+    EXPECT_EQ(TargetProfile.PortIndex, 2);
+    EXPECT_EQ(TargetProfile.Connected, 1);
+    EXPECT_EQ(ProgressTotal, 100);
+    EXPECT_EQ(ProgressCount, 100);
+    EXPECT_FALSE(Free("COM3"));
+
+    // While connected: the same index at once, no question, the count left alone.
+    ProgressTotal = 0;
+    ProgressCount = 42;
+    EXPECT_EQ(ConnectTarget(), 2);
+    EXPECT_EQ(asked_.size(), 1u);
+    EXPECT_EQ(ProgressTotal, 100);
+    EXPECT_EQ(ProgressCount, 42);
+
+    EXPECT_EQ(DisconnectTarget(), ConnectResult::Disconnected);
+    EXPECT_EQ(TargetProfile.Connected, 0);
+    EXPECT_EQ(TargetProfile.PortHandle, InvalidComHandle);
+    EXPECT_TRUE(Free("COM3"));
+}
+
+TEST_F(ConnectionTest, DeclinedPortIsClosedAndTheScanGoesOn) {
+    Pty other;
+    SimProcess sim;
+    ASSERT_TRUE(other.Ok());
+    ASSERT_TRUE(sim.Ok());
+    Wire("COM1", other.SlavePath());
+    Wire("COM2", sim.SlavePath());
+    answers_ = {false, true};
+
+    EXPECT_EQ(ConnectTarget(), 1);
+    EXPECT_EQ(asked_, (Asked{"COM1", "COM2"}));
+    EXPECT_TRUE(Free("COM1"));
+    EXPECT_EQ(ProgressCount, 100);
+}
+
+TEST_F(ConnectionTest, NoToEveryPortEndsAfterTheLast) {
+    Pty first;
+    SimProcess sim;
+    ASSERT_TRUE(first.Ok());
+    ASSERT_TRUE(sim.Ok());
+    Wire("COM1", first.SlavePath());
+    Wire("COM21", sim.SlavePath());
+
+    EXPECT_EQ(ConnectTarget(), ConnectResult::NoPortAccepted);
+    EXPECT_EQ(asked_, (Asked{"COM1", "\\\\.\\COM21"}));
+    EXPECT_EQ(TargetProfile.PortIndex, 20);
+    EXPECT_STREQ(TargetProfile.PortName, "\\\\.\\COM21");
+    EXPECT_EQ(TargetProfile.PortHandle, InvalidComHandle);
+    EXPECT_EQ(TargetProfile.Connected, 0);
+    EXPECT_EQ(ProgressCount, 0);
+    EXPECT_TRUE(Free("COM1"));
+    EXPECT_TRUE(Free("COM21"));
+
+    // Without a question installed every port is declined.
+    SetPortQuestion({});
+    EXPECT_EQ(ConnectTarget(), ConnectResult::NoPortAccepted);
+    EXPECT_EQ(asked_.size(), 2u);
+}
+
+TEST_F(ConnectionTest, WrongDeviceIsLetGoAndTheNextCallScansAgain) {
+    SimProcess sim({"--device-id", "0x0400"}); // device number 32
+    ASSERT_TRUE(sim.Ok());
+    Wire("COM3", sim.SlavePath());
+    answers_ = {true, true};
+
+    EXPECT_EQ(ConnectTarget(), ConnectResult::WrongDevice);
+    EXPECT_EQ(TargetProfile.Connected, 0);
+    EXPECT_EQ(TargetProfile.PortHandle, InvalidComHandle);
+    EXPECT_EQ(ProgressCount, 80);
+    EXPECT_TRUE(Free("COM3"));
+
+    EXPECT_EQ(ConnectTarget(), ConnectResult::WrongDevice);
+    EXPECT_EQ(asked_.size(), 2u);
+}
+
+TEST_F(ConnectionTest, FailedDeviceReadPassesItsCodeOn) {
+    SimProcess sim({"--silent"});
+    ASSERT_TRUE(sim.Ok());
+    Wire("COM3", sim.SlavePath());
+    answers_ = {true};
+    TargetProfile.Retries = 2;
+
+    EXPECT_EQ(ConnectTarget(), PacketResult::NoAttemptsLeft);
+    EXPECT_EQ(TargetProfile.Connected, 0);
+    EXPECT_EQ(ProgressCount, 100);
+    EXPECT_TRUE(Free("COM3"));
+}
+
+TEST_F(ConnectionTest, DisconnectWithNothingOpenClosesNothing) {
+    AttachedPort stranger = AttachMemoryPort();
+    TargetProfile.PortHandle = stranger.handle;
+    EXPECT_EQ(DisconnectTarget(), ConnectResult::Disconnected);
+    EXPECT_FALSE(stranger.port->Closed());
+    CloseComPort(stranger.handle);
+}
+
+} // namespace
