@@ -3,7 +3,7 @@
 // row past the EEPROM). Run against the simulated board with every memory space enabled and
 // with them disabled.
 
-#include "ScratchFolder.h"
+#include "WorkingFolder.h"
 #include "link/BootCommands.h"
 #include "sim/Board.h"
 #include "target/HexProgrammer.h"
@@ -108,7 +108,7 @@ struct HostileCase {
 
 class HostileFile : public testing::TestWithParam<HostileCase> {
 protected:
-    ScratchFolder folder_{true};
+    WorkingFolder folder_;
 };
 
 TEST_P(HostileFile, GivesItsResultAndSendsOnlyPermittedRows) {
@@ -161,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 class HostileFileContent : public testing::Test {
 protected:
-    ScratchFolder folder_{true};
+    WorkingFolder folder_;
 };
 
 TEST_F(HostileFileContent, LineEndsDoNotChangeWhatReachesTheBoard) {
