@@ -1,0 +1,9 @@
+#include "app/CLoaderApp.h"
+
+#include "app/CLoaderDlg.h"
+
+bool CLoaderApp::InitInstance() {
+    CLoaderDlg dialog;
+    dialog.exec();
+    return false;
+}

@@ -1,0 +1,10 @@
+#include "app/Resources.h"
+
+#include <QtGlobal>
+
+#include <mutex>
+
+void EnsureResources() {
+    static std::once_flag once;
+    std::call_once(once, [] { Q_INIT_RESOURCE(tervix); });
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The main dialog under test with a scripted user, a board on a pseudo-terminal and a fresh
+// working folder (the job writes "temp.log" there).
+
+#include "app/CLoaderDlg.h"
+#include "tests/app/PtyBoard.h"
+#include "tests/app/ScriptedPrompts.h"
+
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+
+// Readable QString values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
+// Lets the dialog's event loop run until pred holds; false after timeoutMs. The bounds are
+// generous: they only keep a broken program from hanging the test run.
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 30000);
+// Lets the event loop run for a while.
+void Pump(int ms);
+
+// A fresh temporary folder made the working folder for the fixture's lifetime.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+class DialogFixture : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the dialog; the board is linked as COM1 unless linked otherwise first.
+    void OpenDialog();
+    // Writes a HEX file of a few rows from 0x200 on (one crossing a row boundary); returns its
+    // path.
+    QString WriteHexFile(const std::string& name = "blink.hex");
+    // Presses Flash and waits until the job and its lamp thread are over.
+    void RunJob();
+    void WaitForWorkers();
+
+    QWidget* Control(int id) const { return dialog->Control(id); }
+    QString Text(int id) const;
+    bool Enabled(int id) const;
+    int Progress() const;
+    // The colour at the centre of lamp n as the dialog paints it.
+    QRgb LampOnScreen(int n) const;
+    // True when every pixel inside lamp n's outline is the colour, as painted.
+    bool LampFilledWith(int n, QRgb color) const;
+
+    ScratchFolder scratch;
+    PortsFolder ports;
+    PtyBoard board;
+    PromptScript script;
+    std::unique_ptr<CLoaderDlg> dialog;
+    bool linked = false;
+    std::map<std::uint32_t, std::uint8_t> image; // what WriteHexFile wrote, by address
+};

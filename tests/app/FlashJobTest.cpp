@@ -1,0 +1,207 @@
+// Whole flash jobs against a board on a pseudo-terminal: what the user sees at the end of each
+// way a job can go, what the board holds, and what the port is left as.
+
+#include "link/ComPort.h"
+#include "target/TargetProfile.h"
+#include "tests/app/DialogFixture.h"
+#include "tests/support/CaseName.h"
+
+#include <QAbstractButton>
+
+#include <filesystem>
+
+namespace {
+
+const QString ConnectFailedBox = QStringLiteral(
+    "Please Check (1) Cable Wired or not? (2) PC COM Port Correct or not ?(3)PIC Chip Correct or "
+    "not ?");
+
+class FlashJob : public DialogFixture {
+protected:
+    void ExpectEndLamps(int failedLamp) {
+        for (int n = 1; n < failedLamp; ++n) {
+            EXPECT_TRUE(LampFilledWith(n, ColorLampLit)) << "lamp " << n;
+        }
+        EXPECT_TRUE(LampFilledWith(failedLamp, ColorLampFailed)) << "lamp " << failedLamp;
+        for (int n = failedLamp + 1; n <= LampCount; ++n) {
+            EXPECT_TRUE(LampFilledWith(n, ColorLampOff)) << "lamp " << n;
+        }
+    }
+    void ExpectFailedEnd() {
+        EXPECT_EQ(Text(1004), QStringLiteral("0% Finished"));
+        EXPECT_EQ(Progress(), 0);
+        EXPECT_EQ(Text(1), QStringLiteral("EXIT"));
+        EXPECT_TRUE(Enabled(1));
+        EXPECT_TRUE(Enabled(1001));
+    }
+};
+
+TEST_F(FlashJob, SuccessfulJobOnCom3WritesTheFileAndEndsWithAllLampsLit) {
+    ports.Link("COM3", board);
+    linked = true;
+    const QString hex = WriteHexFile();
+    script.Answer(PromptKind::OpenHexFile, true, hex);
+    OpenDialog();
+
+    RunJob();
+
+    EXPECT_EQ(g_stage.load(), StageDone);
+    for (int n = 1; n <= LampCount; ++n) {
+        EXPECT_TRUE(LampFilledWith(n, ColorLampLit)) << "lamp " << n;
+    }
+    EXPECT_EQ(Progress(), 100);
+    EXPECT_EQ(Text(1004), QStringLiteral("100 % Finished"));
+    EXPECT_EQ(Text(1), QStringLiteral("EXIT"));
+    EXPECT_TRUE(Enabled(1));
+    EXPECT_TRUE(Enabled(1001));
+
+    // The port question named the port and its device; then one box before the file dialog.
+    const std::vector<Prompt> asked = script.Asked();
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked[0].kind, PromptKind::PortQuestion);
+    EXPECT_EQ(asked[0].text, QStringLiteral("COM3"));
+    EXPECT_EQ(asked[0].caption, QStringLiteral("Serial Port Selected?"));
+    EXPECT_EQ(asked[0].detail, QString::fromStdString(board.DevicePath()));
+    EXPECT_FALSE(asked[0].modal);
+    EXPECT_EQ(asked[1].text, QStringLiteral("Check whether COM3 port is OK!"));
+    EXPECT_EQ(asked[1].caption, QStringLiteral("Tervix"));
+    EXPECT_EQ(asked[2].kind, PromptKind::OpenHexFile);
+
+    board.Session().WithBoard([&](const Board& b) {
+        for (const auto& [address, value] : image) {
+            EXPECT_EQ(b.ReadProgramSpace(address), value) << std::hex << address;
+        }
+        // The rest of the erased area stays blank.
+        EXPECT_EQ(b.ReadProgramSpace(0x230), 0xFF);
+        EXPECT_EQ(b.ReadProgramSpace(0x7FFF), 0xFF);
+        EXPECT_TRUE(b.RunMode());
+        EXPECT_EQ(b.Stats().Violations, 0u);
+    });
+    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(scratch.Path()) / "temp.log"));
+    EXPECT_EQ(TargetProfile.Connected.load(), 0);
+    std::uint8_t byte = 0;
+    EXPECT_EQ(ReadComByte(TargetProfile.PortHandle.load(), &byte), -1) << "port left open";
+    // The job's copy of the path is gone; the profile does not point at it any more.
+    EXPECT_STRNE(TargetProfile.HexPath.load(), hex.toStdString().c_str());
+}
+
+TEST_F(FlashJob, CancelledFileKeepsThePortForASecondJobWithoutThePortQuestion) {
+    script.Answer(PromptKind::OpenHexFile, false);
+    OpenDialog();
+    RunJob();
+
+    EXPECT_EQ(g_stage.load(), StageNoFile);
+    ExpectEndLamps(2);
+    ExpectFailedEnd();
+    EXPECT_EQ(script.Texts(PromptKind::Message),
+              std::vector<QString>{QStringLiteral("Check whether COM1 port is OK!")});
+    EXPECT_EQ(TargetProfile.Connected.load(), 1);
+
+    script.Answer(PromptKind::OpenHexFile, true, WriteHexFile());
+    RunJob();
+
+    EXPECT_EQ(g_stage.load(), StageDone);
+    EXPECT_EQ(script.Texts(PromptKind::PortQuestion).size(), 1u);
+    EXPECT_EQ(script.Texts(PromptKind::Message).size(), 2u);
+    EXPECT_EQ(Text(1004), QStringLiteral("100 % Finished"));
+    EXPECT_EQ(TargetProfile.Connected.load(), 0);
+}
+
+TEST_F(FlashJob, FlashPressResetsTheDisplaysBeforeTheFirstStage) {
+    script.Hold(PromptKind::PortQuestion);
+    OpenDialog();
+    static_cast<QAbstractButton*>(Control(1001))->click();
+
+    EXPECT_FALSE(Enabled(1001));
+    EXPECT_TRUE(Enabled(1));
+    EXPECT_EQ(Text(1), QStringLiteral("CANCEL"));
+    EXPECT_EQ(Text(1004), QStringLiteral("100"));
+    for (int n = 2; n <= LampCount; ++n) {
+        EXPECT_TRUE(LampFilledWith(n, ColorLampOff)) << "lamp " << n;
+    }
+    ASSERT_TRUE(WaitUntil([&] { return script.HeldCount() == 1; }));
+    EXPECT_EQ(g_stage.load(), StageConnect);
+    script.AnswerHeld(false);
+    WaitForWorkers();
+    EXPECT_EQ(g_stage.load(), StageConnectFailed);
+}
+
+struct ConnectFailure {
+    std::string name;
+    std::function<void(PtyBoard&, PromptScript&, bool& linked)> arrange;
+};
+
+class ConnectionFails : public FlashJob, public testing::WithParamInterface<ConnectFailure> {};
+
+TEST_P(ConnectionFails, WithLampOneRedAndTheCheckCableBox) {
+    GetParam().arrange(board, script, linked);
+    OpenDialog();
+    RunJob();
+
+    EXPECT_EQ(g_stage.load(), StageConnectFailed);
+    ExpectEndLamps(1);
+    ExpectFailedEnd();
+    EXPECT_EQ(script.Texts(PromptKind::Message), std::vector<QString>{ConnectFailedBox});
+    EXPECT_EQ(script.Texts(PromptKind::OpenHexFile).size(), 0u);
+    EXPECT_EQ(TargetProfile.Connected.load(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Job, ConnectionFails,
+    testing::Values(
+        ConnectFailure{"NoPort", [](PtyBoard&, PromptScript&, bool& linked) { linked = true; }},
+        ConnectFailure{"PortDeclined", [](PtyBoard&, PromptScript& s,
+                                          bool&) { s.Answer(PromptKind::PortQuestion, false); }},
+        ConnectFailure{"WrongDevice",
+                       [](PtyBoard& b, PromptScript&, bool&) {
+                           // Device number 32 instead of 33.
+                           b.Session().WithBoard([](Board& chip) { chip.SetDeviceId(0x0400); });
+                       }}),
+    CaseName());
+
+struct StepFailure {
+    std::string name;
+    std::function<void(PtyBoard&)> arrange;
+    std::int32_t stage;
+    int failedLamp;
+    std::vector<QString> boxes; // after "Check whether COM1 port is OK!"
+};
+
+class StepFails : public FlashJob, public testing::WithParamInterface<StepFailure> {};
+
+TEST_P(StepFails, ShowsItsLampAndBoxAndKeepsThePortOpen) {
+    const StepFailure& c = GetParam();
+    c.arrange(board);
+    script.Answer(PromptKind::OpenHexFile, true, WriteHexFile());
+    OpenDialog();
+    RunJob();
+
+    EXPECT_EQ(g_stage.load(), c.stage);
+    ExpectEndLamps(c.failedLamp);
+    ExpectFailedEnd();
+    std::vector<QString> boxes{QStringLiteral("Check whether COM1 port is OK!")};
+    boxes.insert(boxes.end(), c.boxes.begin(), c.boxes.end());
+    EXPECT_EQ(script.Texts(PromptKind::Message), boxes);
+    EXPECT_EQ(TargetProfile.Connected.load(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Job, StepFails,
+    testing::Values(
+        StepFailure{"Erase",
+                    [](PtyBoard& b) { b.Mute(3); },
+                    StageClearFailed,
+                    3,
+                    {QStringLiteral("Please Check  if in Boot State or not?")}},
+        StepFailure{"Write",
+                    [](PtyBoard& b) {
+                        b.Session().WithBoard([](Board& chip) { chip.SetStuckByte(0x210, 0x00); });
+                    },
+                    StageWriteFailed,
+                    4,
+                    {QStringLiteral("Chip OK?  Writing failed!")}},
+        // The file holds no EEPROM data: the only EEPROM write is the run-mode flag.
+        StepFailure{"RunMode", [](PtyBoard& b) { b.Mute(5); }, StageWriteFailed, 4, {}}),
+    CaseName());
+
+} // namespace

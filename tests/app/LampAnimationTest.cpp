@@ -1,0 +1,195 @@
+// The lamp thread on its own, driven by stage codes that the test writes: blink pacing, the
+// figures it shows, the parked end after a failed disconnect, and the threads of older jobs.
+
+#include "app/CLoaderDlg.h"
+#include "app/StatusLampThread.h"
+#include "target/TargetProfile.h"
+#include "tests/app/DialogFixture.h"
+
+#include <QAbstractButton>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include <sys/resource.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+TEST(ProgressFigures, PercentAndStatusFormats) {
+    EXPECT_EQ(ProgressPercentOf(0, 0), 0);
+    EXPECT_EQ(ProgressPercentOf(57, 0), 0);
+    EXPECT_EQ(ProgressPercentOf(50, 100), 50);
+    EXPECT_EQ(ProgressPercentOf(0x8000, 0x7FFF), 100);
+    // The product wraps at 32 bits before the unsigned division.
+    EXPECT_EQ(ProgressPercentOf(50'000'000, 1000), 705032);
+    EXPECT_EQ(ProgressPercentOf(-1, 100), 42949671);
+
+    EXPECT_EQ(StatusFigure(0, true), QStringLiteral("0"));
+    EXPECT_EQ(StatusFigure(0x200, true), QStringLiteral("0X200"));
+    EXPECT_EQ(StatusFigure(0x7fc0, true), QStringLiteral("0X7FC0"));
+    EXPECT_EQ(StatusFigure(-1, true), QStringLiteral("0XFFFFFFFF"));
+    EXPECT_EQ(StatusFigure(-5, false), QStringLiteral("-5"));
+    EXPECT_EQ(StatusFigure(100, false), QStringLiteral("100"));
+}
+
+class LampThread : public DialogFixture {
+protected:
+    void SetUp() override {
+        DialogFixture::SetUp();
+        OpenDialog();
+        ProgressTotal = 100;
+        ProgressCount = 0;
+    }
+    void TearDown() override {
+        // Ends any lamp thread still polling.
+        g_stage = StageConnectFailed;
+        DialogFixture::TearDown();
+    }
+    std::uint32_t Start() {
+        const std::uint32_t generation = dialog->Link()->StartJob();
+        auto link = dialog->Link();
+        link->StartWorker([link, generation] { StatusLampThread(link, generation); });
+        return generation;
+    }
+    QRgb StripLamp(int n) const {
+        return dialog->Link()->Strip().Snapshot().pixel(LampStrip::LampBox(n).center()) & 0xFFFFFFu;
+    }
+
+    struct Phase {
+        bool lit;
+        milliseconds length;
+    };
+    // Watches lamp n for the given time and returns the complete phases seen (the first and
+    // the last, cut by the window, are left out).
+    std::vector<Phase> Watch(int n, milliseconds window) {
+        std::vector<Phase> phases;
+        const auto end = Clock::now() + window;
+        bool lit = StripLamp(n) == (ColorLampLit & 0xFFFFFFu);
+        auto since = Clock::now();
+        bool first = true;
+        while (Clock::now() < end) {
+            Pump(3);
+            const bool now = StripLamp(n) == (ColorLampLit & 0xFFFFFFu);
+            if (now != lit) {
+                const auto t = Clock::now();
+                if (!first) {
+                    phases.push_back({lit, std::chrono::duration_cast<milliseconds>(t - since)});
+                }
+                first = false;
+                lit = now;
+                since = t;
+            }
+        }
+        return phases;
+    }
+};
+
+TEST_F(LampThread, ConnectBlinksFasterThanWriteAndNeitherFasterThanItsPace) {
+    g_stage = StageConnect;
+    Start();
+    const std::vector<Phase> connect = Watch(1, milliseconds(2500));
+    g_stage = StageWrite;
+    Pump(800);
+    const std::vector<Phase> write = Watch(4, milliseconds(3000));
+
+    // A sleep never ends early: each phase lasts at least its time, less the sampling step.
+    auto shortest = [](const std::vector<Phase>& phases, bool lit) {
+        milliseconds m(100000);
+        for (const Phase& p : phases) {
+            if (p.lit == lit) {
+                m = std::min(m, p.length);
+            }
+        }
+        return m;
+    };
+    ASSERT_GE(connect.size(), 3u);
+    ASSERT_GE(write.size(), 3u);
+    EXPECT_GE(shortest(connect, true), milliseconds(230));
+    EXPECT_GE(shortest(connect, false), milliseconds(80));
+    EXPECT_GE(shortest(write, true), milliseconds(480));
+    EXPECT_GE(shortest(write, false), milliseconds(180));
+    // Over similar windows the connect lamp changed clearly more often.
+    EXPECT_GT(connect.size(), write.size());
+    // The lamps of earlier stages stay lit while stage 4 blinks.
+    for (int n = 1; n <= 3; ++n) {
+        EXPECT_EQ(StripLamp(n), ColorLampLit & 0xFFFFFFu) << n;
+    }
+}
+
+TEST_F(LampThread, StatusShowsTheEraseAddressInHexAndOtherCountsInDecimal) {
+    ProgressTotal = 0x7FFF;
+    ProgressCount = 0x200;
+    g_stage = StageClear;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Text(1004) == QStringLiteral("0X200"); }, 5000));
+    EXPECT_EQ(ProgressPercent.load(), 1);
+    ProgressTotal = 100;
+    ProgressCount = 42;
+    g_stage = StageWrite;
+    ASSERT_TRUE(WaitUntil([&] { return Text(1004) == QStringLiteral("42"); }, 5000));
+    EXPECT_TRUE(WaitUntil([&] { return Progress() == 42; }, 5000));
+}
+
+TEST_F(LampThread, ZeroTotalShowsZeroPercent) {
+    ProgressTotal = 0;
+    ProgressCount = 7;
+    g_stage = StageConnect;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Text(1004) == QStringLiteral("7"); }, 5000));
+    EXPECT_EQ(ProgressPercent.load(), 0);
+    EXPECT_EQ(Progress(), 0);
+}
+
+TEST_F(LampThread, FailedDisconnectParksAfterShowingLampFiveRed) {
+    g_stage = StageFinishFailed;
+    const auto start = Clock::now();
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return g_stage.load() == StageParked; }, 10000));
+    EXPECT_GE(Clock::now() - start, milliseconds(500));
+    for (int n = 1; n <= 4; ++n) {
+        EXPECT_EQ(StripLamp(n), ColorLampLit & 0xFFFFFFu) << n;
+    }
+    EXPECT_EQ(StripLamp(5), ColorLampFailed & 0xFFFFFFu);
+    WaitForWorkers();
+    EXPECT_EQ(Text(1004), QStringLiteral("0% Finished"));
+    EXPECT_EQ(Progress(), 0);
+    EXPECT_EQ(Text(1), QStringLiteral("EXIT"));
+    EXPECT_TRUE(Enabled(1001));
+}
+
+TEST_F(LampThread, WaitingForTheFirstStageDoesNotSpin) {
+    g_stage = StageIdle;
+    Start();
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    std::this_thread::sleep_for(milliseconds(1000));
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    auto cpu = [](const rusage& r) {
+        return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000L + r.ru_utime.tv_usec +
+               r.ru_stime.tv_usec;
+    };
+    // A spinning poll would burn a whole second of one core.
+    EXPECT_LT(cpu(after) - cpu(before), 400000L);
+}
+
+TEST_F(LampThread, ThreadOfAnOlderJobStopsWhenANewJobStarts) {
+    auto* flash = static_cast<QAbstractButton*>(Control(1001));
+    flash->setEnabled(false);
+    g_stage = StageWrite;
+    Start();
+    ASSERT_TRUE(WaitUntil([&] { return Text(1004) == QStringLiteral("0"); }, 5000));
+    // A new press begins another generation while the old thread still blinks.
+    dialog->Link()->StartJob();
+    g_stage = StageDone;
+    ASSERT_TRUE(WaitUntil([&] { return dialog->Link()->RunningWorkers() == 0; }, 10000));
+    Pump(100);
+    EXPECT_FALSE(flash->isEnabled());
+    EXPECT_NE(Text(1004), QStringLiteral("100 % Finished"));
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+#include "tests/app/PtyBoard.h"
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include <poll.h>
+#include <unistd.h>
+
+PtyBoard::PtyBoard() : session_(std::make_shared<BoardSession>()) {
+    if (pty_.Ok()) {
+        server_ = std::thread([this] { Serve(); });
+    }
+}
+
+PtyBoard::~PtyBoard() {
+    stop_ = true;
+    if (server_.joinable()) {
+        server_.join();
+    }
+}
+
+void PtyBoard::Serve() {
+    BoardStats before = session_->Stats();
+    std::array<std::uint8_t, 512> buffer{};
+    while (!stop_) {
+        pollfd entry{pty_.Master(), POLLIN, 0};
+        if (poll(&entry, 1, 20) <= 0 || (entry.revents & POLLIN) == 0) {
+            continue;
+        }
+        const ssize_t got = read(pty_.Master(), buffer.data(), buffer.size());
+        if (got <= 0) {
+            continue;
+        }
+        for (ssize_t i = 0; i < got; ++i) {
+            BoardOutput out = session_->Receive(buffer[static_cast<std::size_t>(i)]);
+            if (!out.FrameEnded) {
+                continue;
+            }
+            // The command of the frame just taken is the one whose count went up.
+            const BoardStats after = session_->Stats();
+            bool muted = false;
+            for (std::uint8_t command = 1; command < 9; ++command) {
+                if (after.RequestsByCommand[command] != before.RequestsByCommand[command] &&
+                    (muted_.load() & (1u << command)) != 0) {
+                    muted = true;
+                }
+            }
+            before = after;
+            if (!muted && !out.Bytes.empty()) {
+                pty_.Send(out.Bytes);
+            }
+        }
+    }
+}
+
+PortsFolder::PortsFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tervix-ports-XXXXXX").string();
+    if (mkdtemp(pattern.data()) != nullptr) {
+        path_ = pattern;
+    }
+    if (const char* old = std::getenv("TERVIX_PORTS"); old != nullptr) {
+        previous_ = old;
+        hadPrevious_ = true;
+    }
+    setenv("TERVIX_PORTS", path_.c_str(), 1);
+}
+
+PortsFolder::~PortsFolder() {
+    if (hadPrevious_) {
+        setenv("TERVIX_PORTS", previous_.c_str(), 1);
+    } else {
+        unsetenv("TERVIX_PORTS");
+    }
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+void PortsFolder::Link(const std::string& comName, const PtyBoard& board) {
+    std::error_code ec;
+    std::filesystem::create_symlink(board.pty_.SlavePath(), std::filesystem::path(path_) / comName,
+                                    ec);
+}
