@@ -50,7 +50,7 @@ void ProgressDisplay::Begin(const ProgressStage& stage) {
     lastQuarter_ = -1;
     active_ = true;
     if (mode_ != Mode::Off && !suspended_) {
-        DrawLocked(false);
+        DrawLocked(false, false);
     }
 }
 
@@ -66,7 +66,7 @@ void ProgressDisplay::End(bool succeeded) {
     double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     if (mode_ == Mode::Bar) {
-        DrawLocked(true);
+        DrawLocked(true, succeeded);
         std::fprintf(out_, "  %s\n", succeeded ? "done" : "FAILED");
     } else {
         std::fprintf(out_, "%s: %s in %.1f s\n", stage_.Name, succeeded ? "done" : "failed",
@@ -95,18 +95,21 @@ void ProgressDisplay::Run() {
     while (!stopping_) {
         wake_.wait_for(guard, period);
         if (active_ && !suspended_ && !stopping_) {
-            DrawLocked(false);
+            DrawLocked(false, false);
         }
     }
 }
 
-void ProgressDisplay::DrawLocked(bool final) {
+void ProgressDisplay::DrawLocked(bool final, bool complete) {
     const std::int64_t count = ProgressCount.load(std::memory_order_relaxed);
     const std::int64_t total = ProgressTotal.load(std::memory_order_relaxed);
     const std::int64_t all = std::max<std::int64_t>(total + stage_.Extra - stage_.Base, 0);
     const std::int64_t done = std::clamp<std::int64_t>(count - stage_.Base, 0, all);
-    // A total of 0 means nothing to do: shown as complete rather than divided by.
-    const double fraction = all > 0 ? static_cast<double>(done) / static_cast<double>(all) : 1.0;
+    // A total of 0 means not known yet. A stage that ended well shows full even when its count
+    // stops short of the total (blank lines of a HEX file count in the total, not as records).
+    const double fraction = complete  ? 1.0
+                            : all > 0 ? static_cast<double>(done) / static_cast<double>(all)
+                                      : 0.0;
     const int percent = static_cast<int>(fraction * 100.0);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();

@@ -43,7 +43,7 @@ public:
 
 private:
     void Run();
-    void DrawLocked(bool final);
+    void DrawLocked(bool final, bool complete);
 
     Mode mode_;
     std::FILE* out_;
