@@ -49,12 +49,16 @@ if [ ! -e "$work/ports/COM3" ]; then
 fi
 
 echo "Flashing $(grep -c '^:10' "$work/full.hex") rows onto the paced board..."
+# Run from the work folder: the programmer writes its log temp.log into the current folder.
+flash() {
+    cd "$work" &&
+        TERVIX_PORTS="$work/ports" "$bin/tervix-flash" flash --quiet --port COM3 "$work/full.hex" \
+            2>"$work/flash.err"
+}
 # bash's own timer: real, user and system seconds of the flash process.
 TIMEFORMAT='%3R %3U %3S'
 flash_status=0
-{ time (cd "$work" && TERVIX_PORTS="$work/ports" \
-    "$bin/tervix-flash" flash --quiet --port COM3 "$work/full.hex") 2>"$work/flash.err"; } \
-    2>"$work/time" || flash_status=$?
+{ time flash; } 2>"$work/time" || flash_status=$?
 read -r wall user sys <"$work/time"
 
 kill -TERM "$sim_pid"
