@@ -1,0 +1,139 @@
+#include "tests/cli/CliFixture.h"
+
+#include "target/HexRecord.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+HexImage ReadHexImage(const std::string& path) {
+    HexImage image;
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    EXPECT_NE(file, nullptr) << path;
+    if (file == nullptr) {
+        return image;
+    }
+    HexRecordReader reader(file);
+    HexRecord record;
+    std::uint32_t upper = 0;
+    HexStatus status;
+    while ((status = reader.Next(record)) == HexStatus::Record &&
+           record.Type != HexType::EndOfFile) {
+        if (record.Type == HexType::ExtendedLinear) {
+            upper = static_cast<std::uint32_t>(record.Data[0] << 8 | record.Data[1]);
+        } else if (record.Type == HexType::Data) {
+            for (unsigned i = 0; i < record.Count; ++i) {
+                image[(upper << 16) + record.Offset + i] = record.Data[i];
+            }
+        }
+    }
+    EXPECT_EQ(status, HexStatus::Record) << path << " line " << reader.Line();
+    std::fclose(file);
+    return image;
+}
+
+std::string ExampleHex() {
+    return TERVIX_EXAMPLES_DIR "/blink.hex";
+}
+
+SimBoard::SimBoard(const std::string& folder, const std::string& ports, const std::string& comName,
+                   const std::vector<std::string>& options)
+    : dump_(folder + "/" + comName + ".dump.hex") {
+    std::vector<std::string> args{"--link", ports + "/" + comName, "--dump", dump_, "--stats"};
+    args.insert(args.end(), options.begin(), options.end());
+    process_ = std::make_unique<ChildProcess>("tervix-sim", args, folder);
+    // The first line is the device; the link is in place once it is printed.
+    EXPECT_TRUE(process_->AwaitOutput("\n", ProcessTimeoutMs)) << process_->Err();
+    device_ = process_->Out().substr(0, process_->Out().find('\n'));
+}
+
+SimBoard::~SimBoard() {
+    // A board a test stopped with SIGSTOP must be able to take its end.
+    process_->Signal(SIGCONT);
+}
+
+void SimBoard::Stop() {
+    if (stopped_) {
+        return;
+    }
+    stopped_ = true;
+    process_->Signal(SIGCONT);
+    process_->Signal(SIGTERM);
+    ASSERT_EQ(process_->Wait(ProcessTimeoutMs), 0) << process_->Err();
+    std::istringstream lines(process_->Out());
+    std::string line;
+    std::getline(lines, line); // the device
+    while (std::getline(lines, line)) {
+        const std::size_t colon = line.find(": ");
+        if (colon != std::string::npos) {
+            stats_[line.substr(0, colon)] = line.substr(colon + 2);
+        }
+    }
+    memory_ = ReadHexImage(dump_);
+}
+
+std::string SimBoard::StatText(const std::string& key) const {
+    const auto it = stats_.find(key);
+    EXPECT_NE(it, stats_.end()) << "no statistic " << key;
+    return it == stats_.end() ? std::string() : it->second;
+}
+
+std::uint64_t SimBoard::Stat(const std::string& key) const {
+    return std::stoull("0" + StatText(key));
+}
+
+void CliTest::SetUp() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tervix-cli.XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    folder_ = pattern;
+    ports_ = folder_ + "/ports";
+    std::filesystem::create_directory(ports_);
+}
+
+void CliTest::TearDown() {
+    boards_.clear();
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+SimBoard& CliTest::AddBoard(const std::string& comName, const std::vector<std::string>& options) {
+    boards_.push_back(std::make_unique<SimBoard>(folder_, ports_, comName, options));
+    return *boards_.back();
+}
+
+std::unique_ptr<ChildProcess> CliTest::StartFlash(const std::vector<std::string>& args,
+                                                  const std::string& input) {
+    return std::make_unique<ChildProcess>(
+        "tervix-flash", args, folder_, std::vector<std::string>{"TERVIX_PORTS=" + ports_}, input);
+}
+
+CliTest::Run CliTest::Flash(const std::vector<std::string>& args) {
+    std::unique_ptr<ChildProcess> child = StartFlash(args);
+    Run run;
+    run.Status = child->Wait(ProcessTimeoutMs);
+    run.Out = child->Out();
+    run.Err = child->Err();
+    return run;
+}
+
+void CliTest::WriteFile(const std::string& name, const std::string& text) const {
+    std::ofstream(Path(name), std::ios::binary) << text;
+}
+
+std::string CliTest::ReadFile(const std::string& name) const {
+    return Slurp(Path(name));
+}

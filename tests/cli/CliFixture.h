@@ -1,0 +1,83 @@
+#pragma once
+// What the end-to-end tests of tervix-flash stand on: a fresh working folder with its own ports
+// folder, simulated boards linked into it as COM ports, and HEX images read into byte maps.
+
+#include "tests/cli/ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Full address (upper address x 65536 + offset) to byte.
+using HexImage = std::map<std::uint32_t, std::uint8_t>;
+
+// Reads the data records of an Intel HEX file; fails the test when the file is unreadable.
+HexImage ReadHexImage(const std::string& path);
+
+// The bundled example (examples/blink.hex).
+std::string ExampleHex();
+
+// Upper addresses the way the files use them.
+inline constexpr std::uint32_t EepromBase = 0xF00000;
+
+// A tervix-sim process on a pseudo-terminal, linked as a COM name in the ports folder.
+class SimBoard {
+public:
+    SimBoard(const std::string& folder, const std::string& ports, const std::string& comName,
+             const std::vector<std::string>& options);
+    ~SimBoard();
+
+    // The pseudo-terminal's slave path.
+    const std::string& Device() const { return device_; }
+    ChildProcess& Process() { return *process_; }
+
+    // Ends the board; it then writes its memories and statistics. Fails the test when it does not
+    // end cleanly.
+    void Stop();
+    const HexImage& Memory() const { return memory_; }
+    std::uint64_t Stat(const std::string& key) const;
+    std::string StatText(const std::string& key) const;
+
+private:
+    std::string dump_;
+    std::string device_;
+    std::unique_ptr<ChildProcess> process_;
+    std::map<std::string, std::string> stats_;
+    HexImage memory_;
+    bool stopped_ = false;
+};
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A board linked as comName; the test owns it until the fixture ends.
+    SimBoard& AddBoard(const std::string& comName, const std::vector<std::string>& options = {});
+
+    // Runs tervix-flash in the working folder against the ports folder, to its end.
+    struct Run {
+        int Status = -1;
+        std::string Out;
+        std::string Err;
+    };
+    Run Flash(const std::vector<std::string>& args);
+    // Started but not waited for.
+    std::unique_ptr<ChildProcess> StartFlash(const std::vector<std::string>& args,
+                                             const std::string& input = "/dev/null");
+
+    std::string Path(const std::string& name) const { return folder_ + "/" + name; }
+    void WriteFile(const std::string& name, const std::string& text) const;
+    std::string ReadFile(const std::string& name) const;
+
+    std::string folder_;
+    std::string ports_;
+    std::vector<std::unique_ptr<SimBoard>> boards_;
+};
+
+// Generous: a loaded two-core machine runs several test programs at once.
+inline constexpr int ProcessTimeoutMs = 60000;

@@ -1,0 +1,212 @@
+// tervix-flash flash against simulated boards: what lands on the board, which port is taken,
+// and the exit status and words of every stage that can fail.
+
+#include "tests/cli/CliFixture.h"
+#include "tests/support/Pty.h"
+
+#include <gmock/gmock.h>
+
+#include <csignal>
+#include <unistd.h>
+
+using testing::HasSubstr;
+
+namespace {
+
+// Program memory and data EEPROM bytes of the file, the spaces the default profile writes.
+HexImage WrittenSpaces(const HexImage& image) {
+    HexImage written;
+    for (const auto& [address, byte] : image) {
+        if (address < 0x200000 || (address >= EepromBase && address < EepromBase + 0x100)) {
+            written[address] = byte;
+        }
+    }
+    return written;
+}
+
+void ExpectHolds(const SimBoard& board, const HexImage& image) {
+    for (const auto& [address, byte] : WrittenSpaces(image)) {
+        const auto it = board.Memory().find(address);
+        ASSERT_NE(it, board.Memory().end()) << std::hex << address;
+        EXPECT_EQ(it->second, byte) << "at 0x" << std::hex << address;
+    }
+}
+
+const std::vector<std::string> Fast = {"--timeout-ms", "100"};
+
+std::vector<std::string> Args(std::vector<std::string> args,
+                              const std::vector<std::string>& more = {}) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+} // namespace
+
+TEST_F(CliTest, FlashWritesTheFileVerifiesItAndSetsRunMode) {
+    SimBoard& board = AddBoard("COM3");
+    const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_THAT(run.Out, HasSubstr("504 blocks erased, 8 rows written and verified, run mode set"));
+    EXPECT_THAT(run.Err, HasSubstr("connected to COM3 (" + board.Device() + "), device 33"));
+
+    board.Stop();
+    ExpectHolds(board, ReadHexImage(ExampleHex()));
+    EXPECT_EQ(board.StatText("mode"), "run");
+    EXPECT_EQ(board.Stat("violations"), 0u);
+    EXPECT_EQ(board.Stat("erase_program"), 504u);
+    // The programmer's log lands in the working folder: one line per row sent.
+    const std::string log = ReadFile("temp.log");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
+}
+
+TEST_F(CliTest, PortGivenAsDevicePathAndBootModeKept) {
+    SimBoard& board = AddBoard("COM3");
+    const Run run = Flash({"flash", "--no-run-mode", "--port", board.Device(), ExampleHex()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_THAT(run.Out, HasSubstr("left in boot mode"));
+    board.Stop();
+    ExpectHolds(board, ReadHexImage(ExampleHex()));
+    EXPECT_EQ(board.StatText("mode"), "boot");
+}
+
+TEST_F(CliTest, PortAnswersYesForThatPortOnly) {
+    SimBoard& other = AddBoard("COM3");
+    SimBoard& wanted = AddBoard("COM12");
+    const Run run = Flash({"flash", "--quiet", "--port", "\\\\.\\COM12", ExampleHex()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(run.Err, "");
+    other.Stop();
+    wanted.Stop();
+    EXPECT_EQ(other.Stat("requests"), 0u);
+    ExpectHolds(wanted, ReadHexImage(ExampleHex()));
+}
+
+TEST_F(CliTest, YesTakesTheFirstPortThatOpens) {
+    SimBoard& first = AddBoard("COM2");
+    SimBoard& second = AddBoard("COM5");
+    const Run run = Flash({"flash", "--yes", ExampleHex()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    first.Stop();
+    second.Stop();
+    ExpectHolds(first, ReadHexImage(ExampleHex()));
+    EXPECT_EQ(second.Stat("requests"), 0u);
+}
+
+TEST_F(CliTest, PortQuestionOnTheTerminal) {
+    SimBoard& declined = AddBoard("COM1");
+    SimBoard& accepted = AddBoard("COM3");
+    Pty terminal;
+    ASSERT_TRUE(terminal.Ok());
+    std::unique_ptr<ChildProcess> flash = StartFlash({"flash", ExampleHex()}, terminal.SlavePath());
+    ASSERT_TRUE(flash->AwaitError("Serial Port Selected? COM1 (" + declined.Device() + ") [y/N] ",
+                                  ProcessTimeoutMs))
+        << flash->Err();
+    ASSERT_TRUE(terminal.Send({'n', '\n'}));
+    ASSERT_TRUE(flash->AwaitError("Serial Port Selected? COM3 (" + accepted.Device() + ") [y/N] ",
+                                  ProcessTimeoutMs))
+        << flash->Err();
+    ASSERT_TRUE(terminal.Send({'y', '\n'}));
+    ASSERT_EQ(flash->Wait(ProcessTimeoutMs), 0) << flash->Err();
+    declined.Stop();
+    accepted.Stop();
+    EXPECT_EQ(declined.Stat("requests"), 0u);
+    ExpectHolds(accepted, ReadHexImage(ExampleHex()));
+}
+
+TEST_F(CliTest, WithoutPortChoiceOrTerminalNoPortIsTouched) {
+    SimBoard& board = AddBoard("COM3");
+    const Run run = Flash({"flash", ExampleHex()});
+    EXPECT_EQ(run.Status, 64);
+    EXPECT_THAT(run.Err, HasSubstr("give --port NAME or --yes"));
+    board.Stop();
+    EXPECT_EQ(board.Stat("requests"), 0u);
+}
+
+TEST_F(CliTest, ConnectionFailuresExitWithOneAndSayWhy) {
+    {
+        const Run run = Flash({"flash", "--yes", ExampleHex()});
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_THAT(run.Err, HasSubstr("no port answered: none of COM1 to COM21 could be opened"));
+    }
+    SimBoard& board = AddBoard("COM3");
+    {
+        const Run run = Flash({"flash", "--port", "COM4", ExampleHex()});
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_THAT(run.Err, HasSubstr("no port answered: COM4 leads to no device"));
+    }
+    board.Stop();
+    EXPECT_EQ(board.Stat("requests"), 0u);
+}
+
+TEST_F(CliTest, WrongDeviceIsNamedAndNotErased) {
+    SimBoard& board = AddBoard("COM3", {"--device-id", "0x0404"});
+    const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_THAT(run.Err, HasSubstr("device number 32, expected 33 (PIC18F452)"));
+    board.Stop();
+    EXPECT_EQ(board.Stat("erase_program"), 0u);
+}
+
+TEST_F(CliTest, SilentBoardIsADeviceReadFailure) {
+    AddBoard("COM3", {"--silent"});
+    const Run run = Flash(Args({"flash", "--port", "COM3", ExampleHex()}, Fast));
+    EXPECT_EQ(run.Status, 1);
+    EXPECT_THAT(run.Err, HasSubstr("device read failed on COM3"));
+    EXPECT_THAT(run.Err, HasSubstr("no valid reply after every attempt (code -5)"));
+}
+
+TEST_F(CliTest, BadFilesExitWithTwoBeforeTheBoardIsTouched) {
+    SimBoard& board = AddBoard("COM3");
+    {
+        const Run run = Flash({"flash", "--port", "COM3", Path("missing.hex")});
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_THAT(run.Err, HasSubstr("cannot read"));
+    }
+    {
+        // A good first row, then a checksum that does not add up on line 3.
+        WriteFile("broken.hex", ":020000040000FA\n"
+                                ":040200000DEF01F00D\n"
+                                ":020208001100E4\n"
+                                ":00000001FF\n");
+        const Run run = Flash({"flash", "--port", "COM3", Path("broken.hex")});
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_THAT(run.Err, HasSubstr("broken.hex line 3: checksum mismatch"));
+        EXPECT_THAT(run.Err, HasSubstr("-1020"));
+    }
+    board.Stop();
+    EXPECT_EQ(board.Stat("requests"), 0u);
+}
+
+TEST_F(CliTest, VerifyMismatchNamesTheRow) {
+    // 0x21A holds a byte of the example's record at 0x218, in the row at 0x210.
+    SimBoard& board = AddBoard("COM3", {"--stuck", "0x21A=0x00"});
+    const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
+    EXPECT_EQ(run.Status, 4);
+    EXPECT_THAT(run.Err, HasSubstr("verify mismatch at row 0x0210"));
+    board.Stop();
+    EXPECT_EQ(board.StatText("mode"), "boot");
+}
+
+// A board that stops answering during a stage: it is frozen once the stage before has been
+// reported, and paced so that a stage lasts long enough for that (the erase about two seconds;
+// the write comes after a one-second pause).
+TEST_F(CliTest, BoardLostWhileErasingExitsWithThree) {
+    SimBoard& board = AddBoard("COM3", {"--pace"});
+    std::unique_ptr<ChildProcess> flash =
+        StartFlash(Args({"flash", "--port", "COM3", ExampleHex()}, Fast));
+    ASSERT_TRUE(flash->AwaitError("connected to COM3", ProcessTimeoutMs)) << flash->Err();
+    board.Process().Signal(SIGSTOP);
+    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 3);
+    EXPECT_THAT(flash->Err(), HasSubstr("erase failed at 0x"));
+}
+
+TEST_F(CliTest, BoardLostBeforeWritingExitsWithFour) {
+    SimBoard& board = AddBoard("COM3", {"--pace"});
+    std::unique_ptr<ChildProcess> flash =
+        StartFlash(Args({"flash", "--port", "COM3", ExampleHex()}, Fast));
+    ASSERT_TRUE(flash->AwaitError("erase: done", ProcessTimeoutMs)) << flash->Err();
+    board.Process().Signal(SIGSTOP);
+    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 4);
+    EXPECT_THAT(flash->Err(), HasSubstr("writing row 0x0200 failed: no valid reply"));
+}
