@@ -140,8 +140,7 @@ bool ChildProcess::Pump(int timeoutMs) {
     return true;
 }
 
-bool ChildProcess::Await(const std::string& stream, const std::string& text, int timeoutMs) {
-    const std::string& collected = stream == "out" ? out_ : err_;
+bool ChildProcess::Await(const std::string& collected, const std::string& text, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (collected.find(text) == std::string::npos) {
         if (Clock::now() >= deadline || !Pump(MsLeft(deadline))) {
@@ -152,11 +151,11 @@ bool ChildProcess::Await(const std::string& stream, const std::string& text, int
 }
 
 bool ChildProcess::AwaitOutput(const std::string& text, int timeoutMs) {
-    return Await("out", text, timeoutMs);
+    return Await(out_, text, timeoutMs);
 }
 
 bool ChildProcess::AwaitError(const std::string& text, int timeoutMs) {
-    return Await("err", text, timeoutMs);
+    return Await(err_, text, timeoutMs);
 }
 
 int ChildProcess::Wait(int timeoutMs) {

@@ -41,7 +41,7 @@ public:
 private:
     // Reads what is there within timeoutMs; false once both outputs are closed.
     bool Pump(int timeoutMs);
-    bool Await(const std::string& stream, const std::string& text, int timeoutMs);
+    bool Await(const std::string& collected, const std::string& text, int timeoutMs);
 
     pid_t pid_ = -1;
     int outFd_ = -1;

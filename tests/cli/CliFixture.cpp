@@ -6,19 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-
-namespace {
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-} // namespace
 
 HexImage ReadHexImage(const std::string& path) {
     HexImage image;
@@ -97,28 +85,21 @@ std::uint64_t SimBoard::Stat(const std::string& key) const {
 }
 
 void CliTest::SetUp() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tervix-cli.XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    ports_ = folder_ + "/ports";
-    std::filesystem::create_directory(ports_);
-}
-
-void CliTest::TearDown() {
-    boards_.clear();
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
+    ASSERT_FALSE(folder_.Path().empty());
+    ports_ = folder_.File("ports");
+    ASSERT_TRUE(std::filesystem::create_directory(ports_));
 }
 
 SimBoard& CliTest::AddBoard(const std::string& comName, const std::vector<std::string>& options) {
-    boards_.push_back(std::make_unique<SimBoard>(folder_, ports_, comName, options));
+    boards_.push_back(std::make_unique<SimBoard>(folder_.Path(), ports_, comName, options));
     return *boards_.back();
 }
 
 std::unique_ptr<ChildProcess> CliTest::StartFlash(const std::vector<std::string>& args,
                                                   const std::string& input) {
-    return std::make_unique<ChildProcess>(
-        "tervix-flash", args, folder_, std::vector<std::string>{"TERVIX_PORTS=" + ports_}, input);
+    return std::make_unique<ChildProcess>("tervix-flash", args, folder_.Path(),
+                                          std::vector<std::string>{"TERVIX_PORTS=" + ports_},
+                                          input);
 }
 
 CliTest::Run CliTest::Flash(const std::vector<std::string>& args) {
@@ -128,12 +109,4 @@ CliTest::Run CliTest::Flash(const std::vector<std::string>& args) {
     run.Out = child->Out();
     run.Err = child->Err();
     return run;
-}
-
-void CliTest::WriteFile(const std::string& name, const std::string& text) const {
-    std::ofstream(Path(name), std::ios::binary) << text;
-}
-
-std::string CliTest::ReadFile(const std::string& name) const {
-    return Slurp(Path(name));
 }

@@ -3,6 +3,7 @@
 // folder, simulated boards linked into it as COM ports, and HEX images read into byte maps.
 
 #include "tests/cli/ChildProcess.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -54,7 +55,6 @@ private:
 class CliTest : public testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // A board linked as comName; the test owns it until the fixture ends.
     SimBoard& AddBoard(const std::string& comName, const std::vector<std::string>& options = {});
@@ -70,12 +70,11 @@ protected:
     std::unique_ptr<ChildProcess> StartFlash(const std::vector<std::string>& args,
                                              const std::string& input = "/dev/null");
 
-    std::string Path(const std::string& name) const { return folder_ + "/" + name; }
-    void WriteFile(const std::string& name, const std::string& text) const;
-    std::string ReadFile(const std::string& name) const;
+    std::string Path(const std::string& name) const { return folder_.File(name); }
 
-    std::string folder_;
+    TempFolder folder_;
     std::string ports_;
+    // Declared after the folder, so the boards end before it is removed.
     std::vector<std::unique_ptr<SimBoard>> boards_;
 };
 

@@ -88,7 +88,7 @@ TEST_F(CliTest, CheckListsRowsPerSpace) {
 
 TEST_F(CliTest, CheckWarnsOfRecordsThePassNeverReaches) {
     // Two records on one line: the pass reads at most as many records as the file has lines.
-    WriteFile("dense.hex", ":020000040000FA:040200000DEF01F00D\n");
+    ASSERT_TRUE(folder_.Write("dense.hex", ":020000040000FA:040200000DEF01F00D\n"));
     const Run run = Flash({"check", "dense.hex"});
     EXPECT_EQ(run.Status, 0) << run.Err;
     EXPECT_THAT(run.Out, HasSubstr("records beyond the first 1 are never read"));
@@ -105,7 +105,7 @@ struct BrokenFile {
 class CheckBrokenTest : public CliTest, public testing::WithParamInterface<BrokenFile> {};
 
 TEST_P(CheckBrokenTest, NamesTheLineAndTheProgrammersCode) {
-    WriteFile("broken.hex", GetParam().text);
+    ASSERT_TRUE(folder_.Write("broken.hex", GetParam().text));
     const Run run = Flash({"check", "--quiet", "broken.hex"});
     EXPECT_EQ(run.Status, 2);
     EXPECT_EQ(run.Out, "");

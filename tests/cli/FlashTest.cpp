@@ -55,7 +55,7 @@ TEST_F(CliTest, FlashWritesTheFileVerifiesItAndSetsRunMode) {
     EXPECT_EQ(board.Stat("violations"), 0u);
     EXPECT_EQ(board.Stat("erase_program"), 504u);
     // The programmer's log lands in the working folder: one line per row sent.
-    const std::string log = ReadFile("temp.log");
+    const std::string log = folder_.Read("temp.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
 }
 
@@ -165,10 +165,10 @@ TEST_F(CliTest, BadFilesExitWithTwoBeforeTheBoardIsTouched) {
     }
     {
         // A good first row, then a checksum that does not add up on line 3.
-        WriteFile("broken.hex", ":020000040000FA\n"
-                                ":040200000DEF01F00D\n"
-                                ":020208001100E4\n"
-                                ":00000001FF\n");
+        ASSERT_TRUE(folder_.Write("broken.hex", ":020000040000FA\n"
+                                                ":040200000DEF01F00D\n"
+                                                ":020208001100E4\n"
+                                                ":00000001FF\n"));
         const Run run = Flash({"flash", "--port", "COM3", Path("broken.hex")});
         EXPECT_EQ(run.Status, 2);
         EXPECT_THAT(run.Err, HasSubstr("broken.hex line 3: checksum mismatch"));
