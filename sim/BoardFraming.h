@@ -23,9 +23,6 @@ public:
     // The last request's payload, without its checksum.
     const std::vector<std::uint8_t>& Payload() const { return payload_; }
 
-    // A start byte has been seen and its frame has not ended yet.
-    bool Busy() const { return state_ != State::Hunting || need_ < 2; }
-
 private:
     enum class State { Hunting, Body, Escaped };
     FrameEvent Store(std::uint8_t byte);

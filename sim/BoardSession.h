@@ -34,10 +34,6 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return f(board_);
     }
-    template <class F> auto WithBoard(F&& f) const {
-        std::lock_guard<std::mutex> guard(lock_);
-        return f(static_cast<const Board&>(board_));
-    }
 
     BoardStats Stats() const;
     // The statistics as `key: value` lines.

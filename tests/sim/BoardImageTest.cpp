@@ -27,18 +27,4 @@ TEST(BoardImageLoad, FollowsUpperAddressesAndStopsAtTheEndRecord) {
     EXPECT_EQ(board.ReadProgramSpace(0x310), 0xFF);
 }
 
-TEST(BoardImageLoad, ReportsWhereAFileIsDamagedOrMissing) {
-    TempFolder folder;
-    ASSERT_TRUE(folder.Write("cut.hex", ":0203000011AA40\n:02030200"));
-    Board board;
-    ImageLoad load = LoadBoardImage(board, folder.File("cut.hex").c_str());
-    EXPECT_FALSE(load.Ok);
-    EXPECT_NE(load.Error.find("cut.hex:2: record cut short"), std::string::npos) << load.Error;
-    EXPECT_EQ(board.ReadProgramSpace(0x300), 0x11); // what came before stays loaded
-
-    load = LoadBoardImage(board, folder.File("absent.hex").c_str());
-    EXPECT_FALSE(load.Ok);
-    EXPECT_NE(load.Error.find("cannot open"), std::string::npos);
-}
-
 } // namespace
