@@ -5,6 +5,7 @@
 #include "target/HexRows.h"
 #include "target/TargetProfile.h"
 
+#include <bit>
 #include <cstdio>
 #include <memory>
 
@@ -100,29 +101,18 @@ private:
     }
 
     // EEPROM bytes are replaced, not ANDed: writing the padding would wipe bytes that another
-    // record put into the same row, so only the record's own bytes go out.
+    // record put into the same row, so only the record's own bytes go out. They are contiguous,
+    // so they take one request.
     std::int32_t SendEeprom(const HexRow& row) {
-        unsigned start = 0;
-        unsigned length = 0;
-        if (!NextSuppliedRun(row.Supplied, 0, start, length)) {
+        if (row.Supplied == 0) {
             return 0;
         }
         Log(row);
-        std::int32_t result = 0;
-        do {
-            BootCommand write{BootCode::WriteEeprom,
-                              static_cast<std::uint8_t>(length),
-                              row.Address + start,
-                              1,
-                              1,
-                              retries_};
-            const auto all = static_cast<std::uint16_t>((1u << length) - 1);
-            result = WriteAndVerify(write, row.Bytes + start, BootCode::ReadEeprom, all);
-            if (result < 0) {
-                return result;
-            }
-        } while (NextSuppliedRun(row.Supplied, start + length, start, length));
-        return result;
+        const auto start = static_cast<unsigned>(std::countr_zero(row.Supplied));
+        const auto length = static_cast<std::uint8_t>(std::popcount(row.Supplied));
+        BootCommand write{BootCode::WriteEeprom, length, row.Address + start, 1, 1, retries_};
+        const auto all = static_cast<std::uint16_t>((1u << length) - 1);
+        return WriteAndVerify(write, row.Bytes + start, BootCode::ReadEeprom, all);
     }
 
     std::FILE* log_;

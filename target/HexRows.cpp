@@ -113,19 +113,3 @@ std::int32_t PlanHexRecord(const HexRecord& record, std::uint16_t& upper,
     }
     return 0;
 }
-
-bool NextSuppliedRun(std::uint16_t mask, unsigned from, unsigned& start, unsigned& length) {
-    unsigned i = from;
-    while (i < HexRowSize && (mask >> i & 1u) == 0) {
-        ++i;
-    }
-    if (i >= HexRowSize) {
-        return false;
-    }
-    start = i;
-    while (i < HexRowSize && (mask >> i & 1u) != 0) {
-        ++i;
-    }
-    length = i - start;
-    return true;
-}

@@ -20,7 +20,8 @@ struct HexRow {
     // address for the data EEPROM.
     std::uint32_t Address = 0;
     std::uint8_t Bytes[HexRowSize] = {};
-    // Bit i set: position i holds a byte of the record; clear: 0xFF padding.
+    // Bit i set: position i holds a byte of the record; clear: 0xFF padding. A record's bytes
+    // are contiguous, so the set bits of a row form one run.
     std::uint16_t Supplied = 0;
 };
 
@@ -54,7 +55,3 @@ struct HexRowPlan {
 //   -10 (BootResult::ZeroUnit): an address unit of 0 where a row address must be divided by it.
 std::int32_t PlanHexRecord(const HexRecord& record, std::uint16_t& upper,
                            const HexRowSettings& settings, HexRowPlan& plan);
-
-// The first contiguous run of set bits in mask at or after position from: sets start and
-// length and returns true, or returns false when there is none.
-bool NextSuppliedRun(std::uint16_t mask, unsigned from, unsigned& start, unsigned& length);
