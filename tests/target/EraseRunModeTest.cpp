@@ -1,7 +1,6 @@
 #include "target/EraseRunMode.h"
 #include "link/BootCommands.h"
 #include "link/Packet.h"
-#include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
 #include "tests/target/TargetFixture.h"
 
@@ -74,18 +73,6 @@ TEST_F(EraseTest, RunModeFlagByte) {
     EXPECT_EQ(Requests(BootCode::WriteEeprom), 2u);
     CloseComPort(TargetProfile.PortHandle);
     EXPECT_LT(SetRunMode(1), 0);
-}
-
-TEST_F(EraseTest, EraseAndProgramMapsEachStepsFailure) {
-    const std::string path = folder_->Write("a.hex", HexLine(0, 0x0200, {0x12, 0x34}) + HexEnd);
-    board_->WithBoard([](Board& b) { b.LoadProgramSpace(0x7F00, 0x00); });
-    EXPECT_EQ(EraseAndProgram(path.c_str()), 0);
-    EXPECT_EQ(TargetProfile.HexPath.load(), path.c_str());
-    EXPECT_EQ(Program(0x7F00), 0xFF);
-    EXPECT_EQ(Program(0x0201), 0x34);
-    EXPECT_EQ(EraseAndProgram("missing.hex"), EraseResult::ProgramFailed);
-    CloseComPort(TargetProfile.PortHandle);
-    EXPECT_EQ(EraseAndProgram(path.c_str()), EraseResult::EraseFailed);
 }
 
 } // namespace

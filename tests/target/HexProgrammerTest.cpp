@@ -207,14 +207,6 @@ TEST_F(HexProgrammerTest, PlantedLinkInPlaceOfTheLogIsRefused) {
     EXPECT_EQ(ProgressTotal, 2);
 }
 
-TEST_F(HexProgrammerTest, ForFlashTakesTheProfilesValues) {
-    const std::string path =
-        folder_->Write("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) + HexEnd);
-    EXPECT_EQ(ProgramForFlash(path.c_str()), 2);
-    EXPECT_EQ(TargetProfile.HexPath.load(), path.c_str());
-    EXPECT_EQ(ProgressTotal, 2);
-}
-
 // The wire traffic of a row: write, read-back, and one repeat of the read-back when it fails.
 TEST(HexProgrammerLineTest, FailedReadBackIsRepeatedOnce) {
     LoadDefaults();
