@@ -1,0 +1,81 @@
+// `tervix-flash check` on the hostile corpus: a file the programmer would refuse gets exit
+// status 2 and a message naming the line and the code the programmer would stop with; a file it
+// would take gets 0.
+
+#include "tests/cli/ChildProcess.h"
+#include "tests/support/CaseName.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+namespace {
+
+struct CheckCase {
+    std::string name;
+    const char* file;
+    int exitStatus;
+    const char* where; // the line named in the message
+    const char* code;  // the code named in the message
+};
+
+void PrintTo(const CheckCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HostileCheck : public testing::TestWithParam<CheckCase> {};
+
+TEST_P(HostileCheck, NamesTheLineAndTheCode) {
+    const CheckCase& c = GetParam();
+    TempFolder folder;
+    ChildProcess check("tervix-flash", {"check", std::string(TERVIX_HOSTILE_CORPUS) + "/" + c.file},
+                       folder.Path());
+    ASSERT_TRUE(check.Started());
+    EXPECT_EQ(check.Wait(30000), c.exitStatus) << check.Err();
+    if (c.exitStatus != 0) {
+        EXPECT_NE(check.Err().find(c.where), std::string::npos) << check.Err();
+        EXPECT_NE(check.Err().find(c.code), std::string::npos) << check.Err();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpus, HostileCheck,
+    testing::Values(
+        CheckCase{"LfLineEnds", "good_lf.hex", 0, "", ""},
+        CheckCase{"CrLfLineEnds", "good_crlf.hex", 0, "", ""},
+        CheckCase{"BadChecksum", "bad_checksum.hex", 2, "line 2:", "-1020"},
+        CheckCase{"NonHexCharacter", "non_hex_digit.hex", 2, "line 2:", "-1020"},
+        CheckCase{"RecordCutShort", "cut_short.hex", 2, "line 2:", "-1020"},
+        CheckCase{"RecordType06", "type_06.hex", 2, "line 2:", "-1020"},
+        CheckCase{"RecordTypeFF", "type_ff.hex", 2, "line 2:", "-1020"},
+        CheckCase{"RowPastBuffer", "row_overflow.hex", 2, "line 2:", "-1020"},
+        CheckCase{"LongRecordPastBuffer", "long_record.hex", 2, "line 2:", "-1020"},
+        CheckCase{"ProgramRowBelow0x200", "below_boot_block.hex", 2, "line 2:", "-1010"},
+        CheckCase{"EepromRowPastEnd", "eeprom_past_end.hex", 2, "line 4:", "-1011"},
+        CheckCase{"LinesLongerThan255", "long_line.hex", 0, "", ""},
+        CheckCase{"BinaryJunk", "binary_junk.bin", 0, "", ""},
+        CheckCase{"BinaryJunkWithColon", "binary_junk_colon.bin", 2, "line 3:", "-1020"},
+        CheckCase{"EmptyFile", "empty.hex", 0, "", ""},
+        CheckCase{"NoEndOfFileRecord", "no_eof.hex", 0, "", ""},
+        CheckCase{"RecordsAfterEndOfFile", "after_eof.hex", 0, "", ""}),
+    CaseName{});
+
+TEST(HostileCheckSize, FiftyMegabyteFileIsChecked) {
+    TempFolder folder;
+    {
+        std::ofstream out(folder.File("big.hex"), std::ios::binary);
+        const std::string filler = "; " + std::string(97, '-') + "\n";
+        for (std::size_t written = 0; written < 50u << 20; written += filler.size()) {
+            out << filler;
+        }
+        out << ":10020000000102030405060708090A0B0C0D0E0FFF\n";
+    }
+    ChildProcess check("tervix-flash", {"check", folder.File("big.hex")}, folder.Path());
+    EXPECT_EQ(check.Wait(120000), 2) << check.Err();
+    // The bad record stands after 524289 filler lines.
+    EXPECT_NE(check.Err().find("line 524289:"), std::string::npos) << check.Err();
+}
+
+} // namespace
