@@ -57,13 +57,13 @@ bool ConfigureBoard(const Options& options, Board& board) {
         }
         board.SetDeviceId(static_cast<std::uint16_t>(*word));
     }
-    for (const std::string& spec : options.stuck) {
-        const std::size_t equals = spec.find('=');
-        auto address = ParseNumber(spec.substr(0, equals), 0xFFFFFF);
-        auto value =
-            equals == std::string::npos ? std::nullopt : ParseNumber(spec.substr(equals + 1), 0xFF);
+    for (const std::string& entry : options.stuck) {
+        const std::size_t equals = entry.find('=');
+        auto address = ParseNumber(entry.substr(0, equals), 0xFFFFFF);
+        auto value = equals == std::string::npos ? std::nullopt
+                                                 : ParseNumber(entry.substr(equals + 1), 0xFF);
         if (!address || !value) {
-            return Fail("--stuck wants ADDR=VALUE (a 24-bit address, a byte), not " + spec);
+            return Fail("--stuck wants ADDR=VALUE (a 24-bit address, a byte), not " + entry);
         }
         board.SetStuckByte(*address, static_cast<std::uint8_t>(*value));
     }
