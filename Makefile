@@ -34,3 +34,9 @@ demo: build
 # Flashing time against the paced simulated board; never part of make test.
 bench: build
 	scripts/bench.sh $(BUILD_DIR)/bin
+
+.PHONY: fuzz
+
+# Long fuzzing runs with clang's libFuzzer, FUZZ_SECONDS (600) per target; see scripts/fuzz.sh.
+fuzz: deps
+	scripts/fuzz.sh

@@ -6,7 +6,8 @@
 #   scripts/fuzz.sh [--build-dir DIR] [--seconds N | --runs N] [TARGET...]
 #
 # Defaults: build/fuzz, FUZZ_SECONDS (600) seconds per target, every target
-# (receive_packet boot_read program_hex). Exit status 77 when no clang++ is installed.
+# (receive_packet boot_read program_hex). FUZZ_ARGS adds libFuzzer options, for instance
+# "-fork=1 -ignore_crashes=1" to go on after a crash. Exit status 77 when no clang++ is installed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=$root/build/fuzz
@@ -56,7 +57,8 @@ for target in "${targets[@]}"; do
     log=$build_dir/logs/$target.log
     mkdir -p "$work" "$artifacts" "$(dirname "$log")"
     # The first folder receives new inputs; the seeds in the source tree are only read.
-    if "$build_dir/bin/fuzz_$target" "${budget[@]}" -timeout=10 -print_final_stats=1 \
+    # shellcheck disable=SC2086 # FUZZ_ARGS is a list of options
+    if "$build_dir/bin/fuzz_$target" "${budget[@]}" ${FUZZ_ARGS:-} -timeout=10 -print_final_stats=1 \
         -artifact_prefix="$artifacts/" "$work" "$root/tests/fuzz/corpus/$target" >"$log" 2>&1; then
         summary=$(grep -E '^#[0-9]+' "$log" | tail -n 1 || true)
         echo "$target: ok: $summary"
