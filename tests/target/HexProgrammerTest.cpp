@@ -231,6 +231,14 @@ TEST(HexProgrammerLineTest, FailedReadBackIsRepeatedOnce) {
     LineBoard never([](const Bytes& r) { return r[0] == BootCode::ReadProgram; });
     EXPECT_EQ(ProgramFile(path), PacketResult::NoAttemptsLeft);
     EXPECT_EQ(commands(never.line.port->Requests()), (Bytes{2, 1, 1, 1, 1}));
+
+    // A read-back that brings no data has confirmed nothing.
+    AttachedPort empty = AttachMemoryPort(200);
+    empty.port->SetResponder([](const Bytes& r) { return Frame(Bytes(r.begin(), r.begin() + 5)); });
+    TargetProfile.PortHandle = empty.handle;
+    EXPECT_EQ(ProgramFile(path), BootResult::VerifyMismatch);
+    EXPECT_EQ(commands(empty.port->Requests()), (Bytes{2, 1, 1}));
+    CloseComPort(empty.handle);
     LoadDefaults();
 }
 
