@@ -8,11 +8,15 @@
 #include "target/TargetProfile.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -64,6 +68,16 @@ int ProgramFailure(const std::string& file, std::int32_t code) {
     }
 }
 
+// The programmer creates its log only after the erase; a folder it cannot write to would leave
+// the board erased and unprogrammed. It refuses a link in the log's place as well.
+bool CanWriteLog() {
+    struct stat entry {};
+    if (lstat(ProgramLogName, &entry) == 0) {
+        return S_ISREG(entry.st_mode) && access(ProgramLogName, W_OK) == 0;
+    }
+    return errno == ENOENT && access(".", W_OK | X_OK) == 0;
+}
+
 std::uint32_t EraseBlocks() {
     const std::uint32_t first = TargetProfile.ProgramStart;
     const std::uint32_t last = TargetProfile.ProgramEnd;
@@ -92,6 +106,10 @@ int RunFlash(const FlashOptions& options) {
                            "%d)",
                            path, static_cast<unsigned>(check.ErrorLine), check.Error.c_str(),
                            static_cast<int>(check.Code)));
+    }
+    if (!CanWriteLog()) {
+        return Fail(ExitStatus::File, std::string("cannot write ") + ProgramLogName +
+                                          " here; run from a folder you can write to");
     }
 
     if (int status = session.Connect(); status != ExitStatus::Success) {

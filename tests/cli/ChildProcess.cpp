@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -32,8 +33,12 @@ void CloseFd(int& fd) {
 } // namespace
 
 std::string BinPath(const std::string& program) {
-    const char* bin = std::getenv("TERVIX_BIN_DIR");
-    return std::string(bin != nullptr ? bin : ".") + "/" + program;
+    if (const char* bin = std::getenv("TERVIX_BIN_DIR"); bin != nullptr && *bin != '\0') {
+        return std::string(bin) + "/" + program;
+    }
+    // Every program of the build lands in the test program's own folder.
+    std::error_code ec;
+    return (std::filesystem::read_symlink("/proc/self/exe", ec).parent_path() / program).string();
 }
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,

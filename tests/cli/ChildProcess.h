@@ -51,5 +51,5 @@ private:
     std::string err_;
 };
 
-// The build's bin folder (TERVIX_BIN_DIR) with the program's name.
+// The program in the build's bin folder: TERVIX_BIN_DIR, else the test program's folder.
 std::string BinPath(const std::string& program);

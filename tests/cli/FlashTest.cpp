@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 
 #include <csignal>
+#include <filesystem>
 #include <unistd.h>
 
 using testing::HasSubstr;
@@ -173,6 +174,13 @@ TEST_F(CliTest, BadFilesExitWithTwoBeforeTheBoardIsTouched) {
         EXPECT_EQ(run.Status, 2);
         EXPECT_THAT(run.Err, HasSubstr("broken.hex line 3: checksum mismatch"));
         EXPECT_THAT(run.Err, HasSubstr("-1020"));
+    }
+    {
+        // The programmer would refuse the link only after the erase.
+        std::filesystem::create_symlink(Path("elsewhere.log"), Path("temp.log"));
+        const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_THAT(run.Err, HasSubstr("cannot write temp.log here"));
     }
     board.Stop();
     EXPECT_EQ(board.Stat("requests"), 0u);
