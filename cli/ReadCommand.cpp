@@ -102,21 +102,30 @@ int RunRead(const ReadOptions& options) {
     }
     const std::uint32_t size = *to - *from + 1;
     std::vector<std::uint8_t> data(size, 0);
-    const std::int32_t result = ReadMemoryRange(*from, *to, 1, space->ReadCommand, data.data());
-    if (result < 0) {
-        return Fail(ExitStatus::Transfer,
-                    Format("reading %s 0x%X to 0x%X failed: %s", space->Title,
-                           static_cast<unsigned>(*from), static_cast<unsigned>(*to),
-                           DescribeLinkCode(result).c_str()));
+    // One range read per request-sized chunk: the range read reports only its last chunk's
+    // count, and a chunk the board answered short must not pass as zero bytes.
+    const std::uint32_t chunk = std::max<std::uint32_t>(TargetProfile.MaxReadCount, 1);
+    ProgressTotal = static_cast<std::int32_t>(size);
+    ProgressCount = 0;
+    session.Progress().Begin({"read", "B", 0, 0});
+    for (std::uint32_t done = 0; done < size; done += chunk) {
+        const std::uint32_t first = *from + done;
+        const std::uint32_t count = std::min(chunk, size - done);
+        const std::int32_t result =
+            ReadMemoryRange(first, first + count - 1, 1, space->ReadCommand, data.data() + done);
+        if (result < 0 || static_cast<std::uint32_t>(result) < count) {
+            session.Progress().End(false);
+            return Fail(ExitStatus::Transfer,
+                        result < 0
+                            ? Format("reading %s at 0x%X failed: %s", space->Title,
+                                     static_cast<unsigned>(first), DescribeLinkCode(result).c_str())
+                            : Format("reading %s at 0x%X: the board sent %d of %u bytes",
+                                     space->Title, static_cast<unsigned>(first),
+                                     static_cast<int>(result), static_cast<unsigned>(count)));
+        }
+        ProgressCount = static_cast<std::int32_t>(done + count);
     }
-    // Only the last chunk's count comes back; a short last chunk means missing bytes.
-    const std::uint32_t chunk = TargetProfile.MaxReadCount;
-    const std::uint32_t lastChunk = size % chunk == 0 ? chunk : size % chunk;
-    if (static_cast<std::uint32_t>(result) < std::min(lastChunk, size)) {
-        return Fail(ExitStatus::Transfer,
-                    Format("reading %s: the board sent %d of the last %u bytes", space->Title,
-                           static_cast<int>(result), static_cast<unsigned>(lastChunk)));
-    }
+    session.Progress().End(true);
     if (int status = session.Disconnect(); status != ExitStatus::Success) {
         return status;
     }
