@@ -106,7 +106,6 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 ChildProcess::~ChildProcess() {
     if (pid_ > 0 && status_ < 0) {
         kill(pid_, SIGKILL);
-        kill(pid_, SIGCONT);
         waitpid(pid_, nullptr, 0);
     }
     CloseFd(outFd_);

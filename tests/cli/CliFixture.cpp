@@ -49,17 +49,11 @@ SimBoard::SimBoard(const std::string& folder, const std::string& ports, const st
     device_ = process_->Out().substr(0, process_->Out().find('\n'));
 }
 
-SimBoard::~SimBoard() {
-    // A board a test stopped with SIGSTOP must be able to take its end.
-    process_->Signal(SIGCONT);
-}
-
 void SimBoard::Stop() {
     if (stopped_) {
         return;
     }
     stopped_ = true;
-    process_->Signal(SIGCONT);
     process_->Signal(SIGTERM);
     ASSERT_EQ(process_->Wait(ProcessTimeoutMs), 0) << process_->Err();
     std::istringstream lines(process_->Out());

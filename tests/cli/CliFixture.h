@@ -30,14 +30,12 @@ class SimBoard {
 public:
     SimBoard(const std::string& folder, const std::string& ports, const std::string& comName,
              const std::vector<std::string>& options);
-    ~SimBoard();
 
     // The pseudo-terminal's slave path.
     const std::string& Device() const { return device_; }
-    ChildProcess& Process() { return *process_; }
 
     // Ends the board; it then writes its memories and statistics. Fails the test when it does not
-    // end cleanly.
+    // end cleanly. A board not stopped is killed when the test ends.
     void Stop();
     const HexImage& Memory() const { return memory_; }
     std::uint64_t Stat(const std::string& key) const;

@@ -2,13 +2,12 @@
 // and the exit status and words of every stage that can fail.
 
 #include "tests/cli/CliFixture.h"
+#include "tests/support/CaseName.h"
 #include "tests/support/Pty.h"
 
 #include <gmock/gmock.h>
 
-#include <csignal>
 #include <filesystem>
-#include <unistd.h>
 
 using testing::HasSubstr;
 
@@ -33,7 +32,7 @@ void ExpectHolds(const SimBoard& board, const HexImage& image) {
     }
 }
 
-const std::vector<std::string> Fast = {"--timeout-ms", "100"};
+const std::vector<std::string> Fast = {"--timeout-ms", "200"};
 
 std::vector<std::string> Args(std::vector<std::string> args,
                               const std::vector<std::string>& more = {}) {
@@ -196,25 +195,41 @@ TEST_F(CliTest, VerifyMismatchNamesTheRow) {
     EXPECT_EQ(board.StatText("mode"), "boot");
 }
 
-// A board that stops answering during a stage: it is frozen once the stage before has been
-// reported, and paced so that a stage lasts long enough for that (the erase about two seconds;
-// the write comes after a one-second pause).
-TEST_F(CliTest, BoardLostWhileErasingExitsWithThree) {
-    SimBoard& board = AddBoard("COM3", {"--pace"});
-    std::unique_ptr<ChildProcess> flash =
-        StartFlash(Args({"flash", "--port", "COM3", ExampleHex()}, Fast));
-    ASSERT_TRUE(flash->AwaitError("connected to COM3", ProcessTimeoutMs)) << flash->Err();
-    board.Process().Signal(SIGSTOP);
-    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 3);
-    EXPECT_THAT(flash->Err(), HasSubstr("erase failed at 0x"));
+// A stage whose programming the board takes far longer over than the read time-out: every
+// attempt of that stage's first request times out, the stages before it pass.
+struct SlowStage {
+    const char* name;
+    const char* option; // the board's programming time of the stage, made 5 s
+    int status;
+    const char* error;
+
+    friend void PrintTo(const SlowStage& stage, std::ostream* out) { *out << stage.name; }
+};
+
+class SlowStageTest : public CliTest, public testing::WithParamInterface<SlowStage> {};
+
+TEST_P(SlowStageTest, ExitsWithTheStagesStatus) {
+    AddBoard("COM3", {"--pace", GetParam().option, "5000"});
+    // Program memory only, so the EEPROM's slowness shows in the run-mode write.
+    ASSERT_TRUE(folder_.Write("app.hex", ":040200000DEF01F00D\n:00000001FF\n"));
+    const Run run = Flash({"flash", "--timeout-ms", "200", "--port", "COM3", "app.hex"});
+    EXPECT_EQ(run.Status, GetParam().status);
+    EXPECT_THAT(run.Err, HasSubstr(GetParam().error));
 }
 
-TEST_F(CliTest, BoardLostBeforeWritingExitsWithFour) {
-    SimBoard& board = AddBoard("COM3", {"--pace"});
-    std::unique_ptr<ChildProcess> flash =
-        StartFlash(Args({"flash", "--port", "COM3", ExampleHex()}, Fast));
-    ASSERT_TRUE(flash->AwaitError("erase: done", ProcessTimeoutMs)) << flash->Err();
-    board.Process().Signal(SIGSTOP);
-    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 4);
-    EXPECT_THAT(flash->Err(), HasSubstr("writing row 0x0200 failed: no valid reply"));
+INSTANTIATE_TEST_SUITE_P(
+    Stages, SlowStageTest,
+    testing::Values(SlowStage{"Erase", "--erase-ms", 3,
+                              "erase failed at 0x0200: no valid reply after every attempt"},
+                    SlowStage{"Write", "--write-ms", 4,
+                              "writing row 0x0200 failed: no valid reply after every attempt"},
+                    SlowStage{"RunMode", "--eeprom-ms", 5,
+                              "setting run mode failed: no valid reply after every attempt"}),
+    CaseName());
+
+TEST_F(CliTest, RunModeCommandFailureExitsWithFive) {
+    AddBoard("COM3", {"--pace", "--eeprom-ms", "5000"});
+    const Run run = Flash({"run-mode", "--timeout-ms", "200", "--port", "COM3"});
+    EXPECT_EQ(run.Status, 5);
+    EXPECT_THAT(run.Err, HasSubstr("setting run mode failed"));
 }
