@@ -1,5 +1,6 @@
 #include "app/Prompts.h"
 
+#include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -75,8 +76,17 @@ private:
         // below; a native one may match "*.HEX" case-sensitively and hide "blink.hex".
         dialog->setOption(QFileDialog::DontUseNativeDialog);
         dialog->setFilter(dialog->filter() & ~QDir::CaseSensitive);
-        dialog->setNameFilters(
-            {QStringLiteral("INHEX32 Files (*.HEX)"), QStringLiteral(" Any Files (*.*)")});
+        const QStringList filters{QStringLiteral("INHEX32 Files (*.HEX)"),
+                                  QStringLiteral(" Any Files (*.*)")};
+        dialog->setNameFilters(filters);
+        // The dialog trims each filter's text; the list shows them as written. Only the shown
+        // text changes: the dialog still filters by its own copy.
+        if (auto* types = dialog->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
+            types != nullptr && types->count() == filters.size()) {
+            for (int i = 0; i < filters.size(); ++i) {
+                types->setItemText(i, filters[i]);
+            }
+        }
         return dialog;
     }
 

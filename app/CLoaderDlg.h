@@ -51,12 +51,13 @@ public slots:
     void accept() override;
     // Escape: EXIT is the only way out.
     void reject() override;
+    // Ends the dialog; from then on the worker threads reach nothing of it.
+    void done(int result) override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
-    void done(int result) override;
 
 private:
     void OnInitDialog();
