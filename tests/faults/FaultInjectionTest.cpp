@@ -33,8 +33,8 @@ using Image = std::map<std::uint32_t, std::uint8_t>;
 // and a spurious time-out on a loaded machine only costs one more attempt.
 constexpr int TimeoutMs = 100;
 constexpr double Timeout = TimeoutMs / 1000.0;
-constexpr int DeviceReadAttempts = 9; // the profile's retries
-constexpr int EraseAttempts = 5;
+// The profile's retries: the attempts of every exchange but the erase's (5).
+constexpr int Attempts = 9;
 // The job's pause between erasing and writing, and room for the exchanges themselves.
 constexpr double Pause = 1.0;
 constexpr double Work = 3.0;
@@ -113,7 +113,7 @@ double NoWaiting(const std::map<std::string, std::string>&) {
     return Pause + Work;
 }
 double DeviceReadFails(const std::map<std::string, std::string>&) {
-    return Work + DeviceReadAttempts * Timeout;
+    return Work + Attempts * Timeout;
 }
 double BeforeErasing(const std::map<std::string, std::string>&) {
     return Work;
@@ -199,7 +199,7 @@ TEST_P(FaultInjection, EndsRightWithinItsBound) {
         // Once the board is gone, the step in flight fails within its attempts (the write's
         // read-back is tried twice).
         const double after = std::chrono::duration<double>(Clock::now() - killed).count();
-        const double bound = Work + 2 * DeviceReadAttempts * Timeout;
+        const double bound = Work + 2 * Attempts * Timeout;
         std::printf("fault %s: exit %d, %.2f s after the board died (bound %.2f s)\n",
                     c.name.c_str(), status, after, bound);
         EXPECT_LT(after, 3 * bound);
