@@ -122,9 +122,9 @@ int RunFlash(const FlashOptions& options) {
     std::int32_t result = EraseForFlash(path);
     progress.End(result >= 0);
     if (result < 0) {
-        return Fail(ExitStatus::Erase, Format("erase failed at 0x%04X: %s",
-                                              static_cast<unsigned>(ProgressCount.load()),
-                                              DescribeLinkCode(result).c_str()));
+        return Fail(ExitStatus::Erase,
+                    Format("erase failed at 0x%X: %s", static_cast<unsigned>(ProgressCount.load()),
+                           DescribeLinkCode(result).c_str()));
     }
 
     std::this_thread::sleep_for(EraseToWritePause);

@@ -220,7 +220,7 @@ TEST_P(SlowStageTest, ExitsWithTheStagesStatus) {
 INSTANTIATE_TEST_SUITE_P(
     Stages, SlowStageTest,
     testing::Values(SlowStage{"Erase", "--erase-ms", 3,
-                              "erase failed at 0x0200: no valid reply after every attempt"},
+                              "erase failed at 0x200: no valid reply after every attempt"},
                     SlowStage{"Write", "--write-ms", 4,
                               "writing row 0x0200 failed: no valid reply after every attempt"},
                     SlowStage{"RunMode", "--eeprom-ms", 5,
