@@ -12,12 +12,13 @@ constexpr int BarWidth = 30;
 constexpr auto BarPeriod = std::chrono::milliseconds(100);
 constexpr auto LinePeriod = std::chrono::milliseconds(250);
 
-} // namespace
-
+// "1:05" for 65 seconds.
 std::string FormatDuration(double seconds) {
     auto whole = static_cast<long>(seconds + 0.5);
     return Format("%ld:%02ld", whole / 60, whole % 60);
 }
+
+} // namespace
 
 ProgressDisplay::Mode ProgressDisplay::ModeFor(std::FILE* out, bool quiet) {
     if (quiet) {
@@ -116,7 +117,7 @@ void ProgressDisplay::DrawLocked(bool final, bool complete) {
 
     if (mode_ == Mode::Lines) {
         const int quarter = percent / 25;
-        if (quarter != lastQuarter_ && !final) {
+        if (quarter != lastQuarter_) {
             lastQuarter_ = quarter;
             std::fprintf(out_, "%s: %d %%\n", stage_.Name, percent);
             std::fflush(out_);

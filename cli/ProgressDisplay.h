@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
-#include <string>
 #include <thread>
 
 // How one stage's counters read as work done: done = count - Base and all = total + Extra - Base
@@ -57,6 +56,3 @@ private:
     int lastQuarter_ = -1;
     std::thread thread_;
 };
-
-// "1:05" for 65 seconds.
-std::string FormatDuration(double seconds);
