@@ -40,3 +40,13 @@ bench: build
 # Long fuzzing runs with clang's libFuzzer, FUZZ_SECONDS (600) per target; see scripts/fuzz.sh.
 fuzz: deps
 	scripts/fuzz.sh
+
+.PHONY: run screenshots
+
+# The desktop program against a simulated board linked as COM3 (needs a display).
+run: build
+	scripts/run-desktop.sh $(BUILD_DIR)/bin
+
+# docs/screenshots/*.png: one job against the simulated board on a virtual display (Xvfb).
+screenshots: build
+	scripts/screenshots.sh $(BUILD_DIR)/bin

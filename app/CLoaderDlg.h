@@ -18,7 +18,7 @@ class CLoaderDlg;
 }
 
 // Start-up text of the status line.
-inline constexpr const char* StartupBanner = "(C) Korvane 2003-2026";
+inline constexpr const char* StartupBanner = "Korvane 2003-2026";
 
 class CLoaderDlg : public QDialog {
     Q_OBJECT

@@ -87,13 +87,13 @@ int main(int argc, char* argv[]) {
              60000) &&
          Save(dialog, folder, "writing.png") && ok;
 
-    ok = WaitFor([&] { return g_stage.load() < 0 && flash->isEnabled(); }, 120000) && ok;
+    // Both threads are over once the lamp thread has painted the end and enabled Flash.
+    ok = WaitFor([&] { return dialog.Link()->RunningWorkers() == 0; }, 120000) && ok;
     ok = Save(dialog, folder, "end.png") && ok && g_stage.load() == StageDone;
     if (!ok) {
         std::fprintf(stderr, "tervix-screenshots: the job did not succeed (stage %d)\n",
                      g_stage.load());
     }
     dialog.done(QDialog::Accepted);
-    WaitFor([&] { return dialog.Link()->RunningWorkers() == 0; }, 5000);
     return ok ? EXIT_SUCCESS : EXIT_FAILURE;
 }
