@@ -107,6 +107,20 @@ TEST_F(FlashJob, CancelledFileKeepsThePortForASecondJobWithoutThePortQuestion) {
     EXPECT_EQ(TargetProfile.Connected.load(), 0);
 }
 
+TEST_F(FlashJob, PortFromCom11OnGetsNoCheckBox) {
+    ports.Link("COM12", board);
+    linked = true;
+    script.Answer(PromptKind::OpenHexFile, false);
+    OpenDialog();
+    RunJob();
+
+    EXPECT_EQ(script.Texts(PromptKind::PortQuestion),
+              std::vector<QString>{QStringLiteral("\\\\.\\COM12")});
+    EXPECT_TRUE(script.Texts(PromptKind::Message).empty());
+    EXPECT_EQ(script.Texts(PromptKind::OpenHexFile).size(), 1u);
+    EXPECT_EQ(g_stage.load(), StageNoFile);
+}
+
 TEST_F(FlashJob, FlashPressResetsTheDisplaysBeforeTheFirstStage) {
     script.Hold(PromptKind::PortQuestion);
     OpenDialog();
@@ -129,6 +143,7 @@ TEST_F(FlashJob, FlashPressResetsTheDisplaysBeforeTheFirstStage) {
 struct ConnectFailure {
     std::string name;
     std::function<void(PtyBoard&, PromptScript&, bool& linked)> arrange;
+    friend void PrintTo(const ConnectFailure& c, std::ostream* out) { *out << c.name; }
 };
 
 class ConnectionFails : public FlashJob, public testing::WithParamInterface<ConnectFailure> {};
@@ -165,6 +180,7 @@ struct StepFailure {
     std::int32_t stage;
     int failedLamp;
     std::vector<QString> boxes; // after "Check whether COM1 port is OK!"
+    friend void PrintTo(const StepFailure& c, std::ostream* out) { *out << c.name; }
 };
 
 class StepFails : public FlashJob, public testing::WithParamInterface<StepFailure> {};

@@ -134,16 +134,6 @@ TEST_F(LampThread, StatusShowsTheEraseAddressInHexAndOtherCountsInDecimal) {
     EXPECT_TRUE(WaitUntil([&] { return Progress() == 42; }, 5000));
 }
 
-TEST_F(LampThread, ZeroTotalShowsZeroPercent) {
-    ProgressTotal = 0;
-    ProgressCount = 7;
-    g_stage = StageConnect;
-    Start();
-    ASSERT_TRUE(WaitUntil([&] { return Text(1004) == QStringLiteral("7"); }, 5000));
-    EXPECT_EQ(ProgressPercent.load(), 0);
-    EXPECT_EQ(Progress(), 0);
-}
-
 TEST_F(LampThread, FailedDisconnectParksAfterShowingLampFiveRed) {
     g_stage = StageFinishFailed;
     const auto start = Clock::now();

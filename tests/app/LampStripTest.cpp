@@ -78,14 +78,6 @@ TEST(LampStrip, LampsSitEighteenPixelsApart) {
     }
 }
 
-TEST(LampStrip, LampNumbersOutsideOneToFiveDrawNothing) {
-    LampStrip strip;
-    const QImage before = strip.Snapshot();
-    strip.DrawLamp(0, ColorLampFailed);
-    strip.DrawLamp(6, ColorLampFailed);
-    EXPECT_EQ(strip.Snapshot(), before);
-}
-
 TEST(LampStrip, DialogPaintsStripAtSameCoordinates) {
     PromptScript script;
     CLoaderDlg dialog(script.MakeHost());
