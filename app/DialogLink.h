@@ -6,7 +6,6 @@
 #include "app/LampStrip.h"
 #include "app/Prompts.h"
 
-#include <QPointer>
 #include <QString>
 
 #include <condition_variable>

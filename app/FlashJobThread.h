@@ -7,7 +7,7 @@
 
 class DialogLink;
 
-// What the job ended with; nothing reads it but tests.
+// What the job ended with; nothing reads it.
 namespace JobResult {
 inline constexpr std::uint32_t Done = 0;
 inline constexpr std::uint32_t ConnectFailed = 1;
