@@ -49,6 +49,8 @@ if [ ! -e "$work/ports/COM3" ]; then
 fi
 
 echo "Flashing $(grep -c '^:10' "$work/full.hex") rows onto the paced board..."
+# Other work on the machine delays every wake-up of host and board: recorded with the result.
+load=$(cut -d ' ' -f 1-3 /proc/loadavg)
 # Run from the work folder: the programmer writes its log temp.log into the current folder.
 flash() {
     cd "$work" &&
@@ -82,14 +84,15 @@ cpu_model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
 
 awk -v wall="$wall" -v user="$user" -v sys="$sys" -v modelled_ms="$modelled_ms" \
     -v requests="$requests" -v when="$(date -u '+%Y-%m-%d %H:%M UTC')" \
-    -v machine="$cpu_model, $(nproc) cores, $(uname -sr)" 'BEGIN {
+    -v machine="$cpu_model, $(nproc) cores, $(uname -sr)" -v load="$load" 'BEGIN {
     modelled = modelled_ms / 1000
     cpu = user + sys
     ratio = wall / modelled
     ratio_np = (wall - 1) / modelled
     share = 100 * cpu / wall
     printf "\n| Measure | Value |\n|---|---|\n"
-    printf "| Date | %s |\n| Machine | %s |\n", when, machine
+    printf "| Date | %s |\n| Machine | %s |\n| Load average (1, 5, 15 min) | %s |\n", when, \
+        machine, load
     printf "| Host wall time | %.3f s |\n", wall
     printf "| Board modelled wire-and-chip time | %.3f s |\n", modelled
     printf "| Ratio wall / modelled | %.3f |\n", ratio
