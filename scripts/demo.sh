@@ -52,9 +52,10 @@ echo
 echo "\$ tervix-flash flash --port COM3 examples/blink.hex"
 
 # Run from the work folder: the programmer writes its log temp.log into the current folder.
+cp "$hex" "$work/blink.hex"
 started=$(date +%s%N)
 flash_status=0
-(cd "$work" && TERVIX_PORTS="$work/ports" "$bin/tervix-flash" flash --port COM3 "$hex") ||
+(cd "$work" && TERVIX_PORTS="$work/ports" "$bin/tervix-flash" flash --port COM3 blink.hex) ||
     flash_status=$?
 finished=$(date +%s%N)
 
