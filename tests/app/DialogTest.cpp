@@ -7,8 +7,13 @@
 #include "tests/app/DialogFixture.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
+#include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -79,6 +84,35 @@ TEST_F(Dialog, HiddenConnectButtonPaintsAllLampsBlueAndShowsThePortIndex) {
         EXPECT_TRUE(LampFilledWith(n, ColorLampConnected)) << n;
     }
     EXPECT_EQ(TargetProfile.Connected.load(), 1);
+}
+
+TEST_F(Dialog, ContextMenuOpensTheAboutBox) {
+    OpenDialog();
+    QString item;
+    QString aboutTitle;
+    // The menu and the About box each run their own loop; answer them from timers.
+    QTimer::singleShot(50, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr || menu->actions().isEmpty()) {
+            return;
+        }
+        item = menu->actions().front()->text();
+        QTimer::singleShot(50, [&] {
+            if (auto* about = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget())) {
+                aboutTitle = about->windowTitle();
+                about->accept();
+            }
+        });
+        menu->setActiveAction(menu->actions().front());
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(100, 50),
+                            dialog->mapToGlobal(QPoint(100, 50)));
+    QApplication::sendEvent(dialog.get(), &event);
+
+    EXPECT_EQ(item, QStringLiteral("&About Tervix..."));
+    EXPECT_EQ(aboutTitle, QStringLiteral("About Tervix"));
+    EXPECT_TRUE(dialog->isVisible());
 }
 
 TEST(AboutBox, ShowsIconVersionAndOk) {
