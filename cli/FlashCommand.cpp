@@ -5,6 +5,7 @@
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
 #include "target/HexProgrammer.h"
+#include "target/HexRows.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
@@ -43,10 +44,13 @@ bool LastLoggedRow(std::uint32_t& address) {
     return true;
 }
 
+// Program rows below the boot block's end are refused, so a row logged there is an EEPROM row.
 std::string RowText() {
     std::uint32_t row = 0;
-    return LastLoggedRow(row) ? Format("row 0x%04X", static_cast<unsigned>(row))
-                              : std::string("the first row");
+    if (!LastLoggedRow(row)) {
+        return "a row";
+    }
+    return Format("%srow 0x%04X", row < BootBlockEnd ? "EEPROM " : "", static_cast<unsigned>(row));
 }
 
 int ProgramFailure(const std::string& file, std::int32_t code) {
