@@ -196,10 +196,12 @@ TEST_F(CliTest, VerifyMismatchNamesTheRow) {
 }
 
 // A stage whose programming the board takes far longer over than the read time-out: every
-// attempt of that stage's first request times out, the stages before it pass.
+// attempt of that stage's first request times out (all of them long before the board's first
+// reply), the stages before it pass. The time-out is generous so that those stages never see
+// one on a loaded machine.
 struct SlowStage {
     const char* name;
-    const char* option; // the board's programming time of the stage, made 5 s
+    const char* option; // the board's programming time of the stage, made 30 s
     int status;
     const char* error;
 
@@ -209,10 +211,10 @@ struct SlowStage {
 class SlowStageTest : public CliTest, public testing::WithParamInterface<SlowStage> {};
 
 TEST_P(SlowStageTest, ExitsWithTheStagesStatus) {
-    AddBoard("COM3", {"--pace", GetParam().option, "5000"});
+    AddBoard("COM3", {"--pace", GetParam().option, "30000"});
     // Program memory only, so the EEPROM's slowness shows in the run-mode write.
     ASSERT_TRUE(folder_.Write("app.hex", ":040200000DEF01F00D\n:00000001FF\n"));
-    const Run run = Flash({"flash", "--timeout-ms", "200", "--port", "COM3", "app.hex"});
+    const Run run = Flash({"flash", "--timeout-ms", "500", "--port", "COM3", "app.hex"});
     EXPECT_EQ(run.Status, GetParam().status);
     EXPECT_THAT(run.Err, HasSubstr(GetParam().error));
 }
@@ -228,8 +230,8 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 TEST_F(CliTest, RunModeCommandFailureExitsWithFive) {
-    AddBoard("COM3", {"--pace", "--eeprom-ms", "5000"});
-    const Run run = Flash({"run-mode", "--timeout-ms", "200", "--port", "COM3"});
+    AddBoard("COM3", {"--pace", "--eeprom-ms", "30000"});
+    const Run run = Flash({"run-mode", "--timeout-ms", "500", "--port", "COM3"});
     EXPECT_EQ(run.Status, 5);
     EXPECT_THAT(run.Err, HasSubstr("setting run mode failed"));
 }
