@@ -101,6 +101,8 @@ awk -v wall="$wall" -v user="$user" -v sys="$sys" -v modelled_ms="$modelled_ms" 
     printf "| Host CPU time (user + system) | %.3f s = %.2f %% of wall (goal < 5 %%: %s) |\n", \
         cpu, share, share < 5 ? "met" : "MISSED"
     printf "| Requests | %d |\n", requests
+    printf "| Excess per request: (wall - pause - modelled) / requests | %.3f ms |\n", \
+        1000 * (wall - 1 - modelled) / requests
 }'
 echo
 cat "$work/compare"
