@@ -57,9 +57,17 @@ int ProgramFailure(const std::string& file, std::int32_t code) {
     switch (code) {
     case BootResult::VerifyMismatch:
         return Fail(ExitStatus::Transfer, "verify mismatch at " + RowText());
-    case ProgramResult::FileError:
+    case ProgramResult::FileError: {
+        // The link's "read call failed" shares the file error's code; a logged row tells them
+        // apart, since the log line goes out before the row's first request.
+        std::uint32_t row = 0;
+        if (LastLoggedRow(row)) {
+            return Fail(ExitStatus::Transfer,
+                        "writing " + RowText() + " failed: " + DescribeLinkCode(code));
+        }
         return Fail(ExitStatus::File,
                     "cannot read " + file + " or create " + ProgramLogName + " in this folder");
+    }
     case ProgramResult::BelowBootBlock:
     case ProgramResult::EepromOverrun:
     case ProgramResult::BadRecord:
