@@ -1,6 +1,7 @@
 #include "sim/PtyServer.h"
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <thread>
@@ -27,6 +28,18 @@ std::string Failure(const char* what) {
 // A reply that cannot leave within this time is dropped, as a UART would lose it: the host is
 // not reading, and the board must stay responsive to the stop signals.
 constexpr int SendStallMs = 1000;
+
+// A timed sleep wakes a little late (often 0.1 ms and more on a loaded or virtual machine), and
+// the paced board sleeps once per request; so it sleeps to just short of the reply's time and
+// waits out the rest awake, keeping the modelled line time honest for benchmarks.
+constexpr auto SleepMargin = std::chrono::microseconds(400);
+
+void WaitUntil(std::chrono::steady_clock::time_point when) {
+    std::this_thread::sleep_until(when - SleepMargin);
+    while (std::chrono::steady_clock::now() < when) {
+        std::this_thread::yield();
+    }
+}
 
 } // namespace
 
@@ -127,7 +140,7 @@ bool PtyServer::Serve(BoardSession& session, bool once, std::string& error) {
         for (ssize_t i = 0; i < got; ++i) {
             BoardOutput out = session.Receive(buffer[i]);
             if (!out.Bytes.empty()) {
-                std::this_thread::sleep_until(out.SendAt);
+                WaitUntil(out.SendAt);
                 Send(out.Bytes);
             }
             if (out.FrameEnded && once && heldSlave_ >= 0) {
