@@ -3,7 +3,8 @@
 # and runs each from its seed corpus; new inputs go to a work corpus in the build tree, crashes to
 # its artifacts folder.
 #
-#   scripts/fuzz.sh [--build-dir DIR] [--seconds N | --runs N] [TARGET...]
+#   scripts/fuzz.sh [--build-dir DIR] [--build-only | --no-build] [--seconds N | --runs N]
+#                   [TARGET...]
 #
 # Defaults: build/fuzz, FUZZ_SECONDS (600) seconds per target, every target
 # (receive_packet boot_read program_hex). FUZZ_ARGS adds libFuzzer options, for instance
@@ -13,13 +14,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=$root/build/fuzz
 seconds=${FUZZ_SECONDS:-600}
 runs=
+build=yes
+run=yes
 targets=()
 while [ $# -gt 0 ]; do
     case $1 in
     --build-dir) build_dir=$2; shift 2 ;;
     --seconds) seconds=$2; runs=; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
-    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    --build-only) run=no; shift ;;
+    --no-build) build=no; shift ;;
+    -h | --help) sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) echo "fuzz.sh: unknown option $1" >&2; exit 64 ;;
     *) targets+=("$1"); shift ;;
     esac
@@ -40,10 +45,13 @@ if [ -z "$cxx" ]; then
     exit 77
 fi
 
-cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIX_CORE_ONLY=ON -DTERVIX_FUZZ=ON \
-    -DTERVIX_SANITIZE=fuzzer-no-link,address,undefined >/dev/null
-cmake --build "$build_dir" -j "${JOBS:-2}" --target "${targets[@]/#/fuzz_}"
+if [ $build = yes ]; then
+    cmake -S "$root" -B "$build_dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTERVIX_CORE_ONLY=ON -DTERVIX_FUZZ=ON \
+        -DTERVIX_SANITIZE=fuzzer-no-link,address,undefined >/dev/null
+    cmake --build "$build_dir" -j "${JOBS:-2}" --target "${targets[@]/#/fuzz_}"
+fi
+[ $run = yes ] || exit 0
 
 if [ -n "$runs" ]; then
     budget=(-runs="$runs")
