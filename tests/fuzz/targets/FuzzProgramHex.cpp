@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -269,15 +270,25 @@ void RunOnce(const std::string& text, bool enabled) {
     FuzzRequire(ReadLog() == expected, "temp.log holds exactly the rows sent");
 }
 
+// temp.log and the input file go to a folder of this process's own, removed when it ends.
+std::filesystem::path PrivateFolder;
+
+void RemovePrivateFolder() {
+    std::error_code ignored;
+    std::filesystem::current_path(std::filesystem::temp_directory_path(ignored), ignored);
+    std::filesystem::remove_all(PrivateFolder, ignored);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // temp.log and the input file go to a folder of this process's own.
     char folder[] = "/tmp/tervix-fuzz-XXXXXX";
     if (::mkdtemp(folder) == nullptr || ::chdir(folder) != 0) {
         std::perror("fuzz_program_hex: private folder");
         std::abort();
     }
+    PrivateFolder = folder;
+    std::atexit(RemovePrivateFolder);
     LoadDefaults();
     return 0;
 }
