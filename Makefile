@@ -6,7 +6,7 @@ WERROR ?= $(if $(CI),ON,OFF)
 # Keep the two cores busy without starving the tests that measure time-outs.
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test clean
+.PHONY: all deps configure build test test-sanitizers clean
 
 all: build
 
@@ -21,6 +21,12 @@ build: configure
 
 test: build
 	ctest --preset $(PRESET) -j $(JOBS)
+
+# Every test under AddressSanitizer + UBSan, then the threaded ones (link layer, board, desktop
+# program) under ThreadSanitizer.
+test-sanitizers:
+	$(MAKE) test PRESET=asan
+	$(MAKE) test PRESET=tsan
 
 clean:
 	rm -rf build
