@@ -11,42 +11,10 @@ set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:-$here/build/default/bin}" && pwd)
-for program in tervix-flash tervix-sim; do
-    if [ ! -x "$bin/$program" ]; then
-        echo "bench: $bin/$program is missing; run make build first" >&2
-        exit 1
-    fi
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/tervix-bench.XXXXXX")
-sim_pid=
-cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
+. "$here/scripts/board-on-com3.sh"
+board_prepare bench tervix-flash
 awk -f "$here/bench/full-image.awk" >"$work/full.hex"
-
-mkdir "$work/ports"
-"$bin/tervix-sim" --pace --link "$work/ports/COM3" --dump "$work/board.hex" --stats \
-    >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 100); do
-    [ -e "$work/ports/COM3" ] && break
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.1
-done
-if [ ! -e "$work/ports/COM3" ]; then
-    echo "bench: the simulated board did not start:" >&2
-    cat "$work/sim.err" >&2
-    exit 1
-fi
+board_start --pace --dump "$work/board.hex" --stats
 
 echo "Flashing $(grep -c '^:10' "$work/full.hex") rows onto the paced board..."
 # Other work on the machine delays every wake-up of host and board: recorded with the result.
@@ -54,8 +22,7 @@ load=$(cut -d ' ' -f 1-3 /proc/loadavg)
 # Run from the work folder: the programmer writes its log temp.log into the current folder.
 flash() {
     cd "$work" &&
-        TERVIX_PORTS="$work/ports" "$bin/tervix-flash" flash --quiet --port COM3 "$work/full.hex" \
-            2>"$work/flash.err"
+        "$bin/tervix-flash" flash --quiet --port COM3 "$work/full.hex" 2>"$work/flash.err"
 }
 # bash's own timer: real, user and system seconds of the flash process.
 TIMEFORMAT='%3R %3U %3S'
@@ -63,9 +30,7 @@ flash_status=0
 { time flash; } 2>"$work/time" || flash_status=$?
 read -r wall user sys <"$work/time"
 
-kill -TERM "$sim_pid"
-wait "$sim_pid" || true
-sim_pid=
+board_stop || true
 
 if [ "$flash_status" -ne 0 ]; then
     echo "bench: tervix-flash failed with status $flash_status:" >&2

@@ -8,45 +8,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 bin=$(cd "${1:-$here/build/default/bin}" && pwd)
 hex=$here/examples/blink.hex
-for program in tervix-flash tervix-sim; do
-    if [ ! -x "$bin/$program" ]; then
-        echo "demo: $bin/$program is missing; run make build first" >&2
-        exit 1
-    fi
-done
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/tervix-demo.XXXXXX")
-sim_pid=
-cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT
-trap 'exit 143' TERM
-
-# The board on a pseudo-terminal, linked as COM3 in a ports folder of its own: the scan sees
-# that folder as the whole port map, so no real serial port is touched.
-mkdir "$work/ports"
-"$bin/tervix-sim" --link "$work/ports/COM3" --dump "$work/board.hex" --stats \
-    >"$work/sim.out" 2>"$work/sim.err" &
-sim_pid=$!
-for _ in $(seq 100); do
-    [ -e "$work/ports/COM3" ] && break
-    if ! kill -0 "$sim_pid" 2>/dev/null; then
-        echo "demo: the simulated board did not start:" >&2
-        cat "$work/sim.err" >&2
-        exit 1
-    fi
-    sleep 0.1
-done
-if [ ! -e "$work/ports/COM3" ]; then
-    echo "demo: the simulated board did not appear as COM3" >&2
-    exit 1
-fi
+. "$here/scripts/board-on-com3.sh"
+board_prepare demo tervix-flash
+board_start --dump "$work/board.hex" --stats
 echo "Simulated PIC18F452 board on $(head -n 1 "$work/sim.out"), linked as COM3"
 echo
 echo "\$ tervix-flash flash --port COM3 examples/blink.hex"
@@ -55,15 +19,13 @@ echo "\$ tervix-flash flash --port COM3 examples/blink.hex"
 cp "$hex" "$work/blink.hex"
 started=$(date +%s%N)
 flash_status=0
-(cd "$work" && TERVIX_PORTS="$work/ports" "$bin/tervix-flash" flash --port COM3 blink.hex) ||
+(cd "$work" && "$bin/tervix-flash" flash --port COM3 blink.hex) ||
     flash_status=$?
 finished=$(date +%s%N)
 
 # Ending the board makes it write its memories and statistics.
-kill -TERM "$sim_pid"
 sim_status=0
-wait "$sim_pid" || sim_status=$?
-sim_pid=
+board_stop || sim_status=$?
 if [ "$sim_status" -ne 0 ] || [ ! -f "$work/board.hex" ]; then
     echo "demo: the simulated board did not end cleanly (status $sim_status):" >&2
     cat "$work/sim.err" >&2
