@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154  # $bin comes from the script that sources this file.
 # Sourced by the scripts that run a program against the simulated board (demo, bench, run,
 # screenshots). Needs $bin, the folder of the built programs.
 
