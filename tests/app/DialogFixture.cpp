@@ -13,12 +13,8 @@
 #include <QPushButton>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -37,21 +33,6 @@ void Pump(int ms) {
     WaitUntil([&] { return std::chrono::steady_clock::now() >= end; }, ms + 1000);
 }
 
-ScratchFolder::ScratchFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tervix-app-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        path_ = pattern;
-    }
-    previous_ = std::filesystem::current_path().string();
-    std::filesystem::current_path(path_);
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ec;
-    std::filesystem::current_path(previous_, ec);
-    std::filesystem::remove_all(path_, ec);
-}
-
 void DialogFixture::SetUp() {
     ASSERT_TRUE(board.Ok());
     script.Answer(PromptKind::PortQuestion, true);
@@ -61,7 +42,7 @@ void DialogFixture::SetUp() {
 
 void DialogFixture::OpenDialog() {
     if (!linked) {
-        ports.Link("COM1", board);
+        ports.Link("COM1", board.DevicePath());
     }
     dialog = std::make_unique<CLoaderDlg>(script.MakeHost());
     dialog->show();
@@ -102,9 +83,7 @@ QString DialogFixture::WriteHexFile(const std::string& name) {
     for (std::size_t i = 0; i < data.size(); ++i) {
         image[static_cast<std::uint32_t>(0x208 + i)] = data[i];
     }
-    const std::filesystem::path path = std::filesystem::path(scratch.Path()) / name;
-    std::ofstream(path) << writer.Finish();
-    return QString::fromStdString(path.string());
+    return QString::fromStdString(scratch.Create(name, writer.Finish()));
 }
 
 void DialogFixture::RunJob() {

@@ -5,6 +5,8 @@
 #include "app/CLoaderDlg.h"
 #include "tests/app/PtyBoard.h"
 #include "tests/app/ScriptedPrompts.h"
+#include "tests/support/PortsFolder.h"
+#include "tests/support/WorkingFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -29,20 +31,6 @@ bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 30000);
 // Lets the event loop run for a while.
 void Pump(int ms);
 
-// A fresh temporary folder made the working folder for the fixture's lifetime.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-    std::string previous_;
-};
-
 class DialogFixture : public testing::Test {
 protected:
     void SetUp() override;
@@ -66,7 +54,7 @@ protected:
     // True when every pixel inside lamp n's outline is the colour, as painted.
     bool LampFilledWith(int n, QRgb color) const;
 
-    ScratchFolder scratch;
+    WorkingFolder scratch;
     PortsFolder ports;
     PtyBoard board;
     PromptScript script;

@@ -74,7 +74,7 @@ TEST_F(Dialog, ControlsArePlacedFromDialogUnitsWithTheDialogFont) {
 }
 
 TEST_F(Dialog, HiddenConnectButtonPaintsAllLampsBlueAndShowsThePortIndex) {
-    ports.Link("COM2", board);
+    ports.Link("COM2", board.DevicePath());
     linked = true;
     OpenDialog();
     dialog->OnConnect();

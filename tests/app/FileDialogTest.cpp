@@ -10,14 +10,12 @@
 #include <QFileSystemModel>
 #include <QListView>
 
-#include <fstream>
-
 namespace {
 
 TEST(FileDialog, HexFilterShowsLowerAndUpperCaseNamesAndHidesOthers) {
-    ScratchFolder folder;
+    WorkingFolder folder;
     for (const char* name : {"blink.hex", "BLINK.HEX", "Mixed.Hex", "notes.txt"}) {
-        std::ofstream(std::string(folder.Path()) + "/" + name) << ":00000001FF\n";
+        folder.Create(name, ":00000001FF\n");
     }
     std::unique_ptr<PromptHost> host = MakeBoxPrompts();
     bool answered = false;

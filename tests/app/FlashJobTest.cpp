@@ -37,7 +37,7 @@ protected:
 };
 
 TEST_F(FlashJob, SuccessfulJobOnCom3WritesTheFileAndEndsWithAllLampsLit) {
-    ports.Link("COM3", board);
+    ports.Link("COM3", board.DevicePath());
     linked = true;
     const QString hex = WriteHexFile();
     script.Answer(PromptKind::OpenHexFile, true, hex);
@@ -77,7 +77,7 @@ TEST_F(FlashJob, SuccessfulJobOnCom3WritesTheFileAndEndsWithAllLampsLit) {
         EXPECT_TRUE(b.RunMode());
         EXPECT_EQ(b.Stats().Violations, 0u);
     });
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(scratch.Path()) / "temp.log"));
+    EXPECT_TRUE(std::filesystem::exists(scratch.File("temp.log")));
     EXPECT_EQ(TargetProfile.Connected.load(), 0);
     std::uint8_t byte = 0;
     EXPECT_EQ(ReadComByte(TargetProfile.PortHandle.load(), &byte), -1) << "port left open";
@@ -108,7 +108,7 @@ TEST_F(FlashJob, CancelledFileKeepsThePortForASecondJobWithoutThePortQuestion) {
 }
 
 TEST_F(FlashJob, PortFromCom11OnGetsNoCheckBox) {
-    ports.Link("COM12", board);
+    ports.Link("COM12", board.DevicePath());
     linked = true;
     script.Answer(PromptKind::OpenHexFile, false);
     OpenDialog();

@@ -2,8 +2,6 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdlib>
-#include <filesystem>
 
 #include <poll.h>
 #include <unistd.h>
@@ -53,32 +51,4 @@ void PtyBoard::Serve() {
             }
         }
     }
-}
-
-PortsFolder::PortsFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tervix-ports-XXXXXX").string();
-    if (mkdtemp(pattern.data()) != nullptr) {
-        path_ = pattern;
-    }
-    if (const char* old = std::getenv("TERVIX_PORTS"); old != nullptr) {
-        previous_ = old;
-        hadPrevious_ = true;
-    }
-    setenv("TERVIX_PORTS", path_.c_str(), 1);
-}
-
-PortsFolder::~PortsFolder() {
-    if (hadPrevious_) {
-        setenv("TERVIX_PORTS", previous_.c_str(), 1);
-    } else {
-        unsetenv("TERVIX_PORTS");
-    }
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
-
-void PortsFolder::Link(const std::string& comName, const PtyBoard& board) {
-    std::error_code ec;
-    std::filesystem::create_symlink(board.pty_.SlavePath(), std::filesystem::path(path_) / comName,
-                                    ec);
 }

@@ -1,7 +1,7 @@
 #pragma once
-// A simulated board served from a thread of the test on a pseudo-terminal, linked into a fresh
-// ports folder as a COM name, so the program finds it the way it finds a real board. Replies to
-// chosen commands can be withheld from a given moment, to fail one step of a job.
+// A simulated board served from a thread of the test on a pseudo-terminal; linked into a ports
+// folder as a COM name, the program finds it the way it finds a real board. Replies to chosen
+// commands can be withheld from a given moment, to fail one step of a job.
 
 #include "sim/BoardSession.h"
 #include "tests/support/Pty.h"
@@ -34,24 +34,4 @@ private:
     std::atomic<std::uint32_t> muted_{0};
     std::atomic<bool> stop_{false};
     std::thread server_;
-
-    friend class PortsFolder;
-};
-
-// A temporary ports folder made the program's COM map ($TERVIX_PORTS) for its lifetime.
-class PortsFolder {
-public:
-    PortsFolder();
-    ~PortsFolder();
-    PortsFolder(const PortsFolder&) = delete;
-    PortsFolder& operator=(const PortsFolder&) = delete;
-
-    // Makes comName (for example "COM3" or "COM12") lead to the board.
-    void Link(const std::string& comName, const PtyBoard& board);
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-    std::string previous_;
-    bool hadPrevious_ = false;
 };

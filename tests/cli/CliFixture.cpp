@@ -2,11 +2,9 @@
 
 #include "target/HexRecord.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 
 HexImage ReadHexImage(const std::string& path) {
     HexImage image;
@@ -38,15 +36,22 @@ std::string ExampleHex() {
     return TERVIX_EXAMPLES_DIR "/blink.hex";
 }
 
+namespace {
+
+std::vector<std::string> BoardOptions(const std::string& link, const std::string& dump,
+                                      const std::vector<std::string>& options) {
+    std::vector<std::string> all{"--link", link, "--dump", dump, "--stats"};
+    all.insert(all.end(), options.begin(), options.end());
+    return all;
+}
+
+} // namespace
+
 SimBoard::SimBoard(const std::string& folder, const std::string& ports, const std::string& comName,
                    const std::vector<std::string>& options)
-    : dump_(folder + "/" + comName + ".dump.hex") {
-    std::vector<std::string> args{"--link", ports + "/" + comName, "--dump", dump_, "--stats"};
-    args.insert(args.end(), options.begin(), options.end());
-    process_ = std::make_unique<ChildProcess>("tervix-sim", args, folder);
-    // The first line is the device; the link is in place once it is printed.
-    EXPECT_TRUE(process_->AwaitOutput("\n", ProcessTimeoutMs)) << process_->Err();
-    device_ = process_->Out().substr(0, process_->Out().find('\n'));
+    : dump_(folder + "/" + comName + ".dump.hex"),
+      process_(BoardOptions(ports + "/" + comName, dump_, options)) {
+    EXPECT_TRUE(process_.Ok()) << process_.Errors();
 }
 
 void SimBoard::Stop() {
@@ -54,17 +59,8 @@ void SimBoard::Stop() {
         return;
     }
     stopped_ = true;
-    process_->Signal(SIGTERM);
-    ASSERT_EQ(process_->Wait(ProcessTimeoutMs), 0) << process_->Err();
-    std::istringstream lines(process_->Out());
-    std::string line;
-    std::getline(lines, line); // the device
-    while (std::getline(lines, line)) {
-        const std::size_t colon = line.find(": ");
-        if (colon != std::string::npos) {
-            stats_[line.substr(0, colon)] = line.substr(colon + 2);
-        }
-    }
+    ASSERT_EQ(process_.Stop(), 0) << process_.Errors();
+    stats_ = process_.Stats();
     memory_ = ReadHexImage(dump_);
 }
 

@@ -2,7 +2,8 @@
 // What the end-to-end tests of tervix-flash stand on: a fresh working folder with its own ports
 // folder, simulated boards linked into it as COM ports, and HEX images read into byte maps.
 
-#include "tests/cli/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/SimProcess.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -32,7 +33,7 @@ public:
              const std::vector<std::string>& options);
 
     // The pseudo-terminal's slave path.
-    const std::string& Device() const { return device_; }
+    const std::string& Device() const { return process_.SlavePath(); }
 
     // Ends the board; it then writes its memories and statistics. Fails the test when it does not
     // end cleanly. A board not stopped is killed when the test ends.
@@ -43,8 +44,7 @@ public:
 
 private:
     std::string dump_;
-    std::string device_;
-    std::unique_ptr<ChildProcess> process_;
+    SimProcess process_;
     std::map<std::string, std::string> stats_;
     HexImage memory_;
     bool stopped_ = false;
@@ -75,6 +75,3 @@ protected:
     // Declared after the folder, so the boards end before it is removed.
     std::vector<std::unique_ptr<SimBoard>> boards_;
 };
-
-// Generous: a loaded two-core machine runs several test programs at once.
-inline constexpr int ProcessTimeoutMs = 60000;

@@ -7,8 +7,8 @@
 #include "sim/Board.h"
 #include "target/HexRecord.h"
 #include "target/HexWriter.h"
-#include "tests/cli/ChildProcess.h"
 #include "tests/support/CaseName.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/TempFolder.h"
 

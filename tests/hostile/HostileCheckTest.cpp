@@ -2,8 +2,8 @@
 // status 2 and a message naming the line and the code the programmer would stop with; a file it
 // would take gets 0.
 
-#include "tests/cli/ChildProcess.h"
 #include "tests/support/CaseName.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>

@@ -3,13 +3,13 @@
 // row past the EEPROM). Run against the simulated board with every memory space enabled and
 // with them disabled.
 
-#include "WorkingFolder.h"
 #include "link/BootCommands.h"
 #include "sim/Board.h"
 #include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
 #include "tests/support/CaseName.h"
 #include "tests/support/MemoryPort.h"
+#include "tests/support/WorkingFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,7 @@
 #include "tests/support/TempFolder.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -33,4 +35,9 @@ bool TempFolder::Write(const std::string& name, const std::string& text) const {
     std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
     out << text;
     return static_cast<bool>(out);
+}
+
+std::string TempFolder::Create(const std::string& name, const std::string& text) const {
+    EXPECT_TRUE(Write(name, text)) << File(name);
+    return File(name);
 }

@@ -18,7 +18,7 @@ class ConnectionTest : public PortsTest {};
 TEST_F(ConnectionTest, BoardOnCom3IsFoundAskedAboutAndKept) {
     SimProcess sim;
     ASSERT_TRUE(sim.Ok());
-    Wire("COM3", sim.SlavePath());
+    ports_.Link("COM3", sim.SlavePath());
     answers_ = {true};
 
     EXPECT_EQ(ConnectTarget(), 2);
@@ -49,8 +49,8 @@ TEST_F(ConnectionTest, DeclinedPortIsClosedAndTheScanGoesOn) {
     SimProcess sim;
     ASSERT_TRUE(other.Ok());
     ASSERT_TRUE(sim.Ok());
-    Wire("COM1", other.SlavePath());
-    Wire("COM2", sim.SlavePath());
+    ports_.Link("COM1", other.SlavePath());
+    ports_.Link("COM2", sim.SlavePath());
     answers_ = {false, true};
 
     EXPECT_EQ(ConnectTarget(), 1);
@@ -64,8 +64,8 @@ TEST_F(ConnectionTest, NoToEveryPortEndsAfterTheLast) {
     SimProcess sim;
     ASSERT_TRUE(first.Ok());
     ASSERT_TRUE(sim.Ok());
-    Wire("COM1", first.SlavePath());
-    Wire("COM21", sim.SlavePath());
+    ports_.Link("COM1", first.SlavePath());
+    ports_.Link("COM21", sim.SlavePath());
 
     EXPECT_EQ(ConnectTarget(), ConnectResult::NoPortAccepted);
     EXPECT_EQ(asked_, (Asked{"COM1", "\\\\.\\COM21"}));
@@ -86,7 +86,7 @@ TEST_F(ConnectionTest, NoToEveryPortEndsAfterTheLast) {
 TEST_F(ConnectionTest, WrongDeviceIsLetGoAndTheNextCallScansAgain) {
     SimProcess sim({"--device-id", "0x0400"}); // device number 32
     ASSERT_TRUE(sim.Ok());
-    Wire("COM3", sim.SlavePath());
+    ports_.Link("COM3", sim.SlavePath());
     answers_ = {true, true};
 
     EXPECT_EQ(ConnectTarget(), ConnectResult::WrongDevice);
@@ -102,7 +102,7 @@ TEST_F(ConnectionTest, WrongDeviceIsLetGoAndTheNextCallScansAgain) {
 TEST_F(ConnectionTest, FailedDeviceReadPassesItsCodeOn) {
     SimProcess sim({"--silent"});
     ASSERT_TRUE(sim.Ok());
-    Wire("COM3", sim.SlavePath());
+    ports_.Link("COM3", sim.SlavePath());
     answers_ = {true};
     TargetProfile.Retries = 2;
 

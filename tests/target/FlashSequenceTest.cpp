@@ -22,11 +22,11 @@ class FlashSequenceTest : public PortsTest {};
 // The flash job's steps in order, with a 16 KB application, against the board on a
 // pseudo-terminal; also reports the number of requests and the time the sequence took.
 TEST_F(FlashSequenceTest, WholeSequenceLeavesTheImageAndRunModeAndSparesTheBootBlock) {
-    ScratchFolder folder;
-    const std::string dump = folder.Path() / "board.hex";
+    WorkingFolder folder;
+    const std::string dump = folder.File("board.hex");
     SimProcess sim({"--stats", "--dump", dump});
     ASSERT_TRUE(sim.Ok());
-    Wire("COM3", sim.SlavePath());
+    ports_.Link("COM3", sim.SlavePath());
     answers_ = {true};
 
     std::vector<std::uint8_t> application(16 * 1024);
@@ -37,7 +37,7 @@ TEST_F(FlashSequenceTest, WholeSequenceLeavesTheImageAndRunModeAndSparesTheBootB
     }
     HexWriter writer;
     writer.Add(0x200, application.data(), application.size());
-    const std::string hex = folder.Write("app.hex", writer.Finish());
+    const std::string hex = folder.Create("app.hex", writer.Finish());
 
     const auto started = std::chrono::steady_clock::now();
     ASSERT_EQ(ConnectTarget(), 2);

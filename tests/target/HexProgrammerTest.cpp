@@ -33,18 +33,18 @@ protected:
 
 TEST_F(HexProgrammerTest, EmptyAndEndOnlyFiles) {
     ProgressTotal = 7;
-    EXPECT_EQ(ProgramFile(folder_->Write("empty.hex", "")), 0);
+    EXPECT_EQ(ProgramFile(folder_->Create("empty.hex", "")), 0);
     EXPECT_EQ(ProgressTotal, 0);
-    EXPECT_TRUE(std::filesystem::exists(folder_->Path() / ProgramLogName));
+    EXPECT_TRUE(std::filesystem::exists(folder_->File(ProgramLogName)));
     EXPECT_EQ(folder_->Read(ProgramLogName), "");
-    EXPECT_EQ(ProgramFile(folder_->Write("end.hex", HexEnd)), 1);
+    EXPECT_EQ(ProgramFile(folder_->Create("end.hex", HexEnd)), 1);
     EXPECT_EQ(AllRequests(), 0u);
     EXPECT_EQ(ProgramFile("missing.hex"), ProgramResult::FileError);
 }
 
 TEST_F(HexProgrammerTest, StraddlingRecordIsLoggedAndWrittenAsTwoRows) {
-    const std::string path =
-        folder_->Write("a.hex", HexLine(HexType::Data, 0x0208, Counting(16, 0x10)) + "\n" + HexEnd);
+    const std::string path = folder_->Create(
+        "a.hex", HexLine(HexType::Data, 0x0208, Counting(16, 0x10)) + "\n" + HexEnd);
     EXPECT_EQ(ProgramFile(path), 2);
     EXPECT_EQ(ProgressTotal, 3);
     EXPECT_EQ(ProgressCount, 2);
@@ -83,7 +83,7 @@ TEST_F(HexProgrammerTest, BoardHoldsTheFileImageWhereRecordsShareRows) {
     add(eeprom, 0x0014, Counting(2, 0x31));
     text += HexEnd;
 
-    EXPECT_EQ(ProgramFile(folder_->Write("image.hex", text)), 9);
+    EXPECT_EQ(ProgramFile(folder_->Create("image.hex", text)), 9);
     // One read-back per row: no padding position was taken for a mismatch.
     EXPECT_EQ(Requests(BootCode::WriteProgram), 5u);
     EXPECT_EQ(Requests(BootCode::ReadProgram), 5u);
@@ -110,8 +110,8 @@ TEST_F(HexProgrammerTest, ReadBackComparesOnlyTheRecordsBytes) {
         b.SetStuckByte(0x0418, 0x00); // a byte of the second
     });
     const std::string path =
-        folder_->Write("a.hex", HexLine(HexType::Data, 0x0404, Counting(4, 1)) +
-                                    HexLine(HexType::Data, 0x0410, Counting(16, 1)) + HexEnd);
+        folder_->Create("a.hex", HexLine(HexType::Data, 0x0404, Counting(4, 1)) +
+                                     HexLine(HexType::Data, 0x0410, Counting(16, 1)) + HexEnd);
     EXPECT_EQ(ProgramFile(path), BootResult::VerifyMismatch);
     EXPECT_EQ(ProgressCount, 1);
     // The second row was read back twice, the first once.
@@ -121,8 +121,8 @@ TEST_F(HexProgrammerTest, ReadBackComparesOnlyTheRecordsBytes) {
 
 TEST_F(HexProgrammerTest, BootBlockIsGuardedEvenWithProgramMemoryDisabled) {
     const std::string path =
-        folder_->Write("a.hex", HexLine(HexType::Data, 0x0200, Counting(8, 1)) +
-                                    HexLine(HexType::Data, 0x01F8, Counting(16, 1)) + HexEnd);
+        folder_->Create("a.hex", HexLine(HexType::Data, 0x0200, Counting(8, 1)) +
+                                     HexLine(HexType::Data, 0x01F8, Counting(16, 1)) + HexEnd);
     EXPECT_EQ(ProgramFile(path), ProgramResult::BelowBootBlock);
     EXPECT_EQ(Requests(BootCode::WriteProgram), 1u);
     EXPECT_EQ(folder_->Read(ProgramLogName).size(), 55u); // the first row's line alone
@@ -139,7 +139,7 @@ TEST_F(HexProgrammerTest, DisabledAndUnknownSpacesAreSkippedSilently) {
         text += HexLine(HexType::ExtendedLinear, 0, {0x00, static_cast<std::uint8_t>(upper)});
         text += HexLine(HexType::Data, 0x0000, Counting(8, 1));
     }
-    EXPECT_EQ(ProgramFile(folder_->Write("a.hex", text + HexEnd)), 9);
+    EXPECT_EQ(ProgramFile(folder_->Create("a.hex", text + HexEnd)), 9);
     EXPECT_EQ(AllRequests(), 0u);
     EXPECT_EQ(folder_->Read(ProgramLogName), "");
 }
@@ -174,7 +174,7 @@ TEST_F(HexProgrammerTest, FaultyRecordsEndTheRunBeforeAnythingOfThemIsSent) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const std::uint64_t before = AllRequests();
-        EXPECT_EQ(ProgramFile(folder_->Write("bad.hex", c.text)), c.result);
+        EXPECT_EQ(ProgramFile(folder_->Create("bad.hex", c.text)), c.result);
         EXPECT_EQ(AllRequests() - before, 2u); // the good row's write and read-back
         EXPECT_EQ(ProgressCount, c.name == std::string("EEPROM end") ? 2 : 1);
         EXPECT_EQ(Program(0x0200), 0x01);
@@ -188,19 +188,19 @@ TEST_F(HexProgrammerTest, ReaderSkipsTextAndStopsAtTheEndRecord) {
     }
     const std::string text = "; comment\n\n   " + row + "not a record\n" + HexEnd +
                              HexLine(0x06, 0x0300, {1}) + ":zz garbage\n";
-    EXPECT_EQ(ProgramFile(folder_->Write("a.hex", text)), 2);
+    EXPECT_EQ(ProgramFile(folder_->Create("a.hex", text)), 2);
     EXPECT_EQ(ProgressTotal, 7);
     EXPECT_EQ(Program(0x020F), 0xD0);
 
     // Without an end record the pass ends with the file.
-    EXPECT_EQ(ProgramFile(folder_->Write("b.hex", "junk\n" + row + "\n\n")), 1);
+    EXPECT_EQ(ProgramFile(folder_->Create("b.hex", "junk\n" + row + "\n\n")), 1);
 }
 
 TEST_F(HexProgrammerTest, PlantedLinkInPlaceOfTheLogIsRefused) {
-    const std::string victim = folder_->Write("victim.txt", "keep me\n");
-    std::filesystem::create_symlink(victim, folder_->Path() / ProgramLogName);
+    const std::string victim = folder_->Create("victim.txt", "keep me\n");
+    std::filesystem::create_symlink(victim, folder_->File(ProgramLogName));
     const std::string path =
-        folder_->Write("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) + HexEnd);
+        folder_->Create("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) + HexEnd);
     EXPECT_EQ(ProgramFile(path), ProgramResult::FileError);
     EXPECT_EQ(folder_->Read("victim.txt"), "keep me\n");
     EXPECT_EQ(AllRequests(), 0u);
@@ -211,10 +211,10 @@ TEST_F(HexProgrammerTest, PlantedLinkInPlaceOfTheLogIsRefused) {
 TEST(HexProgrammerLineTest, FailedReadBackIsRepeatedOnce) {
     LoadDefaults();
     TargetProfile.Retries = 2;
-    ScratchFolder folder;
+    WorkingFolder folder;
     const std::string path =
-        folder.Write("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) +
-                                  HexLine(HexType::Data, 0x0210, Counting(16, 1)) + HexEnd);
+        folder.Create("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) +
+                                   HexLine(HexType::Data, 0x0210, Counting(16, 1)) + HexEnd);
     auto commands = [](const std::vector<Bytes>& requests) {
         Bytes codes;
         for (const Bytes& r : requests) {

@@ -5,32 +5,11 @@
 #include "target/TargetProfile.h"
 
 #include <cstdio>
-#include <cstdlib>
-
-namespace fs = std::filesystem;
-
-ScratchFolder::ScratchFolder() : previous_(fs::current_path()) {
-    if (folder_.Path().empty()) {
-        ADD_FAILURE() << "cannot create a temporary folder";
-        return;
-    }
-    fs::current_path(folder_.Path());
-}
-
-ScratchFolder::~ScratchFolder() {
-    std::error_code ignored;
-    fs::current_path(previous_, ignored);
-}
-
-std::string ScratchFolder::Write(const std::string& name, const std::string& content) const {
-    EXPECT_TRUE(folder_.Write(name, content)) << name;
-    return folder_.File(name);
-}
 
 void BoardTest::SetUp() {
     LoadDefaults();
     TargetProfile.ReadTimeoutMs = 200;
-    folder_ = std::make_unique<ScratchFolder>();
+    folder_ = std::make_unique<WorkingFolder>();
     board_ = std::make_shared<BoardSession>();
     TargetProfile.PortHandle = AttachSimPort(board_, 200);
     TargetProfile.Connected = 1;
@@ -58,7 +37,6 @@ void PortsTest::SetUp() {
     LoadDefaults();
     TargetProfile.ReadTimeoutMs = 200;
     ASSERT_FALSE(ports_.Path().empty());
-    ::setenv("TERVIX_PORTS", ports_.Path().c_str(), 1);
     SetPortQuestion([this](const char* text, const char* caption) {
         EXPECT_STREQ(caption, "Serial Port Selected?");
         asked_.emplace_back(text);
@@ -74,14 +52,7 @@ void PortsTest::SetUp() {
 void PortsTest::TearDown() {
     DisconnectTarget();
     SetPortQuestion({});
-    ::unsetenv("TERVIX_PORTS");
     LoadDefaults();
-}
-
-void PortsTest::Wire(const std::string& comName, const std::string& device) const {
-    std::error_code error;
-    fs::create_symlink(device, fs::path(ports_.Path()) / comName, error);
-    ASSERT_FALSE(error) << comName << " -> " << device << ": " << error.message();
 }
 
 bool PortsTest::Free(const char* comName) {

@@ -6,35 +6,17 @@
 #include "link/ComPort.h"
 #include "sim/BoardSession.h"
 #include "tests/support/MemoryPort.h"
-#include "tests/support/TempFolder.h"
+#include "tests/support/PortsFolder.h"
+#include "tests/support/WorkingFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
-
-// A fresh temporary folder that is the current folder for the object's lifetime.
-class ScratchFolder {
-public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-    std::filesystem::path Path() const { return folder_.Path(); }
-    // Writes a file in the folder and returns its path.
-    std::string Write(const std::string& name, const std::string& content) const;
-    std::string Read(const std::string& name) const { return folder_.Read(name); }
-
-private:
-    std::filesystem::path previous_;
-    TempFolder folder_;
-};
 
 // The board reached in-process through a SimPort stored in TargetProfile.PortHandle, with the
 // port marked as connected.
@@ -48,7 +30,7 @@ protected:
     std::uint64_t Requests(std::uint8_t command) const;
 
     std::shared_ptr<BoardSession> board_;
-    std::unique_ptr<ScratchFolder> folder_;
+    std::unique_ptr<WorkingFolder> folder_;
 };
 
 // A ports folder of the test's own in TERVIX_PORTS, so that COM names reach the devices the test
@@ -58,12 +40,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Makes comName ("COM3") a link to device in the ports folder.
-    void Wire(const std::string& comName, const std::string& device) const;
     // Whether the port can be opened now, that is nobody holds it.
     static bool Free(const char* comName);
 
-    TempFolder ports_;
+    PortsFolder ports_;
     std::vector<std::string> asked_;
     std::deque<bool> answers_; // the answers to give in turn; No once they are used up
 };

@@ -1,7 +1,7 @@
 #pragma once
 // A program of the build run as a child process, the way a script runs it: standard input from
 // /dev/null (no terminal) unless given, both outputs captured, its own working folder and
-// environment.
+// environment, and none of the test's other descriptors.
 
 #include <string>
 #include <vector>
@@ -32,8 +32,9 @@ public:
     void Signal(int signal) const;
 
     // Collects output until the child ends; its exit status, 128 + the signal that ended it, or
-    // -1 when it did not end within timeoutMs (it is then killed).
+    // -1 when it did not end within timeoutMs.
     int Wait(int timeoutMs);
+    bool Running() { return Started() && Wait(0) < 0; }
 
     const std::string& Out() const { return out_; }
     const std::string& Err() const { return err_; }
@@ -53,3 +54,6 @@ private:
 
 // The program in the build's bin folder: TERVIX_BIN_DIR, else the test program's folder.
 std::string BinPath(const std::string& program);
+
+// Generous: a loaded two-core machine runs several test programs at once.
+inline constexpr int ProcessTimeoutMs = 60000;

@@ -1,4 +1,4 @@
-#include "tests/cli/ChildProcess.h"
+#include "tests/support/ChildProcess.h"
 
 #include <cerrno>
 #include <chrono>
@@ -86,8 +86,10 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     pid_ = fork();
     if (pid_ == 0) {
         const int in = open(input.c_str(), O_RDONLY | O_NOCTTY);
+        // Descriptors the test holds without close-on-exec (a port, say) must not live on in
+        // the child, or the test would never see that port close.
         if (in < 0 || dup2(in, 0) < 0 || dup2(outPipe[1], 1) < 0 || dup2(errPipe[1], 2) < 0 ||
-            chdir(folder.c_str()) != 0) {
+            close_range(3, ~0u, 0) != 0 || chdir(folder.c_str()) != 0) {
             _exit(127);
         }
         execve(path.c_str(), argv.data(), envp.data());
