@@ -60,18 +60,7 @@ void SimBoard::Stop() {
     }
     stopped_ = true;
     ASSERT_EQ(process_.Stop(), 0) << process_.Errors();
-    stats_ = process_.Stats();
     memory_ = ReadHexImage(dump_);
-}
-
-std::string SimBoard::StatText(const std::string& key) const {
-    const auto it = stats_.find(key);
-    EXPECT_NE(it, stats_.end()) << "no statistic " << key;
-    return it == stats_.end() ? std::string() : it->second;
-}
-
-std::uint64_t SimBoard::Stat(const std::string& key) const {
-    return std::stoull("0" + StatText(key));
 }
 
 void CliTest::SetUp() {

@@ -39,13 +39,12 @@ public:
     // end cleanly. A board not stopped is killed when the test ends.
     void Stop();
     const HexImage& Memory() const { return memory_; }
-    std::uint64_t Stat(const std::string& key) const;
-    std::string StatText(const std::string& key) const;
+    std::uint64_t Stat(const std::string& key) const { return process_.Stat(key); }
+    std::string StatText(const std::string& key) const { return process_.StatText(key); }
 
 private:
     std::string dump_;
     SimProcess process_;
-    std::map<std::string, std::string> stats_;
     HexImage memory_;
     bool stopped_ = false;
 };

@@ -114,15 +114,6 @@ TEST_F(CliTest, PortQuestionOnTheTerminal) {
     ExpectHolds(accepted, ReadHexImage(ExampleHex()));
 }
 
-TEST_F(CliTest, WithoutPortChoiceOrTerminalNoPortIsTouched) {
-    SimBoard& board = AddBoard("COM3");
-    const Run run = Flash({"flash", ExampleHex()});
-    EXPECT_EQ(run.Status, 64);
-    EXPECT_THAT(run.Err, HasSubstr("give --port NAME or --yes"));
-    board.Stop();
-    EXPECT_EQ(board.Stat("requests"), 0u);
-}
-
 TEST_F(CliTest, ConnectionFailuresExitWithOneAndSayWhy) {
     {
         const Run run = Flash({"flash", "--yes", ExampleHex()});
@@ -137,23 +128,6 @@ TEST_F(CliTest, ConnectionFailuresExitWithOneAndSayWhy) {
     }
     board.Stop();
     EXPECT_EQ(board.Stat("requests"), 0u);
-}
-
-TEST_F(CliTest, WrongDeviceIsNamedAndNotErased) {
-    SimBoard& board = AddBoard("COM3", {"--device-id", "0x0404"});
-    const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
-    EXPECT_EQ(run.Status, 1);
-    EXPECT_THAT(run.Err, HasSubstr("device number 32, expected 33 (PIC18F452)"));
-    board.Stop();
-    EXPECT_EQ(board.Stat("erase_program"), 0u);
-}
-
-TEST_F(CliTest, SilentBoardIsADeviceReadFailure) {
-    AddBoard("COM3", {"--silent"});
-    const Run run = Flash(Args({"flash", "--port", "COM3", ExampleHex()}, Fast));
-    EXPECT_EQ(run.Status, 1);
-    EXPECT_THAT(run.Err, HasSubstr("device read failed on COM3"));
-    EXPECT_THAT(run.Err, HasSubstr("no valid reply after every attempt (code -5)"));
 }
 
 TEST_F(CliTest, BadFilesExitWithTwoBeforeTheBoardIsTouched) {
@@ -185,53 +159,68 @@ TEST_F(CliTest, BadFilesExitWithTwoBeforeTheBoardIsTouched) {
     EXPECT_EQ(board.Stat("requests"), 0u);
 }
 
-TEST_F(CliTest, VerifyMismatchNamesTheRow) {
-    // 0x21A holds a byte of the example's record at 0x218, in the row at 0x210.
-    SimBoard& board = AddBoard("COM3", {"--stuck", "0x21A=0x00"});
-    const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
-    EXPECT_EQ(run.Status, 4);
-    EXPECT_THAT(run.Err, HasSubstr("verify mismatch at row 0x0210"));
-    board.Stop();
-    EXPECT_EQ(board.StatText("mode"), "boot");
-}
+// One board and one run that fails: the exit status, the words, and, where it matters, what the
+// board was spared. A slow stage's board takes far longer over its programming than the read
+// time-out: every attempt of that stage's first request times out (all of them long before the
+// board's first reply), the stages before it pass. That time-out is generous so that those
+// stages never see one on a loaded machine.
+namespace {
 
-// A stage whose programming the board takes far longer over than the read time-out: every
-// attempt of that stage's first request times out (all of them long before the board's first
-// reply), the stages before it pass. The time-out is generous so that those stages never see
-// one on a loaded machine.
-struct SlowStage {
-    const char* name;
-    const char* option; // the board's programming time of the stage, made 30 s
+struct Failure {
+    std::string name;
+    std::vector<std::string> board;
+    std::vector<std::string> args;
     int status;
-    const char* error;
-
-    friend void PrintTo(const SlowStage& stage, std::ostream* out) { *out << stage.name; }
+    std::vector<std::string> errors;
+    // A statistic of the board after the run, and its value; none when key is empty.
+    std::string key;
+    std::string value;
 };
 
-class SlowStageTest : public CliTest, public testing::WithParamInterface<SlowStage> {};
+class FailingRun : public CliTest, public testing::WithParamInterface<Failure> {};
 
-TEST_P(SlowStageTest, ExitsWithTheStagesStatus) {
-    AddBoard("COM3", {"--pace", GetParam().option, "30000"});
+const std::vector<std::string> Slow = {"--timeout-ms", "500", "--port", "COM3"};
+
+} // namespace
+
+TEST_P(FailingRun, ExitsWithItsStatusAndSaysWhy) {
+    const Failure& f = GetParam();
+    SimBoard& board = AddBoard("COM3", f.board);
     // Program memory only, so the EEPROM's slowness shows in the run-mode write.
     ASSERT_TRUE(folder_.Write("app.hex", ":040200000DEF01F00D\n:00000001FF\n"));
-    const Run run = Flash({"flash", "--timeout-ms", "500", "--port", "COM3", "app.hex"});
-    EXPECT_EQ(run.Status, GetParam().status);
-    EXPECT_THAT(run.Err, HasSubstr(GetParam().error));
+    const Run run = Flash(f.args);
+    EXPECT_EQ(run.Status, f.status);
+    for (const std::string& error : f.errors) {
+        EXPECT_THAT(run.Err, HasSubstr(error));
+    }
+    if (!f.key.empty()) {
+        board.Stop();
+        EXPECT_EQ(board.StatText(f.key), f.value);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Stages, SlowStageTest,
-    testing::Values(SlowStage{"Erase", "--erase-ms", 3,
-                              "erase failed at 0x200: no valid reply after every attempt"},
-                    SlowStage{"Write", "--write-ms", 4,
-                              "writing row 0x0200 failed: no valid reply after every attempt"},
-                    SlowStage{"RunMode", "--eeprom-ms", 5,
-                              "setting run mode failed: no valid reply after every attempt"}),
+    Flash, FailingRun,
+    testing::Values(
+        Failure("WithoutPortChoiceOrTerminalNoPortIsTouched", {}, {"flash", ExampleHex()}, 64,
+                {"give --port NAME or --yes"}, "requests", "0"),
+        Failure("WrongDeviceIsNamedAndNotErased", {"--device-id", "0x0404"},
+                {"flash", "--port", "COM3", ExampleHex()}, 1,
+                {"device number 32, expected 33 (PIC18F452)"}, "erase_program", "0"),
+        Failure("SilentBoardIsADeviceReadFailure", {"--silent"},
+                Args({"flash", "--port", "COM3", ExampleHex()}, Fast), 1,
+                {"device read failed on COM3", "no valid reply after every attempt (code -5)"}, "",
+                ""),
+        // 0x21A holds a byte of the example's record at 0x218, in the row at 0x210.
+        Failure("VerifyMismatchNamesTheRow", {"--stuck", "0x21A=0x00"},
+                {"flash", "--port", "COM3", ExampleHex()}, 4, {"verify mismatch at row 0x0210"},
+                "mode", "boot"),
+        Failure("SlowErase", {"--pace", "--erase-ms", "30000"}, Args({"flash", "app.hex"}, Slow), 3,
+                {"erase failed at 0x200: no valid reply after every attempt"}, "", ""),
+        Failure("SlowWrite", {"--pace", "--write-ms", "30000"}, Args({"flash", "app.hex"}, Slow), 4,
+                {"writing row 0x0200 failed: no valid reply after every attempt"}, "", ""),
+        Failure("SlowRunMode", {"--pace", "--eeprom-ms", "30000"}, Args({"flash", "app.hex"}, Slow),
+                5, {"setting run mode failed: no valid reply after every attempt"}, "", ""),
+        Failure("SlowRunModeCommand", {"--pace", "--eeprom-ms", "30000"}, Args({"run-mode"}, Slow),
+                5, {"setting run mode failed"}, "", "")),
     CaseName());
-
-TEST_F(CliTest, RunModeCommandFailureExitsWithFive) {
-    AddBoard("COM3", {"--pace", "--eeprom-ms", "30000"});
-    const Run run = Flash({"run-mode", "--timeout-ms", "500", "--port", "COM3"});
-    EXPECT_EQ(run.Status, 5);
-    EXPECT_THAT(run.Err, HasSubstr("setting run mode failed"));
-}

@@ -54,16 +54,6 @@ private:
     ComHandle handle_;
 };
 
-std::uint64_t Stat(const SimProcess& sim, const std::string& key) {
-    const auto stats = sim.Stats();
-    const auto it = stats.find(key);
-    if (it == stats.end()) {
-        ADD_FAILURE() << "no statistic " << key << " in:\n" << sim.Output();
-        return 0;
-    }
-    return std::stoull(it->second);
-}
-
 TEST(SimProcessServe, HostProgramsAndReadsBackThroughTheLinkLayer) {
     SimProcess sim({"--stats"});
     ASSERT_TRUE(sim.Ok()) << sim.Errors();
@@ -87,16 +77,16 @@ TEST(SimProcessServe, HostProgramsAndReadsBackThroughTheLinkLayer) {
         EXPECT_EQ(host.Read(1, 1, 0x100), Bytes{Board::BootBlockByte(0x100)});
     }
     ASSERT_EQ(sim.Stop(), 0) << sim.Errors();
-    EXPECT_EQ(Stat(sim, "requests"), 8u);
-    EXPECT_EQ(Stat(sim, "read_program"), 3u);
-    EXPECT_EQ(Stat(sim, "write_program"), 2u);
-    EXPECT_EQ(Stat(sim, "erase_program"), 1u);
-    EXPECT_EQ(Stat(sim, "write_eeprom"), 1u);
-    EXPECT_EQ(Stat(sim, "read_eeprom"), 1u);
-    EXPECT_EQ(Stat(sim, "violations"), 1u);
-    EXPECT_EQ(Stat(sim, "malformed"), 0u);
-    EXPECT_GT(Stat(sim, "bytes_sent"), Stat(sim, "bytes_received") / 2);
-    EXPECT_EQ(sim.Stats()["mode"], "run");
+    EXPECT_EQ(sim.Stat("requests"), 8u);
+    EXPECT_EQ(sim.Stat("read_program"), 3u);
+    EXPECT_EQ(sim.Stat("write_program"), 2u);
+    EXPECT_EQ(sim.Stat("erase_program"), 1u);
+    EXPECT_EQ(sim.Stat("write_eeprom"), 1u);
+    EXPECT_EQ(sim.Stat("read_eeprom"), 1u);
+    EXPECT_EQ(sim.Stat("violations"), 1u);
+    EXPECT_EQ(sim.Stat("malformed"), 0u);
+    EXPECT_GT(sim.Stat("bytes_sent"), sim.Stat("bytes_received") / 2);
+    EXPECT_EQ(sim.StatText("mode"), "run");
 }
 
 TEST(SimProcessImage, LoadedImageIsServedAndTheDumpLoadsBackTheSame) {
@@ -169,11 +159,11 @@ TEST(SimProcessFaults, DamagedRepliesCostRepeatsButReadsStillSucceed) {
         }
     }
     ASSERT_EQ(sim.Stop(), 0);
-    EXPECT_GT(Stat(sim, "dropped_replies"), 0u);
-    EXPECT_GT(Stat(sim, "bad_checksum_replies"), 0u);
-    EXPECT_GT(Stat(sim, "cut_replies"), 0u);
-    EXPECT_GT(Stat(sim, "noise_bytes"), 0u);
-    EXPECT_GT(Stat(sim, "read_program"), 8u);
+    EXPECT_GT(sim.Stat("dropped_replies"), 0u);
+    EXPECT_GT(sim.Stat("bad_checksum_replies"), 0u);
+    EXPECT_GT(sim.Stat("cut_replies"), 0u);
+    EXPECT_GT(sim.Stat("noise_bytes"), 0u);
+    EXPECT_GT(sim.Stat("read_program"), 8u);
 }
 
 TEST(SimProcessFaults, SilentBoardLeavesTheHostWithNoReply) {
@@ -186,9 +176,9 @@ TEST(SimProcessFaults, SilentBoardLeavesTheHostWithNoReply) {
                   PacketResult::NoAttemptsLeft);
     }
     ASSERT_EQ(sim.Stop(), 0);
-    EXPECT_EQ(Stat(sim, "dropped_replies"), 2u);
-    EXPECT_EQ(Stat(sim, "requests"), 0u);
-    EXPECT_EQ(sim.Stats()["mode"], "boot");
+    EXPECT_EQ(sim.Stat("dropped_replies"), 2u);
+    EXPECT_EQ(sim.Stat("requests"), 0u);
+    EXPECT_EQ(sim.StatText("mode"), "boot");
 }
 
 TEST(SimProcessLifetime, OnceServesUntilTheHostClosesAfterItsFirstRequest) {
@@ -203,7 +193,7 @@ TEST(SimProcessLifetime, OnceServesUntilTheHostClosesAfterItsFirstRequest) {
         EXPECT_EQ(host.Read(4, 1, 0xFF), Bytes{0xFF}); // still served after the first request
     }
     EXPECT_EQ(sim.Wait(10000), 0) << sim.Errors();
-    EXPECT_EQ(Stat(sim, "requests"), 2u);
+    EXPECT_EQ(sim.Stat("requests"), 2u);
 }
 
 TEST(SimProcessLifetime, InterruptStopsCleanlyAndTheLinkComesAndGoes) {
@@ -227,7 +217,7 @@ TEST(SimProcessLifetime, InterruptStopsCleanlyAndTheLinkComesAndGoes) {
     }
     ASSERT_EQ(sim.Stop(SIGINT), 0);
     EXPECT_FALSE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(Stat(sim, "requests"), 1u);
+    EXPECT_EQ(sim.Stat("requests"), 1u);
 }
 
 TEST(SimProcessLifetime, DamagedLoadFileEndsBeforeServing) {
@@ -253,7 +243,7 @@ TEST(SimProcessPacing, RepliesWaitForTheModelledTime) {
     }
     ASSERT_EQ(sim.Stop(), 0);
     EXPECT_GE(took, std::chrono::milliseconds(200));
-    const double modelled = std::stod(sim.Stats()["modelled_ms"]);
+    const double modelled = std::stod(sim.StatText("modelled_ms"));
     EXPECT_GE(modelled, 200.0);
     EXPECT_LT(modelled, 210.0); // five erase requests and replies on the wire: under 10 ms
 }

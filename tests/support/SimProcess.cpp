@@ -1,5 +1,7 @@
 #include "tests/support/SimProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 
 SimProcess::SimProcess(const std::vector<std::string>& options)
@@ -31,4 +33,15 @@ std::map<std::string, std::string> SimProcess::Stats() const {
         }
     }
     return stats;
+}
+
+std::string SimProcess::StatText(const std::string& key) const {
+    const auto stats = Stats();
+    const auto it = stats.find(key);
+    EXPECT_NE(it, stats.end()) << "no statistic " << key << " in:\n" << Output();
+    return it == stats.end() ? std::string() : it->second;
+}
+
+std::uint64_t SimProcess::Stat(const std::string& key) const {
+    return std::stoull("0" + StatText(key));
 }

@@ -5,6 +5,7 @@
 #include "tests/support/ChildProcess.h"
 
 #include <csignal>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ public:
     const std::string& Errors() const { return Err(); }
     // Output() as `key: value` statistics.
     std::map<std::string, std::string> Stats() const;
+    // One statistic, as text or as a number; fails the test when it is missing.
+    std::string StatText(const std::string& key) const;
+    std::uint64_t Stat(const std::string& key) const;
 
 private:
     std::string slavePath_;
