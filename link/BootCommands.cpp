@@ -120,10 +120,13 @@ std::int32_t BootVerify(ComHandle port, const BootCommand& command, const std::u
     if (count < 0) {
         return count;
     }
-    if (!std::equal(actual.begin(), actual.begin() + count, expected)) {
+    // The caller holds Count expected bytes: a reply that carries more is compared only that far,
+    // never past the caller's bytes.
+    const std::int32_t compared = std::min<std::int32_t>(count, command.Count);
+    if (!std::equal(actual.begin(), actual.begin() + compared, expected)) {
         return BootResult::VerifyMismatch;
     }
-    return count;
+    return compared;
 }
 
 std::int32_t ReadDeviceId(char* text) {

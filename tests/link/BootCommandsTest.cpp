@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <functional>
 #include <numeric>
 #include <ostream>
 #include <string>
@@ -93,9 +92,26 @@ TEST_F(BootTest, RunModeWriteOnTheWire) {
               (Bytes{0x0F, 0x0F, 0x05, 0x05, 0x01, 0xFF, 0x00, 0x00, 0x00, 0xFB, 0x04}));
 }
 
-// Each record is checked before anything is sent; the first failing check decides the code.
-enum class Op { Read, Write, Verify };
+enum class Op { Read, Write, Verify, Erase };
 
+// An erase takes its rows from the count and its attempts from the retries.
+std::int32_t Call(Op op, ComHandle handle, const BootCommand& command) {
+    std::array<std::uint8_t, 256> buffer{};
+    switch (op) {
+    case Op::Read:
+        return BootRead(handle, command, buffer.data());
+    case Op::Write:
+        return BootWrite(handle, command, buffer.data());
+    case Op::Verify:
+        return BootVerify(handle, command, buffer.data());
+    case Op::Erase:
+        return BootErase(handle, command.Address, command.Count,
+                         static_cast<std::uint8_t>(command.Retries));
+    }
+    return 0;
+}
+
+// Each record is checked before anything is sent; the first failing check decides the code.
 struct CheckCase {
     std::string name;
     Op op;
@@ -114,20 +130,7 @@ TEST_P(RecordChecks, RefusedRecordsSendNothing) {
         reply.resize(5 + (read ? std::size_t{request[1]} : 0));
         return Frame(reply);
     });
-    std::array<std::uint8_t, 256> buffer{};
-    std::int32_t result = 0;
-    switch (c.op) {
-    case Op::Read:
-        result = BootRead(link.handle, c.command, buffer.data());
-        break;
-    case Op::Write:
-        result = BootWrite(link.handle, c.command, buffer.data());
-        break;
-    case Op::Verify:
-        result = BootVerify(link.handle, c.command, buffer.data());
-        break;
-    }
-    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(Call(c.op, link.handle, c.command), c.result);
     EXPECT_EQ(link.port->Requests().size(), c.result < 0 ? 0u : 1u);
 }
 
@@ -170,7 +173,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct HeaderCase {
     std::string name;
-    std::function<std::int32_t(ComHandle)> call;
+    Op op;
+    BootCommand command;
     Bytes header;
 };
 
@@ -178,34 +182,22 @@ class RequestHeaders : public BootTest, public testing::WithParamInterface<Heade
 
 TEST_P(RequestHeaders, CountByteAndLow24AddressBits) {
     link.port->QueueReply(Frame({0x00, 0x00}));
-    GetParam().call(link.handle);
+    Call(GetParam().op, link.handle, GetParam().command);
     ASSERT_EQ(link.port->Requests().size(), 1u);
     Bytes request = link.port->Requests()[0];
     EXPECT_EQ(Bytes(request.begin(), request.begin() + 5), GetParam().header);
 }
 
-std::array<std::uint8_t, 256> scratch{};
-
 INSTANTIATE_TEST_SUITE_P(
     Boot, RequestHeaders,
-    testing::Values(HeaderCase{"ReadOddCountInWords",
-                               [](ComHandle h) {
-                                   return BootRead(h, {1, 3, 0x123456, 2, 2, 9}, scratch.data());
-                               },
-                               {0x01, 0x01, 0x56, 0x34, 0x12}},
-                    HeaderCase{"ReadHighAddressByteDropped",
-                               [](ComHandle h) {
-                                   return BootRead(h, {6, 14, 0xAB300001, 1, 1, 9}, scratch.data());
-                               },
-                               {0x06, 0x0E, 0x01, 0x00, 0x30}},
-                    HeaderCase{"WriteCountsBlocks",
-                               [](ComHandle h) {
-                                   return BootWrite(h, {2, 48, 0x7FD0, 16, 1, 9}, scratch.data());
-                               },
-                               {0x02, 0x03, 0xD0, 0x7F, 0x00}},
-                    HeaderCase{"EraseRows",
-                               [](ComHandle h) { return BootErase(h, 0x01000240, 2, 5); },
-                               {0x03, 0x02, 0x40, 0x02, 0x00}}),
+    testing::Values(HeaderCase("ReadOddCountInWords", Op::Read, {1, 3, 0x123456, 2, 2, 9},
+                               {0x01, 0x01, 0x56, 0x34, 0x12}),
+                    HeaderCase("ReadHighAddressByteDropped", Op::Read, {6, 14, 0xAB300001, 1, 1, 9},
+                               {0x06, 0x0E, 0x01, 0x00, 0x30}),
+                    HeaderCase("WriteCountsBlocks", Op::Write, {2, 48, 0x7FD0, 16, 1, 9},
+                               {0x02, 0x03, 0xD0, 0x7F, 0x00}),
+                    HeaderCase("EraseRows", Op::Erase, {3, 2, 0x01000240, 0, 0, 5},
+                               {0x03, 0x02, 0x40, 0x02, 0x00})),
     CaseName());
 
 TEST_F(BootTest, ReadDataCountComesFromTheReply) {
@@ -254,11 +246,15 @@ TEST_F(BootTest, VerifyComparesOnlyWhatCameBack) {
     lastDiffers[15] ^= 0x01;
     Bytes firstDiffers = expected;
     firstDiffers[0] = 0;
+    // Extra bytes lie beyond what the caller holds: they are never compared.
+    Bytes longer = expected;
+    longer.insert(longer.end(), 200, 0xEE);
     const Case cases[] = {
         {"Equal", expected, 16},
         {"LastDiffers", lastDiffers, BootResult::VerifyMismatch},
         {"FirstDiffers", firstDiffers, BootResult::VerifyMismatch},
         {"Shorter", Bytes(expected.begin(), expected.begin() + 10), 10},
+        {"Longer", longer, 16},
         {"NoData", {}, 0},
     };
     for (const Case& c : cases) {
