@@ -85,11 +85,13 @@ int RunCheck(const CheckOptions& options) {
                         static_cast<unsigned>(check.SkippedRecords),
                         check.SkippedRecords == 1 ? "" : "s");
         }
-        if (check.RecordsLeftUnread) {
-            std::printf("note: records beyond the first %d are never read (the programmer "
-                        "reads at most one record per line)\n",
-                        static_cast<int>(check.Lines));
-        }
+    }
+    // The programmer would report success while leaving these records off the chip.
+    if (check.RecordsLeftUnread) {
+        return Fail(ExitStatus::File,
+                    Format("%s: records beyond line %d are never written (the programmer reads "
+                           "one record per line and would return %d)",
+                           path, static_cast<int>(check.Lines), static_cast<int>(check.Records)));
     }
     if (check.Code < 0) {
         return Fail(ExitStatus::File, Format("%s line %u: %s (the programmer would stop with %d)",

@@ -119,6 +119,12 @@ int RunFlash(const FlashOptions& options) {
                            path, static_cast<unsigned>(check.ErrorLine), check.Error.c_str(),
                            static_cast<int>(check.Code)));
     }
+    if (check.RecordsLeftUnread) {
+        return Fail(ExitStatus::File,
+                    Format("%s: records beyond line %d would never be written (the programmer "
+                           "reads one record per line); nothing was written",
+                           path, static_cast<int>(check.Lines)));
+    }
     if (!CanWriteLog()) {
         return Fail(ExitStatus::File, std::string("cannot write ") + ProgramLogName +
                                           " here; run from a folder you can write to");

@@ -86,12 +86,17 @@ TEST_F(CliTest, CheckListsRowsPerSpace) {
     EXPECT_THAT(run.Out, HasSubstr("ok: the programmer would return 17"));
 }
 
-TEST_F(CliTest, CheckWarnsOfRecordsThePassNeverReaches) {
-    // Two records on one line: the pass reads at most as many records as the file has lines.
+TEST_F(CliTest, RecordsThePassNeverReachesAreAFileError) {
+    // Two records on one line: the pass reads at most as many records as the file has lines, so
+    // the second would be left off the chip while the programmer reports success.
     ASSERT_TRUE(folder_.Write("dense.hex", ":020000040000FA:040200000DEF01F00D\n"));
-    const Run run = Flash({"check", "dense.hex"});
-    EXPECT_EQ(run.Status, 0) << run.Err;
-    EXPECT_THAT(run.Out, HasSubstr("records beyond the first 1 are never read"));
+    const Run check = Flash({"check", "dense.hex"});
+    EXPECT_EQ(check.Status, 2);
+    EXPECT_THAT(check.Err, HasSubstr("records beyond line 1 are never written"));
+    // Refused before any port is looked at: no board answers here, which would give status 1.
+    const Run flash = Flash({"flash", "dense.hex", "--port", "COM7"});
+    EXPECT_EQ(flash.Status, 2) << flash.Err;
+    EXPECT_THAT(flash.Err, HasSubstr("nothing was written"));
 }
 
 struct BrokenFile {
