@@ -144,6 +144,8 @@ public:
 
 private:
     enum class Wait { Ready, TimedOut, Failed };
+    // What a one-byte operation reports when its wait did not end ready: 0 for a time-out.
+    static int ByteResult(Wait wait) { return wait == Wait::TimedOut ? 0 : -1; }
 
     Wait WaitFor(short events, Clock::time_point deadline);
     Wait AwaitDrain(Clock::time_point deadline);
@@ -227,13 +229,8 @@ int PosixPort::ReadByte(std::uint8_t* byte) {
         if (got == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)) {
             return -1;
         }
-        switch (WaitFor(POLLIN, deadline)) {
-        case Wait::TimedOut:
-            return 0;
-        case Wait::Failed:
-            return -1;
-        case Wait::Ready:
-            break;
+        if (const Wait wait = WaitFor(POLLIN, deadline); wait != Wait::Ready) {
+            return ByteResult(wait);
         }
     }
     *byte = ahead_[aheadPos_++];
@@ -247,13 +244,8 @@ int PosixPort::WriteByte(std::uint8_t byte) {
     }
     const Clock::time_point deadline = Clock::now() + WriteBound();
     if (packetStart_) {
-        switch (AwaitDrain(deadline)) {
-        case Wait::TimedOut:
-            return 0;
-        case Wait::Failed:
-            return -1;
-        case Wait::Ready:
-            break;
+        if (const Wait wait = AwaitDrain(deadline); wait != Wait::Ready) {
+            return ByteResult(wait);
         }
         packetStart_ = false;
     }
@@ -265,13 +257,8 @@ int PosixPort::WriteByte(std::uint8_t byte) {
         if (put < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             return -1;
         }
-        switch (WaitFor(POLLOUT, deadline)) {
-        case Wait::TimedOut:
-            return 0;
-        case Wait::Failed:
-            return -1;
-        case Wait::Ready:
-            break;
+        if (const Wait wait = WaitFor(POLLOUT, deadline); wait != Wait::Ready) {
+            return ByteResult(wait);
         }
     }
 }
