@@ -28,7 +28,7 @@ const char* LinkCause(std::int32_t code) {
     case PacketResult::ChecksumWriteFailed:
     case PacketResult::EndWriteFailed:
         return "writing to the port failed";
-    case PacketResult::StartNotWritten:
+    case PacketResult::NotWritten:
         return "the port would not send (is CTS held off?)";
     case BootResult::VerifyMismatch:
         return "the bytes read back differ from those written";

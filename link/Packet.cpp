@@ -10,10 +10,15 @@ bool NeedsEscape(std::uint8_t byte) {
     return byte == StartByte || byte == EndByte || byte == EscapeByte;
 }
 
-// Every write after the two start bytes is judged only by the call's failure; a count of 0
-// there does not end the frame.
-bool WriteFailed(ComHandle port, std::uint8_t byte) {
-    return WriteComByte(port, byte) < 0;
+// One byte out. A byte the line did not take ends the frame: with the write call's failure, the
+// code of the byte's position; with nothing written, NotWritten, since waiting out the write
+// time-out for every further byte would only report an incomplete frame as sent.
+std::int32_t Put(ComHandle port, std::uint8_t byte, std::int32_t failure) {
+    const int written = WriteComByte(port, byte);
+    if (written < 0) {
+        return failure;
+    }
+    return written == 1 ? 0 : PacketResult::NotWritten;
 }
 
 // Bounds one receive: the hunt may skip only so many bytes, and the whole receive may last only
@@ -54,34 +59,34 @@ std::int32_t ReadOne(ComHandle port, const ReceiveBudget& budget, std::uint8_t* 
 
 std::int32_t SendPacket(ComHandle port, const std::uint8_t* payload, std::uint16_t length) {
     for (int i = 0; i < 2; ++i) {
-        int written = WriteComByte(port, StartByte);
-        if (written < 0) {
-            return PacketResult::StartWriteFailed;
-        }
-        if (written != 1) {
-            return PacketResult::StartNotWritten;
+        if (std::int32_t failed = Put(port, StartByte, PacketResult::StartWriteFailed)) {
+            return failed;
         }
     }
     std::uint32_t sum = 0;
     for (std::uint16_t i = 0; i < length; ++i) {
         std::uint8_t byte = payload[i];
-        if (NeedsEscape(byte) && WriteFailed(port, EscapeByte)) {
-            return PacketResult::EscapeWriteFailed;
+        if (NeedsEscape(byte)) {
+            if (std::int32_t failed = Put(port, EscapeByte, PacketResult::EscapeWriteFailed)) {
+                return failed;
+            }
         }
         sum += byte;
-        if (WriteFailed(port, byte)) {
-            return PacketResult::PayloadWriteFailed;
+        if (std::int32_t failed = Put(port, byte, PacketResult::PayloadWriteFailed)) {
+            return failed;
         }
     }
     auto checksum = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
-    if (NeedsEscape(checksum) && WriteFailed(port, EscapeByte)) {
-        return PacketResult::ChecksumEscapeWriteFailed;
+    if (NeedsEscape(checksum)) {
+        if (std::int32_t failed = Put(port, EscapeByte, PacketResult::ChecksumEscapeWriteFailed)) {
+            return failed;
+        }
     }
-    if (WriteFailed(port, checksum)) {
-        return PacketResult::ChecksumWriteFailed;
+    if (std::int32_t failed = Put(port, checksum, PacketResult::ChecksumWriteFailed)) {
+        return failed;
     }
-    if (WriteFailed(port, EndByte)) {
-        return PacketResult::EndWriteFailed;
+    if (std::int32_t failed = Put(port, EndByte, PacketResult::EndWriteFailed)) {
+        return failed;
     }
     return length;
 }

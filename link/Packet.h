@@ -17,7 +17,8 @@ inline constexpr std::int32_t Overflow = -3;
 inline constexpr std::int32_t BadChecksum = -4;
 inline constexpr std::int32_t NoAttemptsLeft = -5;
 inline constexpr std::int32_t StartWriteFailed = -111;
-inline constexpr std::int32_t StartNotWritten = -1003;
+// A byte was not written: the write reported a count other than 1 (CTS held off).
+inline constexpr std::int32_t NotWritten = -1003;
 inline constexpr std::int32_t EscapeWriteFailed = -112;
 inline constexpr std::int32_t PayloadWriteFailed = -113;
 inline constexpr std::int32_t ChecksumEscapeWriteFailed = -114;

@@ -65,12 +65,13 @@ TEST(SendPacketFaults, FailedWriteAtEachPositionGivesItsCodeAndStops) {
     }
 }
 
-TEST(SendPacketFaults, StartByteThatCannotLeaveIsNotWritten) {
-    for (std::size_t at : {0u, 1u}) {
+// Once a byte cannot leave, the frame ends there, whichever byte it is.
+TEST(SendPacketFaults, ByteThatCannotLeaveEndsTheFrame) {
+    for (std::size_t at = 0; at < FaultWire.size(); ++at) {
         SCOPED_TRACE("held from write " + std::to_string(at));
         AttachedPort link = AttachMemoryPort();
         link.port->HoldCtsFrom(at);
-        EXPECT_EQ(SendPacket(link.handle, FaultPayload.data(), 2), PacketResult::StartNotWritten);
+        EXPECT_EQ(SendPacket(link.handle, FaultPayload.data(), 2), PacketResult::NotWritten);
         EXPECT_EQ(link.port->WriteCalls(), at + 1);
     }
 }
