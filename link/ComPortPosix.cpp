@@ -1,3 +1,4 @@
+#include "link/OutputQueuePosix.h"
 #include "link/PortDevice.h"
 #include "link/PortNames.h"
 
@@ -115,6 +116,12 @@ void SetControlLines(int fd) {
 #endif
 }
 
+bool DeviceOutputQueue(int fd, int* queued) {
+    return ioctl(fd, TIOCOUTQ, queued) == 0;
+}
+
+std::atomic<OutputQueueQuery> outputQueueQuery{DeviceOutputQueue};
+
 bool OpenWakePipe(int ends[2]) {
     if (pipe(ends) != 0) {
         return false;
@@ -200,7 +207,7 @@ PosixPort::Wait PosixPort::WaitFor(short events, Clock::time_point deadline) {
 PosixPort::Wait PosixPort::AwaitDrain(Clock::time_point deadline) {
     for (;;) {
         int queued = 0;
-        if (ioctl(fd_, TIOCOUTQ, &queued) != 0 || queued <= 0) {
+        if (!outputQueueQuery.load()(fd_, &queued) || queued <= 0) {
             return Wait::Ready;
         }
         if (Clock::now() >= deadline) {
@@ -292,6 +299,10 @@ bool PosixPort::Close() {
 }
 
 } // namespace
+
+void SetOutputQueueQuery(OutputQueueQuery query) {
+    outputQueueQuery.store(query != nullptr ? query : DeviceOutputQueue);
+}
 
 std::shared_ptr<PortDevice> OpenPlatformPort(const char* name, std::uint32_t baudRate,
                                              std::uint32_t readTimeoutMs) {

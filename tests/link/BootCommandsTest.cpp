@@ -150,6 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"ReadUnitThree", Op::Read, {1, 4, 0, 0, 3, 9}, UnitTooLarge},
         CheckCase{"ReadBlockBelowUnit", Op::Read, {1, 4, 0, 1, 2, 9}, BlockBelowUnit},
         CheckCase{"ReadCount251", Op::Read, {1, 251, 0, 1, 1, 9}, CountTooLarge},
+        CheckCase{"ReadBlockBeforeCount", Op::Read, {1, 251, 0, 0, 1, 9}, BlockBelowUnit},
         CheckCase{"ReadCount250", Op::Read, {1, 250, 0, 1, 1, 9}, 250},
         CheckCase{"ReadEeprom", Op::Read, {4, 2, 0, 1, 1, 9}, 2},
         CheckCase{"ReadConfig", Op::Read, {6, 2, 0, 1, 1, 9}, 2},
@@ -162,6 +163,10 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"WriteUnitThree", Op::Write, {2, 8, 0, 8, 3, 9}, UnitTooLarge},
         CheckCase{"WriteZeroBlock", Op::Write, {2, 8, 0, 0, 1, 9}, BlockBelowUnit},
         CheckCase{"WriteCountBeforeAlignment", Op::Write, {2, 252, 4, 8, 1, 9}, CountTooLarge},
+        CheckCase{"WriteBlockBeforeCount", Op::Write, {2, 251, 0, 0, 1, 9}, BlockBelowUnit},
+        // Every other check fails too: the command's decides.
+        CheckCase{"WriteCommandBeforeAll", Op::Write, {3, 251, 0x201, 0, 0, 9}, BadCommand},
+        CheckCase{"WriteCommandBeforeUnit", Op::Write, {1, 8, 0, 8, 3, 9}, BadCommand},
         CheckCase{"WriteMisalignedAddress", Op::Write, {2, 16, 0x204, 8, 1, 9}, Misaligned},
         CheckCase{"WriteMisalignedCount", Op::Write, {2, 12, 0x200, 8, 1, 9}, Misaligned},
         CheckCase{"WriteProgram", Op::Write, {2, 16, 0x200, 8, 1, 9}, 16},

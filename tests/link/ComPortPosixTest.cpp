@@ -1,4 +1,6 @@
 #include "link/ComPort.h"
+#include "link/OutputQueuePosix.h"
+#include "link/Packet.h"
 
 #include "tests/support/Pty.h"
 
@@ -11,6 +13,7 @@
 #include <fstream>
 #include <thread>
 
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -37,6 +40,10 @@ protected:
 TEST_F(PtyPort, OpenIsExclusiveAgainstThisAndOtherProcessesUntilClosed) {
     const ComHandle first = Open();
     ASSERT_NE(first, InvalidComHandle);
+    // The tty's own exclusive mode is on while the port is held, off once it is closed.
+    int exclusive = 0;
+    ASSERT_EQ(ioctl(pty.HeldSlave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 1);
     // A second open, at another speed, fails and leaves the holder's line as it was.
     EXPECT_EQ(OpenComPort(pty.SlavePath().c_str(), 57600, 200), InvalidComHandle);
     termios line{};
@@ -55,6 +62,8 @@ TEST_F(PtyPort, OpenIsExclusiveAgainstThisAndOtherProcessesUntilClosed) {
         << "another process opened the port that this one holds";
 
     EXPECT_EQ(CloseComPort(first), 1);
+    ASSERT_EQ(ioctl(pty.HeldSlave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
     const ComHandle again = Open();
     EXPECT_NE(again, InvalidComHandle) << "closing did not release the port";
     EXPECT_EQ(CloseComPort(again), 1);
@@ -125,13 +134,13 @@ TEST_F(PtyPort, EveryByteValuePassesUnchangedBothWays) {
 }
 
 TEST_F(PtyPort, ReadWaitsOutTheTimeOutOnlyOnASilentLine) {
-    const ComHandle quiet = Open(150);
+    const ComHandle quiet = Open(200);
     ASSERT_NE(quiet, InvalidComHandle);
     std::uint8_t byte = 0;
     Clock::time_point start = Clock::now();
     EXPECT_EQ(ReadComByte(quiet, &byte), 0);
-    EXPECT_GE(MsSince(start), 150);
-    EXPECT_LT(MsSince(start), 5000);
+    EXPECT_GE(MsSince(start), 200);
+    EXPECT_LT(MsSince(start), 3 * 200);
     EXPECT_EQ(CloseComPort(quiet), 1);
 
     const ComHandle patient = Open(4000);
@@ -149,7 +158,7 @@ TEST_F(PtyPort, ReadWaitsOutTheTimeOutOnlyOnASilentLine) {
 }
 
 TEST_F(PtyPort, WriteThatCannotLeaveReportsNothingWrittenAndLosesNothing) {
-    const ComHandle port = Open(50);
+    const ComHandle port = Open(100);
     ASSERT_NE(port, InvalidComHandle);
     // Nobody reads the master end, so its buffer fills and holds the line as CTS would.
     std::size_t written = 0;
@@ -159,10 +168,50 @@ TEST_F(PtyPort, WriteThatCannotLeaveReportsNothingWrittenAndLosesNothing) {
     }
     EXPECT_EQ(result, 0);
     EXPECT_GT(written, 0u);
+    // A byte is given three read time-outs to leave, no less and not much more.
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(WriteComByte(port, 0x55), 0);
+    EXPECT_GE(MsSince(start), 3 * 100);
+    EXPECT_LT(MsSince(start), 3 * 3 * 100);
 
     EXPECT_EQ(pty.Receive(written).size(), written);
     EXPECT_EQ(WriteComByte(port, 0xAA), 1) << "bytes did not leave once the far side read";
     EXPECT_EQ(pty.Receive(1), std::vector<std::uint8_t>{0xAA});
+    EXPECT_EQ(CloseComPort(port), 1);
+}
+
+// A pseudo-terminal has no CTS; the held line shows through the count of bytes still queued,
+// which the port asks for once at each packet's start (after the open and after a read).
+std::atomic<int> queuedBytes{0};
+std::atomic<int> queueQueries{0};
+
+TEST_F(PtyPort, LineHeldAtAPacketsStartEndsThePacketUnsent) {
+    struct Restore {
+        ~Restore() { SetOutputQueueQuery(nullptr); }
+    } restore;
+    SetOutputQueueQuery([](int, int* queued) {
+        ++queueQueries;
+        *queued = queuedBytes;
+        return true;
+    });
+    const ComHandle port = Open(100);
+    ASSERT_NE(port, InvalidComHandle);
+    const std::uint8_t payload[] = {0x01, 0x02, 0x03};
+    EXPECT_EQ(SendPacket(port, payload, 3), 3);
+    EXPECT_EQ(queueQueries, 1) << "the queue was asked for more than once per packet";
+    EXPECT_EQ(pty.Receive(7).size(), 7u);
+
+    queuedBytes = 1;
+    std::uint8_t byte = 0;
+    EXPECT_EQ(ReadComByte(port, &byte), 0);
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(SendPacket(port, payload, 3), PacketResult::NotWritten);
+    EXPECT_LT(MsSince(start), 3 * 3 * 100);
+    EXPECT_TRUE(pty.Receive(1, 100).empty());
+
+    queuedBytes = 0;
+    EXPECT_EQ(SendPacket(port, payload, 3), 3);
+    EXPECT_EQ(pty.Receive(7).size(), 7u);
     EXPECT_EQ(CloseComPort(port), 1);
 }
 
