@@ -3,16 +3,12 @@
 #include "link/BootCommands.h"
 #include "target/HexRecord.h"
 #include "target/HexRows.h"
+#include "target/ProgramLog.h"
 #include "target/TargetProfile.h"
 
 #include <bit>
 #include <cstdio>
 #include <memory>
-
-#ifndef _WIN32
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -20,24 +16,6 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
-
-// The log is created in whatever folder the user runs from; a link planted there under its
-// name must not make the run overwrite the file the link points to.
-File CreateLog() {
-#ifdef _WIN32
-    return File(std::fopen(ProgramLogName, "w"));
-#else
-    int fd = ::open(ProgramLogName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return nullptr;
-    }
-    std::FILE* f = ::fdopen(fd, "w");
-    if (f == nullptr) {
-        ::close(fd);
-    }
-    return File(f);
-#endif
-}
 
 class RowSender {
 public:
@@ -137,7 +115,7 @@ std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint
     if (!hex) {
         return ProgramResult::FileError;
     }
-    File log = CreateLog();
+    File log(CreateProgramLog());
     if (!log) {
         return ProgramResult::FileError;
     }
@@ -171,6 +149,11 @@ std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint
         }
         ++records;
         ProgressCount = records;
+    }
+    // The pass reads no more records than the file has lines: a record still ahead would be left
+    // off the chip while the run reported success.
+    if (record.Type != HexType::EndOfFile && reader.SkipToRecord()) {
+        return ProgramResult::BadRecord;
     }
     return records;
 }

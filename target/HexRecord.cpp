@@ -17,6 +17,9 @@ int HexDigitValue(int c) {
     return -1;
 }
 
+// One line read takes at most this many characters; a longer line takes several.
+constexpr int MaxLineRead = 255;
+
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -25,9 +28,10 @@ struct FileCloser {
 
 int HexRecordReader::Get() {
     int c = std::fgetc(file_);
-    if (c == '\n') {
+    if (c == '\r' || (c == '\n' && previous_ != '\r')) {
         ++line_;
     }
+    previous_ = c;
     return c;
 }
 
@@ -49,15 +53,21 @@ bool HexRecordReader::ReadByte(std::uint8_t& value, HexStatus& failure) {
     return true;
 }
 
-HexStatus HexRecordReader::Next(HexRecord& record) {
+bool HexRecordReader::SkipToRecord() {
     for (;;) {
         int c = Get();
         if (c == EOF) {
-            return HexStatus::NoMoreInput;
+            return false;
         }
         if (c == ':') {
-            break;
+            return true;
         }
+    }
+}
+
+HexStatus HexRecordReader::Next(HexRecord& record) {
+    if (!SkipToRecord()) {
+        return HexStatus::NoMoreInput;
     }
     record.Line = line_;
     HexStatus failure = HexStatus::Record;
@@ -87,12 +97,24 @@ std::int32_t CountHexLines(const char* path) {
     if (!file) {
         return -1;
     }
-    char line[256];
     std::int32_t count = 0;
-    while (std::fgets(line, sizeof line, file.get()) != nullptr) {
-        ++count;
+    int length = 0; // characters of the current line read so far
+    for (int c = std::getc(file.get()); c != EOF; c = std::getc(file.get())) {
+        ++length;
+        bool ends = c == '\n';
+        if (c == '\r') {
+            const int next = std::getc(file.get());
+            if (next != EOF) {
+                std::ungetc(next, file.get());
+            }
+            ends = next != '\n';
+        }
+        if (ends || length == MaxLineRead) {
+            ++count;
+            length = 0;
+        }
     }
-    return count;
+    return length > 0 ? count + 1 : count;
 }
 
 const char* HexStatusText(HexStatus status) {

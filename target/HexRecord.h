@@ -40,7 +40,11 @@ public:
     // what was read and Line() where reading stopped.
     HexStatus Next(HexRecord& record);
 
-    // The line the reader has reached, from 1.
+    // Reads up to and including the next ':'; false when the file ends first. Line() is then the
+    // line of that record's start.
+    bool SkipToRecord();
+
+    // The line the reader has reached, from 1. A lone CR, a LF and a CRLF each end one line.
     std::uint32_t Line() const { return line_; }
 
 private:
@@ -49,10 +53,12 @@ private:
 
     std::FILE* file_;
     std::uint32_t line_ = 1;
+    int previous_ = EOF;
 };
 
 // The number of line reads of at most 255 characters that the file takes (a longer line counts
-// more than once), or -1 when it cannot be opened.
+// more than once), or -1 when it cannot be opened. A lone CR, a LF and a CRLF each end one line,
+// so files from any system count the lines they show.
 std::int32_t CountHexLines(const char* path);
 
 // One-line description of a status, for messages.

@@ -69,7 +69,19 @@ std::int32_t PlanHexRecord(const HexRecord& record, std::uint16_t& upper,
     std::copy_n(record.Data, record.Count, buffer + start);
 
     if (record.Type == HexType::ExtendedLinear) {
+        // The upper address comes from the buffer's first two positions; unless they hold the
+        // record's two bytes it would be read from the padding and every later record misplaced.
+        if (record.Count != 2 || start != 0) {
+            return ProgramResult::BadRecord;
+        }
         upper = static_cast<std::uint16_t>(buffer[0] << 8 | buffer[1]);
+        return 0;
+    }
+    if (record.Type == HexType::ExtendedSegment) {
+        // Segments are not applied, so only segment 0 leaves the data where the file means it.
+        if (record.Count != 2 || record.Data[0] != 0 || record.Data[1] != 0) {
+            return ProgramResult::BadRecord;
+        }
         return 0;
     }
     if (record.Type != HexType::Data) {

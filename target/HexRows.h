@@ -48,8 +48,9 @@ struct HexRowPlan {
 // Decides what record does, given the upper address reached so far, which an extended linear
 // address record changes. Returns 0, or the code that ends the run before anything of the
 // record is sent:
-//   -1020 (ProgramResult::BadRecord): a record of type 06 to FF, or one whose bytes run past the
-//         row buffer;
+//   -1020 (ProgramResult::BadRecord): a record of type 06 to FF, one whose bytes run past the
+//         row buffer, an extended linear address that is not two bytes at the row's start, or
+//         an extended segment address other than two zero bytes;
 //   -1010 (ProgramResult::BelowBootBlock): a program-memory row below 0x200, enabled or not;
 //   -1011 (ProgramResult::EepromOverrun): an enabled EEPROM record with bytes beyond EepromEnd;
 //   -10 (BootResult::ZeroUnit): an address unit of 0 where a row address must be divided by it.

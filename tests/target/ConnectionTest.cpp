@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -42,6 +44,22 @@ TEST_F(ConnectionTest, BoardOnCom3IsFoundAskedAboutAndKept) {
     EXPECT_EQ(TargetProfile.Connected, 0);
     EXPECT_EQ(TargetProfile.PortHandle, InvalidComHandle);
     EXPECT_TRUE(Free("COM3"));
+}
+
+// The count is at 50 while the device number is read.
+TEST_F(ConnectionTest, DeviceReadRunsAtHalfWay) {
+    Pty line;
+    ASSERT_TRUE(line.Ok());
+    ports_.Link("COM1", line.SlavePath());
+    answers_ = {true};
+    std::atomic<std::int32_t> result{1};
+    std::thread connect([&result] { result = ConnectTarget(); });
+    EXPECT_EQ(line.Receive(9), (Bytes{0x0F, 0x0F, 0x01, 0x02, 0xFE, 0xFF, 0x3F, 0xC1, 0x04}));
+    EXPECT_EQ(ProgressCount, 50);
+    line.Send({0x0F, 0x0F, 0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x27, 0x05, 0x04, 0x96, 0x04});
+    connect.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ProgressCount, 100);
 }
 
 TEST_F(ConnectionTest, DeclinedPortIsClosedAndTheScanGoesOn) {

@@ -1,10 +1,13 @@
 #include "target/EraseRunMode.h"
 #include "link/BootCommands.h"
 #include "link/Packet.h"
+#include "target/HexRecord.h"
 #include "target/TargetProfile.h"
 #include "tests/target/TargetFixture.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -59,9 +62,44 @@ TEST(EraseLineTest, RangeEndsWithoutWrappingAround) {
 
     EXPECT_GE(EraseRange(0xFFFFFF80, 0xFFFFFFFF), 0);
     EXPECT_EQ(line.line.port->Requests().size(), 3u);
+    // Bits 16 to 23 go in the fifth byte, bits 24 to 31 nowhere.
+    EXPECT_EQ(line.line.port->Requests()[2], (Bytes{0x03, 0x01, 0xC0, 0xFF, 0xFF}));
+    EXPECT_GE(EraseRange(0x12ABCDC0, 0x12ABCDC0), 0);
+    EXPECT_EQ(line.line.port->Requests()[3], (Bytes{0x03, 0x01, 0xC0, 0xCD, 0xAB}));
     TargetProfile.EraseBlock = 0;
     EXPECT_GE(EraseRange(0x200, 0x7FFF), 0);
-    EXPECT_EQ(line.line.port->Requests().size(), 4u);
+    EXPECT_EQ(line.line.port->Requests().size(), 5u);
+    LoadDefaults();
+}
+
+// Erasing and programming in one call: a failed erase programs nothing.
+TEST(EraseLineTest, EraseAndProgramNamesTheStepThatFailed) {
+    LoadDefaults();
+    TargetProfile.Retries = 2;
+    WorkingFolder folder;
+    const std::string path =
+        folder.Create("a.hex", HexLine(HexType::Data, 0x0200, {1, 2, 3, 4}) + HexEnd);
+    auto requests = [](const LineBoard& line, std::uint8_t command) {
+        const std::vector<Bytes> all = line.line.port->Requests();
+        return std::count_if(all.begin(), all.end(),
+                             [command](const Bytes& r) { return r[0] == command; });
+    };
+    {
+        LineBoard line([](const Bytes& r) { return r[0] == BootCode::EraseProgram; });
+        EXPECT_EQ(EraseAndProgram(path.c_str()), EraseResult::EraseFailed);
+        EXPECT_EQ(requests(line, BootCode::WriteProgram), 0);
+    }
+    {
+        LineBoard line([](const Bytes& r) { return r[0] == BootCode::WriteProgram; });
+        EXPECT_EQ(EraseAndProgram(path.c_str()), EraseResult::ProgramFailed);
+        EXPECT_EQ(requests(line, BootCode::EraseProgram), 504);
+    }
+    {
+        LineBoard line;
+        EXPECT_EQ(EraseAndProgram(path.c_str()), 0);
+        EXPECT_EQ(line.board->ReadProgramSpace(0x0203), 4);
+    }
+    EXPECT_STREQ(TargetProfile.HexPath, path.c_str());
     LoadDefaults();
 }
 

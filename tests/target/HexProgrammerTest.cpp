@@ -7,9 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
 
@@ -154,6 +165,8 @@ TEST_F(HexProgrammerTest, FaultyRecordsEndTheRunBeforeAnythingOfThemIsSent) {
     std::string overflow = HexLine(HexType::Data, 0x021F, Counting(18, 1));
     std::string cut = HexLine(HexType::Data, 0x0210, Counting(8, 1));
     cut.resize(cut.size() - 4);
+    const std::string next = HexLine(HexType::Data, 0x0210, Counting(8, 1));
+    const std::string goodWithoutLineEnd = good.substr(0, good.size() - 1);
     const struct {
         const char* name;
         std::string text;
@@ -166,6 +179,19 @@ TEST_F(HexProgrammerTest, FaultyRecordsEndTheRunBeforeAnythingOfThemIsSent) {
         {"type 06", good + HexLine(0x06, 0x0210, Counting(8, 1)) + HexEnd,
          ProgramResult::BadRecord},
         {"type FF", good + HexLine(0xFF, 0x0000, {}) + HexEnd, ProgramResult::BadRecord},
+        // The pass reads as many records as the file has lines.
+        {"second record on a line", goodWithoutLineEnd + next, ProgramResult::BadRecord},
+        // An upper address read from the row buffer's padding would misplace what follows.
+        {"empty type 04", good + ":00000004FC\n" + next + HexEnd, ProgramResult::BadRecord},
+        {"type 04 off its row start",
+         good + HexLine(HexType::ExtendedLinear, 0x0001, {0x00, 0x00}) + next + HexEnd,
+         ProgramResult::BadRecord},
+        {"one-byte type 04", good + HexLine(HexType::ExtendedLinear, 0, {0x00}) + next + HexEnd,
+         ProgramResult::BadRecord},
+        {"segment 1000", good + HexLine(HexType::ExtendedSegment, 0, {0x10, 0x00}) + next + HexEnd,
+         ProgramResult::BadRecord},
+        {"empty type 02", good + HexLine(HexType::ExtendedSegment, 0, {}) + next + HexEnd,
+         ProgramResult::BadRecord},
         {"EEPROM end",
          good + HexLine(HexType::ExtendedLinear, 0, {0x00, 0xF0}) +
              HexLine(HexType::Data, 0x00F8, Counting(9, 1)) + HexEnd,
@@ -186,25 +212,91 @@ TEST_F(HexProgrammerTest, ReaderSkipsTextAndStopsAtTheEndRecord) {
     for (char& c : row) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    const std::string text = "; comment\n\n   " + row + "not a record\n" + HexEnd +
+    // Segment 0 and the start addresses change nothing.
+    const std::string ignored = HexLine(HexType::ExtendedSegment, 0, {0x00, 0x00}) +
+                                HexLine(HexType::StartSegment, 0, {0x00, 0x00, 0x12, 0x34}) +
+                                HexLine(HexType::StartLinear, 0, {0x00, 0x00, 0x02, 0x00});
+    const std::string text = "; comment\n\n   " + row + "not a record\n" + ignored + HexEnd +
                              HexLine(0x06, 0x0300, {1}) + ":zz garbage\n";
-    EXPECT_EQ(ProgramFile(folder_->Create("a.hex", text)), 2);
-    EXPECT_EQ(ProgressTotal, 7);
+    EXPECT_EQ(ProgramFile(folder_->Create("a.hex", text)), 5);
+    EXPECT_EQ(ProgressTotal, 10);
     EXPECT_EQ(Program(0x020F), 0xD0);
 
     // Without an end record the pass ends with the file.
     EXPECT_EQ(ProgramFile(folder_->Create("b.hex", "junk\n" + row + "\n\n")), 1);
 }
 
-TEST_F(HexProgrammerTest, PlantedLinkInPlaceOfTheLogIsRefused) {
-    const std::string victim = folder_->Create("victim.txt", "keep me\n");
-    std::filesystem::create_symlink(victim, folder_->File(ProgramLogName));
+// A lone CR, a LF and a CRLF each end one line, so a file from any system is written in full.
+TEST_F(HexProgrammerTest, EveryKindOfLineEndEndsOneLine) {
+    std::string text;
+    for (std::uint16_t offset = 0x0200; offset < 0x0240; offset += 0x10) {
+        text += HexLine(HexType::Data, offset, Counting(16, static_cast<std::uint8_t>(offset)));
+    }
+    text += HexEnd;
+    std::string crOnly = text;
+    std::replace(crOnly.begin(), crOnly.end(), '\n', '\r');
+    EXPECT_EQ(ProgramFile(folder_->Create("cr.hex", crOnly)), 5);
+    EXPECT_EQ(ProgressTotal, 5);
+    EXPECT_EQ(Program(0x023F), 0x3F);
+
+    const std::string mixed = "a\r\nb\rc\n\r\r\nd";
+    EXPECT_EQ(ProgramFile(folder_->Create("mixed.hex", mixed)), 0);
+    EXPECT_EQ(ProgressTotal, 6);
+}
+
+// Whatever stands under the log's name, other than the log of an earlier run, is refused at once:
+// nothing is sent and the other name keeps its content.
+TEST_F(HexProgrammerTest, LogNameHoldingAnythingButAPlainFileIsRefused) {
     const std::string path =
         folder_->Create("a.hex", HexLine(HexType::Data, 0x0200, Counting(16, 1)) + HexEnd);
-    EXPECT_EQ(ProgramFile(path), ProgramResult::FileError);
-    EXPECT_EQ(folder_->Read("victim.txt"), "keep me\n");
-    EXPECT_EQ(AllRequests(), 0u);
-    EXPECT_EQ(ProgressTotal, 2);
+    const std::string log = folder_->File(ProgramLogName);
+    const struct {
+        const char* name;
+        std::function<bool()> plant; // false: the test cannot make it here
+        std::filesystem::file_type left;
+    } cases[] = {
+        {"link",
+         [&] {
+             return symlink(folder_->Create("victim.txt", "keep me\n").c_str(), log.c_str()) == 0;
+         },
+         std::filesystem::file_type::symlink},
+        {"second hard link",
+         [&] { return link(folder_->Create("victim.txt", "keep me\n").c_str(), log.c_str()) == 0; },
+         std::filesystem::file_type::regular},
+        {"FIFO", [&] { return mkfifo(log.c_str(), 0666) == 0; }, std::filesystem::file_type::fifo},
+        {"device", [&] { return mknod(log.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; },
+         std::filesystem::file_type::character},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(log);
+        std::filesystem::remove(folder_->File("victim.txt"));
+        if (!c.plant()) {
+            // Only root may make a device node; CI runs as root.
+            if (errno != EPERM) {
+                ADD_FAILURE() << "cannot plant it: " << std::strerror(errno);
+            }
+            continue;
+        }
+        auto run = std::async(std::launch::async, [&] { return ProgramFile(path); });
+        if (run.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+            ADD_FAILURE() << "the run blocked on the log";
+            // A reader lets a blocked open of a FIFO go on.
+            close(open(log.c_str(), O_RDONLY | O_NONBLOCK));
+        }
+        EXPECT_EQ(run.get(), ProgramResult::FileError);
+        EXPECT_EQ(AllRequests(), 0u);
+        EXPECT_EQ(std::filesystem::symlink_status(log).type(), c.left);
+        if (std::filesystem::exists(folder_->File("victim.txt"))) {
+            EXPECT_EQ(folder_->Read("victim.txt"), "keep me\n");
+        }
+    }
+    std::filesystem::remove(log);
+    // The log of an earlier run is replaced.
+    folder_->Create(ProgramLogName, "old line\n");
+    EXPECT_EQ(ProgramFile(path), 2);
+    EXPECT_EQ(folder_->Read(ProgramLogName),
+              " 0200  01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\n");
 }
 
 // The wire traffic of a row: write, read-back, and one repeat of the read-back when it fails.
@@ -231,6 +323,13 @@ TEST(HexProgrammerLineTest, FailedReadBackIsRepeatedOnce) {
     LineBoard never([](const Bytes& r) { return r[0] == BootCode::ReadProgram; });
     EXPECT_EQ(ProgramFile(path), PacketResult::NoAttemptsLeft);
     EXPECT_EQ(commands(never.line.port->Requests()), (Bytes{2, 1, 1, 1, 1}));
+
+    // A row whose write fails keeps its log line.
+    LineBoard writeLost([](const Bytes& r) { return r[0] == BootCode::WriteProgram; });
+    EXPECT_EQ(ProgramFile(path), PacketResult::NoAttemptsLeft);
+    EXPECT_EQ(commands(writeLost.line.port->Requests()), (Bytes{2, 2}));
+    EXPECT_EQ(folder.Read(ProgramLogName),
+              " 0200  01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\n");
 
     // A read-back that brings no data has confirmed nothing.
     AttachedPort empty = AttachMemoryPort(200);

@@ -61,6 +61,9 @@ TEST(HexRecordReader, DecodesFieldsInEitherCaseAndSkipsTextBetweenRecords) {
     EXPECT_EQ(out.records[1].Type, HexType::EndOfFile);
     EXPECT_EQ(out.records[1].Line, 5u);
     EXPECT_EQ(out.statuses.back(), HexStatus::NoMoreInput);
+
+    // A lone CR ends a line as well.
+    EXPECT_EQ(ReadAll("x\r\r\n:00000001FF\r").records.at(0).Line, 3u);
 }
 
 TEST(HexRecordReader, ReportsEachKindOfBrokenRecord) {
@@ -149,6 +152,8 @@ TEST(CountHexLines, CountsLineReadsOfAtMost255Characters) {
     EXPECT_EQ(CountHexLines(path.c_str()), 4);
     write(std::string(300, 'x') + "\n");
     EXPECT_EQ(CountHexLines(path.c_str()), 2);
+    write("a\rb\r\nc\n\rd\r");
+    EXPECT_EQ(CountHexLines(path.c_str()), 5);
     EXPECT_EQ(CountHexLines((std::string(dir) + "/missing.hex").c_str()), -1);
     std::remove(path.c_str());
     rmdir(dir);

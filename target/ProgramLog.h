@@ -1,0 +1,16 @@
+#pragma once
+// The programming log "temp.log" in the current folder. Whatever stands under its name may be
+// replaced only when it is the log of an earlier run: a plain file with no other name. A link, a
+// FIFO, a device or a second name of another file is refused, never written through.
+
+#include <cstdio>
+
+inline constexpr const char* ProgramLogName = "temp.log";
+
+// Whether a run could create the log here now: the name is free in a folder that takes new
+// files, or holds a writable plain file with a single link.
+bool ProgramLogUsable();
+
+// Creates the log afresh for writing, or returns null when it is refused or cannot be created.
+// Opening never blocks, whatever stands under the name.
+std::FILE* CreateProgramLog();
