@@ -3,8 +3,11 @@
 #include "app/DialogLink.h"
 #include "target/Connection.h"
 #include "target/EraseRunMode.h"
+#include "target/HexCheck.h"
 #include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
+
+#include <QDir>
 
 #include <chrono>
 #include <string>
@@ -34,6 +37,16 @@ private:
 
 void ShowBox(DialogLink& link, const QString& text) {
     link.Ask(Prompt{PromptKind::Message, text, QString::fromLatin1(AppTitle), {}, false});
+}
+
+// The file, the line and the reason, for a file that is refused before anything is erased.
+QString RefusedFileText(const QString& file, const HexCheck& check) {
+    QString text = file + QStringLiteral("\n");
+    if (check.ErrorLine > 0) {
+        text += QStringLiteral("Line %1: ").arg(check.ErrorLine);
+    }
+    return text + QString::fromStdString(check.Error) +
+           QStringLiteral(".\nThe board was not erased or written.");
 }
 
 } // namespace
@@ -68,12 +81,22 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
         g_stage.store(StageNoFile);
         return JobResult::NoFile;
     }
+    // A file that cannot be written in full, or a log that cannot be kept, is found before the
+    // erase, so the board keeps its application.
+    std::string chosen = file.path.toLocal8Bit().toStdString();
+    const HexCheck check =
+        CheckHexFileForFlash(chosen.c_str(), HexRowSettingsFromProfile(TargetProfile.AddressUnit));
+    if (check.Fault != HexFault::None) {
+        g_stage.store(StageNoFile);
+        ShowBox(*link, RefusedFileText(QDir::toNativeSeparators(file.path), check));
+        return JobResult::NoFile;
+    }
     g_stage.store(StageHexInput);
     link->DrawLamp(generation, 2, ColorLampDone);
     link->Repaint(generation);
     g_stage.store(StageClear);
 
-    HexPathLoan path(file.path.toLocal8Bit().toStdString());
+    HexPathLoan path(std::move(chosen));
     if (EraseForFlash(path.c_str()) < 0) {
         g_stage.store(StageClearFailed);
         ShowBox(*link, QStringLiteral("Please Check  if in Boot State or not?"));

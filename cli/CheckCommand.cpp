@@ -1,7 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
-#include "cli/HexCheck.h"
 #include "cli/Messages.h"
+#include "target/HexCheck.h"
 #include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
 
@@ -68,7 +68,7 @@ int RunCheck(const CheckOptions& options) {
     LoadDefaults();
     const char* path = options.File.c_str();
     const HexCheck check = CheckHexFile(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit));
-    if (check.Code == ProgramResult::FileError) {
+    if (check.Fault == HexFault::Unreadable) {
         return Fail(ExitStatus::File, "cannot read " + options.File);
     }
     if (!options.Quiet) {
@@ -86,17 +86,15 @@ int RunCheck(const CheckOptions& options) {
                         check.SkippedRecords == 1 ? "" : "s");
         }
     }
-    // The programmer would report success while leaving these records off the chip.
-    if (check.RecordsLeftUnread) {
-        return Fail(ExitStatus::File,
-                    Format("%s: records beyond line %d are never written (the programmer reads "
-                           "one record per line and would return %d)",
-                           path, static_cast<int>(check.Lines), static_cast<int>(check.Records)));
-    }
-    if (check.Code < 0) {
+    if (check.Fault == HexFault::Refused) {
         return Fail(ExitStatus::File, Format("%s line %u: %s (the programmer would stop with %d)",
                                              path, static_cast<unsigned>(check.ErrorLine),
                                              check.Error.c_str(), static_cast<int>(check.Code)));
+    }
+    // flash refuses it: erasing the board for nothing would only wipe it.
+    if (check.Fault == HexFault::NoData) {
+        return Fail(ExitStatus::File,
+                    Format("%s: %s; flash would refuse it", path, check.Error.c_str()));
     }
     if (!options.Quiet) {
         std::printf("ok: the programmer would return %d\n", static_cast<int>(check.Records));

@@ -5,7 +5,7 @@
 namespace ExitStatus {
 inline constexpr int Success = 0;
 inline constexpr int Connection = 1; // no port, port declined, device read failed, wrong device
-inline constexpr int File = 2;       // HEX file unreadable or invalid, output file not written
+inline constexpr int File = 2;       // HEX file unreadable, invalid or empty, output not writable
 inline constexpr int Erase = 3;
 inline constexpr int Transfer = 4; // write, verify or read failed
 inline constexpr int Finish = 5;   // setting run mode or closing the port failed
@@ -13,13 +13,15 @@ inline constexpr int Usage = 64;   // bad command line, or a question that canno
 } // namespace ExitStatus
 
 // The table printed at the end of every --help.
-inline constexpr const char* ExitStatusHelp = "Exit status:\n"
-                                              "  0   success\n"
-                                              "  1   connection: no port answered, port declined,\n"
-                                              "      device read failed or wrong device\n"
-                                              "  2   file: HEX file unreadable or invalid, or the\n"
-                                              "      output file could not be written\n"
-                                              "  3   erase failed\n"
-                                              "  4   write, verify or read failed\n"
-                                              "  5   setting run mode or closing the port failed\n"
-                                              "  64  usage error\n";
+inline constexpr const char* ExitStatusHelp =
+    "Exit status:\n"
+    "  0   success\n"
+    "  1   connection: no port answered, port declined,\n"
+    "      device read failed or wrong device\n"
+    "  2   file: HEX file unreadable, invalid or without\n"
+    "      data to write, or the output file or temp.log\n"
+    "      could not be written\n"
+    "  3   erase failed\n"
+    "  4   write, verify or read failed\n"
+    "  5   setting run mode or closing the port failed\n"
+    "  64  usage error\n";

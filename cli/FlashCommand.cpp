@@ -1,23 +1,19 @@
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
-#include "cli/HexCheck.h"
 #include "cli/Messages.h"
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
+#include "target/HexCheck.h"
 #include "target/HexProgrammer.h"
 #include "target/HexRows.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -80,16 +76,6 @@ int ProgramFailure(const std::string& file, std::int32_t code) {
     }
 }
 
-// The programmer creates its log only after the erase; a folder it cannot write to would leave
-// the board erased and unprogrammed. It refuses a link in the log's place as well.
-bool CanWriteLog() {
-    struct stat entry {};
-    if (lstat(ProgramLogName, &entry) == 0) {
-        return S_ISREG(entry.st_mode) && access(ProgramLogName, W_OK) == 0;
-    }
-    return errno == ENOENT && access(".", W_OK | X_OK) == 0;
-}
-
 std::uint32_t EraseBlocks() {
     const std::uint32_t first = TargetProfile.ProgramStart;
     const std::uint32_t last = TargetProfile.ProgramEnd;
@@ -107,25 +93,25 @@ int RunFlash(const FlashOptions& options) {
     }
     const char* path = options.File.c_str();
 
-    // A file the programmer would stop on is refused before the board's application is erased.
-    const HexCheck check = CheckHexFile(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit));
-    if (check.Code == ProgramResult::FileError) {
+    // A file the programmer would stop on, or one that would leave the board blank, is refused
+    // before the board's application is erased.
+    const HexCheck check =
+        CheckHexFileForFlash(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit));
+    switch (check.Fault) {
+    case HexFault::None:
+        break;
+    case HexFault::Unreadable:
         return Fail(ExitStatus::File, "cannot read " + options.File);
-    }
-    if (check.Code < 0) {
+    case HexFault::Refused:
         return Fail(ExitStatus::File,
                     Format("%s line %u: %s; nothing was written (the programmer would stop with "
                            "%d)",
                            path, static_cast<unsigned>(check.ErrorLine), check.Error.c_str(),
                            static_cast<int>(check.Code)));
-    }
-    if (check.RecordsLeftUnread) {
+    case HexFault::NoData:
         return Fail(ExitStatus::File,
-                    Format("%s: records beyond line %d would never be written (the programmer "
-                           "reads one record per line); nothing was written",
-                           path, static_cast<int>(check.Lines)));
-    }
-    if (!CanWriteLog()) {
+                    Format("%s: %s; nothing was erased", path, check.Error.c_str()));
+    case HexFault::LogUnwritable:
         return Fail(ExitStatus::File, std::string("cannot write ") + ProgramLogName +
                                           " here; run from a folder you can write to");
     }

@@ -1,6 +1,7 @@
 // Whole flash jobs against a board on a pseudo-terminal: what the user sees at the end of each
 // way a job can go, what the board holds, and what the port is left as.
 
+#include "link/BootCommands.h"
 #include "link/ComPort.h"
 #include "target/TargetProfile.h"
 #include "tests/app/DialogFixture.h"
@@ -9,6 +10,8 @@
 #include <QAbstractButton>
 
 #include <filesystem>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -221,3 +224,75 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 } // namespace
+
+// A file the programmer would refuse or that holds nothing to write, or a log that cannot be
+// kept, ends the job as a cancelled file dialog does, with one box, before the board is touched.
+namespace {
+
+struct Refusal {
+    std::string name;
+    const char* file; // in the hostile corpus; null: a good file, with a FIFO named temp.log
+    QString reason;   // what the box says after the file's name
+    friend void PrintTo(const Refusal& c, std::ostream* out) { *out << c.name; }
+};
+
+class FileRefused : public FlashJob, public testing::WithParamInterface<Refusal> {};
+
+} // namespace
+
+TEST_P(FileRefused, BeforeTheEraseWithOneBoxAndThePortKept) {
+    const Refusal& c = GetParam();
+    QString file = QStringLiteral(TERVIX_HOSTILE_CORPUS "/") + QString::fromLatin1(c.file);
+    if (c.file == nullptr) {
+        file = WriteHexFile();
+        ASSERT_EQ(mkfifo(scratch.File("temp.log").c_str(), 0666), 0);
+    }
+    script.Answer(PromptKind::OpenHexFile, true, file);
+    OpenDialog();
+    RunJob();
+
+    EXPECT_EQ(g_stage.load(), StageNoFile);
+    ExpectEndLamps(2);
+    ExpectFailedEnd();
+    const std::vector<QString> boxes = script.Texts(PromptKind::Message);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(boxes[1].startsWith(file + QStringLiteral("\n") + c.reason))
+        << boxes[1].toStdString();
+    EXPECT_TRUE(boxes[1].endsWith(QStringLiteral("The board was not erased or written.")));
+    EXPECT_EQ(TargetProfile.Connected.load(), 1);
+    const BoardStats stats = board.Session().Stats();
+    EXPECT_EQ(stats.RequestsByCommand[BootCode::EraseProgram], 0u);
+    EXPECT_EQ(stats.RequestsByCommand[BootCode::WriteProgram], 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Job, FileRefused,
+    testing::Values(
+        Refusal{"TwoRecordsPerLine", "two_per_line.hex",
+                QStringLiteral("Line 2: this line holds a second record")},
+        Refusal{"EmptyExtendedLinearAddress", "empty_type_04.hex",
+                QStringLiteral("Line 2: an extended linear address record must hold two bytes")},
+        Refusal{"NonZeroSegment", "segment_02.hex",
+                QStringLiteral("Line 2: extended segment address 1000")},
+        Refusal{"DataOnlyInDisabledSpaces", "disabled_spaces_only.hex",
+                QStringLiteral("the file holds no data for program memory or data EEPROM")},
+        Refusal{"LogIsAFifo", nullptr, QStringLiteral("temp.log cannot be written")}),
+    CaseName());
+
+TEST_F(FlashJob, FileWithLoneCarriageReturnsIsWrittenInFull) {
+    script.Answer(PromptKind::OpenHexFile, true,
+                  QStringLiteral(TERVIX_HOSTILE_CORPUS "/cr_only.hex"));
+    OpenDialog();
+    RunJob();
+
+    EXPECT_EQ(g_stage.load(), StageDone);
+    board.Session().WithBoard([](const Board& b) {
+        for (std::uint32_t i = 0; i < 16; ++i) {
+            EXPECT_EQ(b.ReadProgramSpace(0x200 + i), i);
+            EXPECT_EQ(b.ReadProgramSpace(0x218 + i), 0xA0 + i);
+        }
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(b.ReadEeprom(0x10 + i), i + 1);
+        }
+    });
+}

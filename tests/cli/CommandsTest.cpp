@@ -92,7 +92,9 @@ TEST_F(CliTest, RecordsThePassNeverReachesAreAFileError) {
     ASSERT_TRUE(folder_.Write("dense.hex", ":020000040000FA:040200000DEF01F00D\n"));
     const Run check = Flash({"check", "dense.hex"});
     EXPECT_EQ(check.Status, 2);
-    EXPECT_THAT(check.Err, HasSubstr("records beyond line 1 are never written"));
+    EXPECT_THAT(check.Err, HasSubstr("dense.hex line 1: this line holds a second record, which "
+                                     "would never be written"));
+    EXPECT_THAT(check.Err, HasSubstr("-1020"));
     // Refused before any port is looked at: no board answers here, which would give status 1.
     const Run flash = Flash({"flash", "dense.hex", "--port", "COM7"});
     EXPECT_EQ(flash.Status, 2) << flash.Err;

@@ -9,6 +9,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 using testing::HasSubstr;
 
 namespace {
@@ -155,6 +157,13 @@ TEST_F(CliTest, BadFilesExitWithTwoBeforeTheBoardIsTouched) {
         EXPECT_EQ(run.Status, 2);
         EXPECT_THAT(run.Err, HasSubstr("cannot write temp.log here"));
     }
+    {
+        std::filesystem::remove(Path("temp.log"));
+        ASSERT_EQ(mkfifo(Path("temp.log").c_str(), 0666), 0);
+        const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_THAT(run.Err, HasSubstr("cannot write temp.log here"));
+    }
     board.Stop();
     EXPECT_EQ(board.Stat("requests"), 0u);
 }
@@ -223,4 +232,48 @@ INSTANTIATE_TEST_SUITE_P(
                 5, {"setting run mode failed: no valid reply after every attempt"}, "", ""),
         Failure("SlowRunModeCommand", {"--pace", "--eeprom-ms", "30000"}, Args({"run-mode"}, Slow),
                 5, {"setting run mode failed"}, "", "")),
+    CaseName());
+
+// Files that once left the board wiped or incomplete while the run reported success: written in
+// full, or refused before anything is erased.
+namespace {
+
+struct OddFile {
+    std::string name;
+    const char* file;
+    int status;
+    std::string error;
+};
+
+class OddFileRun : public CliTest, public testing::WithParamInterface<OddFile> {};
+
+} // namespace
+
+TEST_P(OddFileRun, IsWrittenInFullOrRefusedBeforeTheErase) {
+    const OddFile& f = GetParam();
+    SimBoard& board = AddBoard("COM3");
+    const std::string file = std::string(TERVIX_HOSTILE_CORPUS) + "/" + f.file;
+    const Run run = Flash({"flash", "--port", "COM3", file});
+    EXPECT_EQ(run.Status, f.status) << run.Err;
+    EXPECT_THAT(run.Err, HasSubstr(f.error));
+    board.Stop();
+    if (f.status == 0) {
+        ExpectHolds(board, ReadHexImage(file));
+    } else {
+        EXPECT_EQ(board.Stat("requests"), 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flash, OddFileRun,
+    testing::Values(
+        OddFile{"CrOnlyLineEnds", "cr_only.hex", 0, ""},
+        OddFile{"TwoRecordsPerLine", "two_per_line.hex", 2,
+                "two_per_line.hex line 2: this line holds a second record"},
+        OddFile{"EmptyExtendedLinearAddress", "empty_type_04.hex", 2,
+                "empty_type_04.hex line 2: an extended linear address record must hold two bytes"},
+        OddFile{"NonZeroSegment", "segment_02.hex", 2,
+                "segment_02.hex line 2: extended segment address 1000"},
+        OddFile{"DataOnlyInDisabledSpaces", "disabled_spaces_only.hex", 2,
+                "holds no data for program memory or data EEPROM; nothing was erased"}),
     CaseName());

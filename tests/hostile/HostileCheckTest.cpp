@@ -1,6 +1,6 @@
 // `tervix-flash check` on the hostile corpus: a file the programmer would refuse gets exit
-// status 2 and a message naming the line and the code the programmer would stop with; a file it
-// would take gets 0.
+// status 2 and a message naming the line and the code the programmer would stop with, a file
+// without data to write gets 2 and says so; a file that flash would write gets 0.
 
 #include "tests/support/CaseName.h"
 #include "tests/support/ChildProcess.h"
@@ -17,13 +17,17 @@ struct CheckCase {
     std::string name;
     const char* file;
     int exitStatus;
-    const char* where; // the line named in the message
-    const char* code;  // the code named in the message
+    const char* where; // the line named in the message, or the fault
+    const char* code;  // the code named in the message, or what flash makes of it
 };
 
 void PrintTo(const CheckCase& c, std::ostream* os) {
     *os << c.name;
 }
+
+// A file with nothing to write would only wipe the board; flash refuses it, and check says so.
+constexpr const char* NoData = "holds no data for program memory or data EEPROM";
+constexpr const char* RefusedByFlash = "flash would refuse it";
 
 class HostileCheck : public testing::TestWithParam<CheckCase> {};
 
@@ -45,6 +49,12 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         CheckCase{"LfLineEnds", "good_lf.hex", 0, "", ""},
         CheckCase{"CrLfLineEnds", "good_crlf.hex", 0, "", ""},
+        CheckCase{"CrOnlyLineEnds", "cr_only.hex", 0, "", ""},
+        CheckCase{"TwoRecordsPerLine", "two_per_line.hex", 2, "line 2:", "-1020"},
+        CheckCase{"EmptyExtendedLinearAddress", "empty_type_04.hex", 2, "line 2:", "-1020"},
+        CheckCase{"NonZeroSegment", "segment_02.hex", 2, "line 2:", "-1020"},
+        CheckCase{"DataOnlyInIdAndConfiguration", "disabled_spaces_only.hex", 2, NoData,
+                  RefusedByFlash},
         CheckCase{"BadChecksum", "bad_checksum.hex", 2, "line 2:", "-1020"},
         CheckCase{"NonHexCharacter", "non_hex_digit.hex", 2, "line 2:", "-1020"},
         CheckCase{"RecordCutShort", "cut_short.hex", 2, "line 2:", "-1020"},
@@ -55,9 +65,9 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"ProgramRowBelow0x200", "below_boot_block.hex", 2, "line 2:", "-1010"},
         CheckCase{"EepromRowPastEnd", "eeprom_past_end.hex", 2, "line 4:", "-1011"},
         CheckCase{"LinesLongerThan255", "long_line.hex", 0, "", ""},
-        CheckCase{"BinaryJunk", "binary_junk.bin", 0, "", ""},
-        CheckCase{"BinaryJunkWithColon", "binary_junk_colon.bin", 2, "line 3:", "-1020"},
-        CheckCase{"EmptyFile", "empty.hex", 0, "", ""},
+        CheckCase{"BinaryJunk", "binary_junk.bin", 2, NoData, RefusedByFlash},
+        CheckCase{"BinaryJunkWithColon", "binary_junk_colon.bin", 2, "line 5:", "-1020"},
+        CheckCase{"EmptyFile", "empty.hex", 2, NoData, RefusedByFlash},
         CheckCase{"NoEndOfFileRecord", "no_eof.hex", 0, "", ""},
         CheckCase{"RecordsAfterEndOfFile", "after_eof.hex", 0, "", ""}),
     CaseName{});

@@ -142,6 +142,18 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         HostileCase{"LfLineEnds", "good_lf.hex", 6, 6, {P(0x200), P(0x210), P(0x220), E(0x10)}},
         HostileCase{"CrLfLineEnds", "good_crlf.hex", 6, 6, {P(0x200), P(0x210), P(0x220), E(0x10)}},
+        HostileCase{"CrOnlyLineEnds", "cr_only.hex", 6, 6, {P(0x200), P(0x210), P(0x220), E(0x10)}},
+        // Four records on two lines and the end record: the records past the line count would be
+        // left off the chip.
+        HostileCase{
+            "TwoRecordsPerLine", "two_per_line.hex", -1020, -1020, {P(0x200), P(0x210), P(0x220)}},
+        HostileCase{"EmptyExtendedLinearAddress", "empty_type_04.hex", -1020, -1020, {P(0x200)}},
+        HostileCase{"NonZeroSegment", "segment_02.hex", -1020, -1020, {P(0x200)}},
+        HostileCase{"DataOnlyInIdAndConfiguration",
+                    "disabled_spaces_only.hex",
+                    5,
+                    5,
+                    {P(0x200000), P(0x300000)}},
         HostileCase{"BadChecksum", "bad_checksum.hex", -1020, -1020, {P(0x200)}},
         HostileCase{"NonHexCharacter", "non_hex_digit.hex", -1020, -1020, {P(0x200)}},
         HostileCase{"RecordCutShort", "cut_short.hex", -1020, -1020, {P(0x200)}},
@@ -167,8 +179,10 @@ protected:
 TEST_F(HostileFileContent, LineEndsDoNotChangeWhatReachesTheBoard) {
     Outcome lf = Program(Corpus("good_lf.hex"), true);
     Outcome crlf = Program(Corpus("good_crlf.hex"), true);
+    Outcome cr = Program(Corpus("cr_only.hex"), true);
     ASSERT_EQ(lf.Result, 6);
     EXPECT_EQ(crlf.WriteData, lf.WriteData);
+    EXPECT_EQ(cr.WriteData, lf.WriteData);
     for (std::uint8_t i = 0; i < 16; ++i) {
         EXPECT_EQ(crlf.TheBoard->ReadProgramSpace(0x200u + i), i);
         EXPECT_EQ(crlf.TheBoard->ReadProgramSpace(0x218u + i), 0xA0 + i);

@@ -1,0 +1,170 @@
+#include "target/HexCheck.h"
+
+#include "link/BootCommands.h"
+#include "target/HexProgrammer.h"
+#include "target/ProgramLog.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+[[gnu::format(printf, 1, 2)]] std::string Words(const char* format, ...) {
+    char text[160];
+    std::va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+std::string PlanFault(std::int32_t code, const HexRecord& record, std::uint16_t upper,
+                      const HexRowSettings& settings) {
+    const auto address = static_cast<unsigned>(std::uint32_t{upper} << 16 | record.Offset);
+    switch (code) {
+    case ProgramResult::BelowBootBlock:
+        return Words("data at 0x%04X lies in the boot block below 0x%04X", address,
+                     static_cast<unsigned>(BootBlockEnd));
+    case ProgramResult::EepromOverrun:
+        return Words("EEPROM data at 0x%02X runs past the last EEPROM address 0x%02X",
+                     static_cast<unsigned>(record.Offset),
+                     static_cast<unsigned>(settings.EepromEnd));
+    case BootResult::ZeroUnit:
+        return "an address unit of 0";
+    default:
+        break;
+    }
+    switch (record.Type) {
+    case HexType::ExtendedLinear:
+        return Words("an extended linear address record must hold two bytes at offset 0000, "
+                     "this one holds %u at offset %04X",
+                     static_cast<unsigned>(record.Count), static_cast<unsigned>(record.Offset));
+    case HexType::ExtendedSegment:
+        return record.Count == 2
+                   ? Words("extended segment address %02X%02X would move the data that follows; "
+                           "only segment 0000 can be written",
+                           static_cast<unsigned>(record.Data[0]),
+                           static_cast<unsigned>(record.Data[1]))
+                   : Words("an extended segment address record must hold two bytes, this one "
+                           "holds %u",
+                           static_cast<unsigned>(record.Count));
+    default:
+        if (record.Type > HexType::StartLinear) {
+            return Words("record type %02X is not Intel HEX", static_cast<unsigned>(record.Type));
+        }
+        return Words("%u data bytes at offset 0x%04X run past two 16-byte rows",
+                     static_cast<unsigned>(record.Count), static_cast<unsigned>(record.Offset));
+    }
+}
+
+std::string EnabledSpaces(const HexRowSettings& settings) {
+    std::string spaces;
+    const std::pair<HexSpace, bool> all[] = {{HexSpace::Program, settings.ProgramEnable},
+                                             {HexSpace::Eeprom, settings.EepromEnable},
+                                             {HexSpace::Id, settings.IdEnable},
+                                             {HexSpace::Config, settings.ConfigEnable}};
+    for (const auto& [space, enabled] : all) {
+        if (enabled) {
+            spaces += (spaces.empty() ? "" : " or ") + std::string(HexSpaceName(space));
+        }
+    }
+    return spaces.empty() ? "any memory" : spaces;
+}
+
+void Refuse(HexCheck& check, std::int32_t code, std::uint32_t line, std::string reason) {
+    check.Fault = HexFault::Refused;
+    check.Code = code;
+    check.ErrorLine = line;
+    check.Error = std::move(reason);
+}
+
+} // namespace
+
+const char* HexSpaceName(HexSpace space) {
+    switch (space) {
+    case HexSpace::Program:
+        return "program memory";
+    case HexSpace::Eeprom:
+        return "data EEPROM";
+    case HexSpace::Id:
+        return "ID locations";
+    case HexSpace::Config:
+        return "configuration";
+    case HexSpace::None:
+        break;
+    }
+    return "no memory";
+}
+
+HexCheck CheckHexFile(const char* path, const HexRowSettings& settings) {
+    HexCheck check;
+    check.Lines = CountHexLines(path);
+    std::unique_ptr<std::FILE, FileCloser> file(check.Lines < 0 ? nullptr : std::fopen(path, "r"));
+    if (!file) {
+        check.Fault = HexFault::Unreadable;
+        check.Code = ProgramResult::FileError;
+        check.Error = "the file cannot be read";
+        return check;
+    }
+    HexRecordReader reader(file.get());
+    HexRecord record;
+    std::uint16_t upper = 0;
+    while (record.Type != HexType::EndOfFile && check.Records < check.Lines) {
+        const HexStatus status = reader.Next(record);
+        if (status == HexStatus::NoMoreInput) {
+            break;
+        }
+        if (status != HexStatus::Record) {
+            Refuse(check, ProgramResult::BadRecord, record.Line, HexStatusText(status));
+            return check;
+        }
+        HexRowPlan plan;
+        const std::uint16_t upperBefore = upper;
+        const std::int32_t code = PlanHexRecord(record, upper, settings, plan);
+        if (code < 0) {
+            Refuse(check, code, record.Line, PlanFault(code, record, upperBefore, settings));
+            return check;
+        }
+        if (record.Type == HexType::Data && plan.Space == HexSpace::None) {
+            ++check.SkippedRecords;
+        }
+        for (unsigned r = 0; r < plan.RowCount; ++r) {
+            // An EEPROM row carries only the record's bytes; with none it is not sent at all.
+            if (plan.Space == HexSpace::Eeprom && plan.Rows[r].Supplied == 0) {
+                continue;
+            }
+            check.Rows.push_back({plan.Space, plan.Enabled, plan.Rows[r].Address, record.Line});
+        }
+        ++check.Records;
+    }
+    if (record.Type != HexType::EndOfFile && reader.SkipToRecord()) {
+        Refuse(check, ProgramResult::BadRecord, reader.Line(),
+               "this line holds a second record, which would never be written (one record per "
+               "line is read)");
+        return check;
+    }
+    if (std::none_of(check.Rows.begin(), check.Rows.end(),
+                     [](const CheckedRow& row) { return row.Sent; })) {
+        check.Fault = HexFault::NoData;
+        check.Error = "the file holds no data for " + EnabledSpaces(settings);
+    }
+    return check;
+}
+
+HexCheck CheckHexFileForFlash(const char* path, const HexRowSettings& settings) {
+    HexCheck check = CheckHexFile(path, settings);
+    if (check.Fault == HexFault::None && !ProgramLogUsable()) {
+        check.Fault = HexFault::LogUnwritable;
+        check.Error = std::string(ProgramLogName) +
+                      " cannot be written in the current folder (it must be a plain file, or new)";
+    }
+    return check;
+}

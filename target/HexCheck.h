@@ -1,0 +1,46 @@
+#pragma once
+// The whole-file check that every program runs before it erases a board: every record goes
+// through the programmer's own record reader and row planning, in the programmer's loop, so the
+// verdict is the one a run would reach, without a port.
+
+#include "target/HexRows.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CheckedRow {
+    HexSpace Space = HexSpace::None;
+    bool Sent = false; // false: its space is not written by the profile
+    std::uint32_t Address = 0;
+    std::uint32_t Line = 0;
+};
+
+// Why a file may not be flashed.
+enum class HexFault : std::uint8_t {
+    None,
+    Unreadable,    // the file cannot be opened
+    Refused,       // the programmer would stop on a record: Code and ErrorLine say which
+    NoData,        // no data row falls into a space the profile writes
+    LogUnwritable, // the programming log cannot be created in the current folder
+};
+
+struct HexCheck {
+    HexFault Fault = HexFault::None;
+    std::int32_t Code = 0;       // 0, or the code the programmer would stop with
+    std::int32_t Records = 0;    // records handled before the pass ended or stopped
+    std::int32_t Lines = 0;      // the line count that bounds the pass
+    std::uint32_t ErrorLine = 0; // the line of the fault, 0 when it has none
+    std::string Error;           // the fault in plain words
+    std::vector<CheckedRow> Rows;
+    std::uint32_t SkippedRecords = 0; // data records whose upper address selects no memory
+};
+
+// Reads the file as the programmer would: Unreadable, Refused, NoData or None.
+HexCheck CheckHexFile(const char* path, const HexRowSettings& settings);
+
+// CheckHexFile, and then whether the run could create its log here (LogUnwritable): all that can
+// be known before a board is erased for this file.
+HexCheck CheckHexFileForFlash(const char* path, const HexRowSettings& settings);
+
+const char* HexSpaceName(HexSpace space);
