@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
+#include "cli/FileAccess.h"
 #include "cli/HexCheck.h"
 #include "cli/Messages.h"
 #include "link/BootCommands.h"
@@ -9,15 +10,11 @@
 #include "target/TargetProfile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
 #include <thread>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -80,16 +77,6 @@ int ProgramFailure(const std::string& file, std::int32_t code) {
     }
 }
 
-// The programmer creates its log only after the erase; a folder it cannot write to would leave
-// the board erased and unprogrammed. It refuses a link in the log's place as well.
-bool CanWriteLog() {
-    struct stat entry {};
-    if (lstat(ProgramLogName, &entry) == 0) {
-        return S_ISREG(entry.st_mode) && access(ProgramLogName, W_OK) == 0;
-    }
-    return errno == ENOENT && access(".", W_OK | X_OK) == 0;
-}
-
 std::uint32_t EraseBlocks() {
     const std::uint32_t first = TargetProfile.ProgramStart;
     const std::uint32_t last = TargetProfile.ProgramEnd;
@@ -125,7 +112,9 @@ int RunFlash(const FlashOptions& options) {
                            "reads one record per line); nothing was written",
                            path, static_cast<int>(check.Lines)));
     }
-    if (!CanWriteLog()) {
+    // The programmer creates its log only after the erase; a folder it cannot write to would
+    // leave the board erased and unprogrammed. A link in the log's place is refused as well.
+    if (!CanWriteLogFile(ProgramLogName)) {
         return Fail(ExitStatus::File, std::string("cannot write ") + ProgramLogName +
                                           " here; run from a folder you can write to");
     }
