@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -42,14 +43,18 @@ std::map<std::string, std::string> Findings(const std::string& out) {
     return findings;
 }
 
+// What a case prepares before tervix-flash runs: nothing, a file the programmer would stop on,
+// or a "temp.log" that cannot be written.
+enum class Before { Nothing, BadFile, ReadOnlyLog };
+
 // Each case links its own COM number, so cases running side by side share no port.
 struct FlashCase {
     std::string name;
     int com;
     std::string port;
-    std::vector<std::string> board;
-    bool badFile;
-    int status;
+    std::vector<std::string> board = {};
+    Before before = Before::Nothing;
+    int status = 0;
     std::string message;
 };
 
@@ -68,7 +73,13 @@ class WineFlashTest : public WineTest, public testing::WithParamInterface<FlashC
 TEST_P(WineFlashTest, ExitsWithTheStageThatFailed) {
     const FlashCase& c = GetParam();
     SimBoard& board = AddComBoard(c.com, c.board);
-    const std::string file = c.badFile ? folder_.Create("bad.hex", BadFile) : ExampleHex();
+    std::string file = ExampleHex();
+    if (c.before == Before::BadFile) {
+        file = folder_.Create("bad.hex", BadFile);
+    } else if (c.before == Before::ReadOnlyLog) {
+        std::filesystem::permissions(folder_.Create("temp.log", "kept\n"),
+                                     std::filesystem::perms::owner_read);
+    }
     const auto started = std::chrono::steady_clock::now();
     const Run run =
         Windows("tervix-flash", {"flash", "--port", c.port, "--timeout-ms", "200", WinPath(file)});
@@ -81,8 +92,11 @@ TEST_P(WineFlashTest, ExitsWithTheStageThatFailed) {
 
     board.Stop();
     EXPECT_EQ(board.Stat("violations"), 0u);
-    if (c.badFile) {
-        EXPECT_EQ(board.Stat("requests"), 0u) << "a refused file must not touch the board";
+    if (c.before != Before::Nothing) {
+        EXPECT_EQ(board.Stat("requests"), 0u) << "a refused job must not touch the board";
+    }
+    if (c.before == Before::ReadOnlyLog) {
+        EXPECT_EQ(folder_.Read("temp.log"), "kept\n");
     }
     if (c.status == 0) {
         ExpectHolds(board, ReadHexImage(ExampleHex()));
@@ -95,26 +109,44 @@ TEST_P(WineFlashTest, ExitsWithTheStageThatFailed) {
 
 INSTANTIATE_TEST_SUITE_P(
     Boards, WineFlashTest,
-    testing::Values(
-        FlashCase{
-            "FullFlash", 3, "COM3", {}, false, 0, "8 rows written and verified, run mode set"},
-        FlashCase{"DeviceNamespaceName", 12, "\\\\.\\COM12", {}, false, 0, "run mode set"},
-        FlashCase{"WrongDevice",
-                  4,
-                  "COM4",
-                  {"--device-id", "0x0400"},
-                  false,
-                  1,
-                  "device number 32, expected 33"},
-        FlashCase{"SilentBoard", 5, "COM5", {"--silent"}, false, 1, "device read failed"},
-        FlashCase{"StuckByte",
-                  6,
-                  "COM6",
-                  {"--stuck", "0x220=0x00"},
-                  false,
-                  4,
-                  "verify mismatch at row 0x0220"},
-        FlashCase{"BadFileBeforeErase", 7, "COM7", {}, true, 2, "nothing was written"}),
+    testing::Values(FlashCase{.name = "FullFlash",
+                              .com = 3,
+                              .port = "COM3",
+                              .message = "8 rows written and verified, run mode set"},
+                    FlashCase{.name = "DeviceNamespaceName",
+                              .com = 12,
+                              .port = "\\\\.\\COM12",
+                              .message = "run mode set"},
+                    FlashCase{.name = "WrongDevice",
+                              .com = 4,
+                              .port = "COM4",
+                              .board = {"--device-id", "0x0400"},
+                              .status = 1,
+                              .message = "device number 32, expected 33"},
+                    FlashCase{.name = "SilentBoard",
+                              .com = 5,
+                              .port = "COM5",
+                              .board = {"--silent"},
+                              .status = 1,
+                              .message = "device read failed"},
+                    FlashCase{.name = "StuckByte",
+                              .com = 6,
+                              .port = "COM6",
+                              .board = {"--stuck", "0x220=0x00"},
+                              .status = 4,
+                              .message = "verify mismatch at row 0x0220"},
+                    FlashCase{.name = "BadFileBeforeErase",
+                              .com = 7,
+                              .port = "COM7",
+                              .before = Before::BadFile,
+                              .status = 2,
+                              .message = "nothing was written"},
+                    FlashCase{.name = "ReadOnlyLogBeforeErase",
+                              .com = 13,
+                              .port = "\\\\.\\COM13",
+                              .before = Before::ReadOnlyLog,
+                              .status = 2,
+                              .message = "cannot write temp.log here"}),
     CaseName());
 
 // A previous program may leave XON/XOFF on: the image's 0x11 and 0x13 bytes, and the read-back
