@@ -29,7 +29,17 @@ test-sanitizers:
 	$(MAKE) test PRESET=tsan
 
 clean:
-	rm -rf build
+	rm -rf build dist
+
+.PHONY: windows
+
+# dist/tervix-flash.exe: the command-line tool for 64-bit Windows, linked statically so that it
+# needs no DLL beside it.
+windows: deps
+	cmake --preset windows -DTERVIX_WERROR=$(WERROR)
+	cmake --build --preset windows -j $(JOBS)
+	mkdir -p dist
+	cp build/windows/bin/tervix-flash.exe dist/
 
 .PHONY: demo bench
 

@@ -1,14 +1,11 @@
 #include "app/StatusLampThread.h"
 
 #include "app/DialogLink.h"
+#include "app/ThreadPriority.h"
 #include "target/TargetProfile.h"
 
 #include <chrono>
 #include <thread>
-
-#ifdef __linux__
-#include <sys/resource.h>
-#endif
 
 namespace {
 
@@ -51,13 +48,6 @@ void ShowCounters(DialogLink& link, std::uint32_t generation, bool hex) {
     ProgressPercent.store(percent, std::memory_order_relaxed);
     link.SetStatus(generation, StatusFigure(count, hex));
     link.SetProgress(generation, percent);
-}
-
-void LowerOwnPriority() {
-#ifdef __linux__
-    // The nice value is per thread on Linux: the animation yields to the job and the dialog.
-    setpriority(PRIO_PROCESS, 0, getpriority(PRIO_PROCESS, 0) + 1);
-#endif
 }
 
 } // namespace

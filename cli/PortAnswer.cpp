@@ -1,49 +1,18 @@
 #include "cli/PortAnswer.h"
 
+#include "cli/Console.h"
 #include "cli/Messages.h"
+#include "cli/PortMap.h"
 #include "cli/ProgressDisplay.h"
-#include "link/PortNames.h"
 #include "target/Connection.h"
 #include "target/TargetProfile.h"
 
-#include <cctype>
 #include <cstdio>
-#include <filesystem>
 #include <iostream>
-#include <string_view>
-#include <system_error>
-#include <unistd.h>
 #include <utility>
 
-namespace {
-
-// Links in a ports folder and the device itself must compare equal.
-std::string CanonicalDevice(const std::string& path) {
-    if (path.empty()) {
-        return {};
-    }
-    std::error_code ec;
-    std::filesystem::path device = std::filesystem::canonical(path, ec);
-    return ec ? std::string() : device.string();
-}
-
-// "\\.\COM12" and "com12" name the same port as "COM12".
-std::string PlainComName(std::string_view name) {
-    constexpr std::string_view DeviceNamespace = "\\\\.\\";
-    if (name.starts_with(DeviceNamespace)) {
-        name.remove_prefix(DeviceNamespace.size());
-    }
-    std::string plain(name);
-    for (char& c : plain) {
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    }
-    return plain;
-}
-
-} // namespace
-
 std::string PortWithDevice(const char* name) {
-    const std::string device = ResolveComName(name);
+    const std::string device = ShownDevice(name);
     return device.empty() || device == name ? std::string(name)
                                             : Format("%s (%s)", name, device.c_str());
 }
@@ -51,7 +20,7 @@ std::string PortWithDevice(const char* name) {
 PortAnswer::PortAnswer(PortChoice choice, ProgressDisplay& progress)
     : choice_(std::move(choice)), progress_(progress) {
     if (!choice_.Port.empty()) {
-        wantedDevice_ = CanonicalDevice(ResolveComName(choice_.Port.c_str()));
+        wantedDevice_ = DeviceKey(choice_.Port);
     }
     SetPortQuestion([this](const char* text, const char*) { return Answer(text); });
 }
@@ -61,19 +30,19 @@ PortAnswer::~PortAnswer() {
 }
 
 bool PortAnswer::NeedsTerminal(const PortChoice& choice) {
-    return choice.Port.empty() && !choice.Yes && !isatty(STDIN_FILENO);
+    return choice.Port.empty() && !choice.Yes && !InputIsConsole();
 }
 
 bool PortAnswer::Answer(const char* name) {
     bool yes = false;
     if (!choice_.Port.empty()) {
-        const std::string device = CanonicalDevice(ResolveComName(name));
+        const std::string device = DeviceKey(name);
         yes = PlainComName(name) == PlainComName(choice_.Port) ||
               (!device.empty() && device == wantedDevice_);
     } else if (choice_.Yes) {
         yes = true;
     } else {
-        yes = AskUser(name, PortQuestionCaption, ResolveComName(name));
+        yes = AskUser(name, PortQuestionCaption, ShownDevice(name));
     }
     if (!yes) {
         declined_.emplace_back(name);
@@ -106,7 +75,7 @@ std::string PortAnswer::NoPortReason() const {
         }
         bool mapped = false;
         for (const char* name : PortNameTable) {
-            mapped = mapped || CanonicalDevice(ResolveComName(name)) == wantedDevice_;
+            mapped = mapped || DeviceKey(name) == wantedDevice_;
         }
         if (!mapped) {
             return Format("no port answered: no COM name (COM1 to COM21) leads to %s",

@@ -32,7 +32,7 @@ private:
     bool AskUser(const char* name, const char* caption, const std::string& device);
 
     PortChoice choice_;
-    std::string wantedDevice_; // canonical path of --port, "" when it names no device
+    std::string wantedDevice_; // DeviceKey of --port, "" when it names no device
     ProgressDisplay& progress_;
     std::vector<std::string> declined_;
 };

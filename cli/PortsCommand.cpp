@@ -1,7 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
+#include "cli/PortMap.h"
 #include "link/ComPort.h"
-#include "link/PortNames.h"
 #include "target/TargetProfile.h"
 
 #include <cstdio>
@@ -10,9 +10,9 @@
 int RunPorts() {
     LoadDefaults();
     for (const char* name : PortNameTable) {
-        const std::string device = ResolveComName(name);
+        const std::string device = ShownDevice(name);
         const char* state = "no device";
-        if (!device.empty()) {
+        if (WorthOpening(name)) {
             // Opening is the only sure test; it is closed again at once.
             const ComHandle port =
                 OpenComPort(name, TargetProfile.BaudRate, TargetProfile.ReadTimeoutMs);

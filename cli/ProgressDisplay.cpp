@@ -1,10 +1,10 @@
 #include "cli/ProgressDisplay.h"
 
+#include "cli/Console.h"
 #include "cli/Messages.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
-#include <unistd.h>
 
 namespace {
 
@@ -24,7 +24,7 @@ ProgressDisplay::Mode ProgressDisplay::ModeFor(std::FILE* out, bool quiet) {
     if (quiet) {
         return Mode::Off;
     }
-    return isatty(fileno(out)) ? Mode::Bar : Mode::Lines;
+    return OutputRedraws(out) ? Mode::Bar : Mode::Lines;
 }
 
 ProgressDisplay::ProgressDisplay(Mode mode, std::FILE* out) : mode_(mode), out_(out) {

@@ -1,3 +1,4 @@
+#include "link/ComPortWin32.h"
 #include "link/PortDevice.h"
 #include "link/PortNames.h"
 
@@ -6,9 +7,6 @@
 #include <memory>
 #include <mutex>
 #include <string>
-
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
 
 namespace {
 
@@ -31,14 +29,9 @@ bool SetTimeouts(HANDLE port, std::uint32_t readTimeoutMs) {
     return SetCommTimeouts(port, &timeouts) != 0;
 }
 
-// 8N1 at the requested speed, output held while CTS is off, DTR off, RTS on, no XON/XOFF; the
-// other members keep what the port reports.
-bool SetLine(HANDLE port, std::uint32_t baudRate) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof(dcb);
-    if (!GetCommState(port, &dcb)) {
-        return false;
-    }
+} // namespace
+
+void ApplyLineSettings(DCB& dcb, std::uint32_t baudRate) {
     dcb.BaudRate = baudRate;
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
@@ -49,25 +42,53 @@ bool SetLine(HANDLE port, std::uint32_t baudRate) {
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
     dcb.fOutX = FALSE;
     dcb.fInX = FALSE;
+    // Left on by a previous program, these would corrupt or stop binary traffic: a DSR line
+    // that is off would hold or drop bytes, fNull drops every 0x00, fAbortOnError stops all I/O
+    // after one line error, and parity checking with fErrorChar replaces bytes.
+    dcb.fDsrSensitivity = FALSE;
+    dcb.fNull = FALSE;
+    dcb.fAbortOnError = FALSE;
+    dcb.fParity = FALSE;
+    dcb.fErrorChar = FALSE;
+}
+
+namespace {
+
+bool SetLine(HANDLE port, std::uint32_t baudRate) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(port, &dcb)) {
+        return false;
+    }
+    ApplyLineSettings(dcb, baudRate);
     return SetCommState(port, &dcb) != 0;
 }
 
 // A closed handle value may be handed out again by Windows at once, so no call may use it after
-// CloseHandle: each operation holds the mutex, and Close waits for the one in flight (bounded by
-// the time-outs).
+// CloseHandle: each operation holds the mutex, and Close takes it before closing. Close first
+// cancels the operation in flight, so that leaving the program never waits out a time-out.
 class Win32Port final : public PortDevice {
 public:
     Win32Port(HANDLE port, std::uint32_t readTimeoutMs)
         : port_(port), readTimeoutMs_(readTimeoutMs) {}
-    ~Win32Port() override { Close(); }
+    ~Win32Port() override {
+        Close();
+        if (worker_ != nullptr) {
+            CloseHandle(worker_);
+        }
+    }
     Win32Port(const Win32Port&) = delete;
     Win32Port& operator=(const Win32Port&) = delete;
 
     int ReadByte(std::uint8_t* byte) override {
         std::lock_guard<std::mutex> guard(mutex_);
         DWORD got = 0;
-        if (port_ == INVALID_HANDLE_VALUE || byte == nullptr ||
-            !ReadFile(port_, byte, 1, &got, nullptr)) {
+        if (byte == nullptr || !Begin()) {
+            return -1;
+        }
+        const BOOL read = ReadFile(port_, byte, 1, &got, nullptr);
+        End();
+        if (!read) {
             return -1;
         }
         return got == 1 ? 1 : 0;
@@ -76,17 +97,32 @@ public:
     int WriteByte(std::uint8_t byte) override {
         std::lock_guard<std::mutex> guard(mutex_);
         DWORD put = 0;
-        if (port_ == INVALID_HANDLE_VALUE || !WriteFile(port_, &byte, 1, &put, nullptr)) {
+        if (!Begin()) {
+            return -1;
+        }
+        const BOOL written = WriteFile(port_, &byte, 1, &put, nullptr);
+        End();
+        if (!written) {
             return -1;
         }
         return put == 1 ? 1 : 0;
     }
 
     bool Close() override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (port_ == INVALID_HANDLE_VALUE) {
-            return false;
+        {
+            std::lock_guard<std::mutex> guard(state_);
+            if (closing_) {
+                return false;
+            }
+            closing_ = true;
         }
+        // The operation may be just about to start its call when a cancel finds nothing to
+        // cancel, so the cancel repeats until the operation has let go.
+        while (!mutex_.try_lock()) {
+            CancelInFlight();
+            Sleep(1);
+        }
+        std::lock_guard<std::mutex> guard(mutex_, std::adopt_lock);
         const bool closed = CloseHandle(port_) != 0;
         port_ = INVALID_HANDLE_VALUE;
         return closed;
@@ -95,9 +131,53 @@ public:
     std::uint32_t ReadTimeoutMs() const override { return readTimeoutMs_; }
 
 private:
-    std::mutex mutex_;
+    // Marks the calling thread as the one in a transfer; false once the port is closing.
+    bool Begin() {
+        std::lock_guard<std::mutex> guard(state_);
+        if (closing_ || port_ == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        // The handle is opened once per thread that uses the port, not once per byte.
+        const DWORD id = GetCurrentThreadId();
+        if (worker_ == nullptr || workerId_ != id) {
+            if (worker_ != nullptr) {
+                CloseHandle(worker_);
+            }
+            worker_ = OpenThread(THREAD_TERMINATE, FALSE, id);
+            workerId_ = id;
+        }
+        busy_ = true;
+        return true;
+    }
+
+    void End() {
+        std::lock_guard<std::mutex> guard(state_);
+        busy_ = false;
+    }
+
+    void CancelInFlight() {
+        std::lock_guard<std::mutex> guard(state_);
+        if (!busy_) {
+            return;
+        }
+        if (worker_ != nullptr && CancelSynchronousIo(worker_)) {
+            return;
+        }
+        // Where the cancel itself is missing, aborting the port's transfers ends the call. On a
+        // system that has it, a purge would wait behind the transfer, so it is not tried there.
+        if (worker_ == nullptr || GetLastError() != ERROR_NOT_FOUND) {
+            PurgeComm(port_, PURGE_RXABORT | PURGE_TXABORT | PURGE_RXCLEAR | PURGE_TXCLEAR);
+        }
+    }
+
+    std::mutex mutex_; // held for a whole transfer
+    std::mutex state_; // guards the members below, never held across a transfer
     HANDLE port_;
     const std::uint32_t readTimeoutMs_;
+    bool closing_ = false;
+    bool busy_ = false;
+    HANDLE worker_ = nullptr;
+    DWORD workerId_ = 0;
 };
 
 } // namespace

@@ -56,7 +56,7 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
     }
     // Everything the child needs is prepared before the fork: only async-signal-safe calls
     // may follow it in a threaded test program.
-    const std::string path = BinPath(program);
+    const std::string path = program.starts_with('/') ? program : BinPath(program);
     std::vector<char*> argv{const_cast<char*>(path.c_str())};
     for (const std::string& a : args) {
         argv.push_back(const_cast<char*>(a.c_str()));

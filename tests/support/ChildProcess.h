@@ -10,8 +10,8 @@
 
 class ChildProcess {
 public:
-    // Starts program (a file in the build's bin folder) with args in folder, with extra
-    // environment entries "NAME=value" on top of the test's own, and standard input from
+    // Starts program (a file in the build's bin folder, or an absolute path) with args in folder,
+    // with extra environment entries "NAME=value" on top of the test's own, and standard input from
     // input (a terminal, for instance) instead of /dev/null.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::string& folder, const std::vector<std::string>& env = {},

@@ -1,0 +1,12 @@
+#include "app/ThreadPriority.h"
+
+#ifdef __linux__
+#include <sys/resource.h>
+#endif
+
+void LowerOwnPriority() {
+#ifdef __linux__
+    // The nice value is per thread on Linux; elsewhere it would slow the whole program.
+    setpriority(PRIO_PROCESS, 0, getpriority(PRIO_PROCESS, 0) + 1);
+#endif
+}

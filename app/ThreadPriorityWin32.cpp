@@ -1,0 +1,8 @@
+#include "app/ThreadPriority.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+void LowerOwnPriority() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}

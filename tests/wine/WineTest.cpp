@@ -1,0 +1,221 @@
+// tervix-flash.exe under Wine, through CreateFileA on COM names exactly as on a Windows PC: the
+// board is a tervix-sim process behind a dosdevices link.
+
+#include "tests/support/CaseName.h"
+#include "tests/wine/WineFixture.h"
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <sstream>
+
+using testing::HasSubstr;
+
+namespace {
+
+// The board holds every byte of the file in the spaces the default profile writes: program
+// memory and data EEPROM.
+void ExpectHolds(const SimBoard& board, const HexImage& image) {
+    for (const auto& [address, byte] : image) {
+        if (address >= 0x200000 && address < EepromBase) {
+            continue;
+        }
+        const auto it = board.Memory().find(address);
+        ASSERT_NE(it, board.Memory().end()) << std::hex << address;
+        EXPECT_EQ(it->second, byte) << "at 0x" << std::hex << address;
+    }
+}
+
+// "name=value" lines of the port probe (a Windows program: lines end in CR LF).
+std::map<std::string, std::string> Findings(const std::string& out) {
+    std::map<std::string, std::string> findings;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (const auto equals = line.find('='); equals != std::string::npos) {
+            const auto end = line.find_last_not_of('\r') + 1;
+            findings[line.substr(0, equals)] = line.substr(equals + 1, end - equals - 1);
+        }
+    }
+    return findings;
+}
+
+// What a case prepares before tervix-flash runs: nothing, a file the programmer would stop on,
+// or a "temp.log" that cannot be written.
+enum class Before { Nothing, BadFile, ReadOnlyLog };
+
+// Each case links its own COM number, so cases running side by side share no port.
+struct FlashCase {
+    std::string name;
+    int com;
+    std::string port;
+    std::vector<std::string> board = {};
+    Before before = Before::Nothing;
+    int status = 0;
+    std::string message;
+};
+
+// Test names show the case's name, not its bytes.
+void PrintTo(const FlashCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+const std::string BadFile = ":020000040000FA\n:10020000FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFEE\n"
+                            ":00000001FF\n";
+
+class WineFlashTest : public WineTest, public testing::WithParamInterface<FlashCase> {};
+
+} // namespace
+
+TEST_P(WineFlashTest, ExitsWithTheStageThatFailed) {
+    const FlashCase& c = GetParam();
+    SimBoard& board = AddComBoard(c.com, c.board);
+    std::string file = ExampleHex();
+    if (c.before == Before::BadFile) {
+        file = folder_.Create("bad.hex", BadFile);
+    } else if (c.before == Before::ReadOnlyLog) {
+        std::filesystem::permissions(folder_.Create("temp.log", "kept\n"),
+                                     std::filesystem::perms::owner_read);
+    }
+    const auto started = std::chrono::steady_clock::now();
+    const Run run =
+        Windows("tervix-flash", {"flash", "--port", c.port, "--timeout-ms", "200", WinPath(file)});
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    EXPECT_EQ(run.Status, c.status) << run.Out << run.Err;
+    EXPECT_THAT(run.Out + run.Err, HasSubstr(c.message));
+    // Nine attempts of 0.2 s at most per request, the 1 s pause, and Wine's start.
+    EXPECT_LT(seconds, 20.0);
+
+    board.Stop();
+    EXPECT_EQ(board.Stat("violations"), 0u);
+    if (c.before != Before::Nothing) {
+        EXPECT_EQ(board.Stat("requests"), 0u) << "a refused job must not touch the board";
+    }
+    if (c.before == Before::ReadOnlyLog) {
+        EXPECT_EQ(folder_.Read("temp.log"), "kept\n");
+    }
+    if (c.status == 0) {
+        ExpectHolds(board, ReadHexImage(ExampleHex()));
+        EXPECT_EQ(board.StatText("mode"), "run");
+        // The programmer's log lands in the working folder: one line per row sent.
+        const std::string log = folder_.Read("temp.log");
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, WineFlashTest,
+    testing::Values(FlashCase{.name = "FullFlash",
+                              .com = 3,
+                              .port = "COM3",
+                              .message = "8 rows written and verified, run mode set"},
+                    FlashCase{.name = "DeviceNamespaceName",
+                              .com = 12,
+                              .port = "\\\\.\\COM12",
+                              .message = "run mode set"},
+                    FlashCase{.name = "WrongDevice",
+                              .com = 4,
+                              .port = "COM4",
+                              .board = {"--device-id", "0x0400"},
+                              .status = 1,
+                              .message = "device number 32, expected 33"},
+                    FlashCase{.name = "SilentBoard",
+                              .com = 5,
+                              .port = "COM5",
+                              .board = {"--silent"},
+                              .status = 1,
+                              .message = "device read failed"},
+                    FlashCase{.name = "StuckByte",
+                              .com = 6,
+                              .port = "COM6",
+                              .board = {"--stuck", "0x220=0x00"},
+                              .status = 4,
+                              .message = "verify mismatch at row 0x0220"},
+                    FlashCase{.name = "BadFileBeforeErase",
+                              .com = 7,
+                              .port = "COM7",
+                              .before = Before::BadFile,
+                              .status = 2,
+                              .message = "nothing was written"},
+                    FlashCase{.name = "ReadOnlyLogBeforeErase",
+                              .com = 13,
+                              .port = "\\\\.\\COM13",
+                              .before = Before::ReadOnlyLog,
+                              .status = 2,
+                              .message = "cannot write temp.log here"}),
+    CaseName());
+
+// A previous program may leave XON/XOFF on: the image's 0x11 and 0x13 bytes, and the read-back
+// of them, must still pass unchanged.
+TEST_F(WineTest, SoftwareFlowControlLeftOnIsCleared) {
+    SimBoard& board = AddComBoard(8);
+    const Run dirty = Windows("tervix-port-probe", {"dirty", "COM8"});
+    ASSERT_EQ(dirty.Status, 0) << dirty.Out << dirty.Err;
+    // Where Wine keeps the setting on the line, the test means something; it does for XON/XOFF.
+    ASSERT_EQ(Findings(dirty.Out)["fOutX"], "1");
+    ASSERT_EQ(Findings(dirty.Out)["fInX"], "1");
+    const std::string file = folder_.Create(
+        "flow.hex", ":020000040000FA\n:10020000001113001113FFFF001113000011130060\n:00000001FF\n");
+    const Run run = Windows("tervix-flash", {"flash", "--port", "COM8", WinPath(file)});
+    ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+    board.Stop();
+    ExpectHolds(board, ReadHexImage(file));
+}
+
+// The settings written over a record in which a previous program left every bit set.
+TEST_F(WineTest, LineSettingsClearWhatCorruptsBinaryTraffic) {
+    const Run probe = Windows("tervix-port-probe", {"line-settings"});
+    ASSERT_EQ(probe.Status, 0) << probe.Err;
+    const std::map<std::string, std::string> expected{
+        {"BaudRate", "115200"}, {"ByteSize", "8"},     {"Parity", "0"},
+        {"StopBits", "0"},      {"fOutxCtsFlow", "1"}, {"fOutxDsrFlow", "0"},
+        {"fDtrControl", "0"},   {"fRtsControl", "1"},  {"fOutX", "0"},
+        {"fInX", "0"},          {"fNull", "0"},        {"fDsrSensitivity", "0"},
+        {"fAbortOnError", "0"}, {"fParity", "0"},      {"fErrorChar", "0"}};
+    EXPECT_EQ(Findings(probe.Out), expected);
+}
+
+// Closing the port while a read waits must end without using the closed handle. Wine runs a
+// synchronous serial read as a poll of its own that no cancel reaches, so here the read ends
+// with its time-out; on Windows the cancel ends it at once.
+TEST_F(WineTest, CloseDuringAReadEndsIt) {
+    AddComBoard(9, {"--silent"});
+    const Run probe = Windows("tervix-port-probe", {"close-in-read", "COM9", "3000"});
+    ASSERT_EQ(probe.Status, 0) << probe.Out << probe.Err;
+    std::map<std::string, std::string> found = Findings(probe.Out);
+    EXPECT_EQ(found["close"], "1");
+    EXPECT_THAT(found["read"], testing::AnyOf("0", "-1"));
+    EXPECT_LT(std::stol(found["read_ms"]), 3000 + 2000);
+}
+
+TEST_F(WineTest, ReadRoundTrip) {
+    AddComBoard(10, {"--load", ExampleHex()});
+    const Run run = Windows("tervix-flash", {"read", "--port", "COM10", "--space", "program", "-o",
+                                             WinPath(Path("app.hex"))});
+    ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+    const HexImage app = ReadHexImage(Path("app.hex"));
+    EXPECT_EQ(app.size(), 0x8000u - 0x200u);
+    for (const auto& [address, byte] : ReadHexImage(ExampleHex())) {
+        if (address >= 0x200 && address < 0x8000) {
+            ASSERT_EQ(app.count(address), 1u) << std::hex << address;
+            EXPECT_EQ(app.at(address), byte) << "at 0x" << std::hex << address;
+        }
+    }
+}
+
+// Each COM name, whether it opens, and the device the registry's serial map names for it.
+TEST_F(WineTest, PortsListsTheTableWithTheSerialMap) {
+    AddComBoard(11);
+    const Run reg = Wine({"reg", "add", "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM", "/v",
+                          "\\Device\\TervixSim11", "/t", "REG_SZ", "/d", "COM11", "/f"});
+    ASSERT_EQ(reg.Status, 0) << reg.Out << reg.Err;
+    const Run run = Windows("tervix-flash", {"ports"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_THAT(run.Out, testing::ContainsRegex(R"(\\\\\.\\COM11 +\\Device\\TervixSim11 +opens)"));
+    EXPECT_THAT(run.Out, testing::ContainsRegex(R"(\\\\\.\\COM21 +- +does not open)"));
+    EXPECT_THAT(run.Out, HasSubstr("COM1 "));
+}
