@@ -8,6 +8,9 @@
 #include <QAbstractButton>
 #include <QKeyEvent>
 #include <QTest>
+#include <QTimer>
+
+#include <functional>
 
 namespace {
 
@@ -58,6 +61,50 @@ TEST_F(Exit, AtIdleOkWithoutABoardStillClosesAfterTheRunModeWritesFail) {
     EXPECT_TRUE(Closed());
     EXPECT_TRUE(script.Texts(PromptKind::PortQuestion).empty());
     EXPECT_EQ(TargetProfile.PortHandle.load(), InvalidComHandle);
+}
+
+// A board that takes the connection but never answers a run-mode write: each setting spends
+// all its attempts, and the dialog keeps painting, taking no input, until both are over.
+TEST_F(Exit, AtIdleOkAgainstASilentBoardTriesRunModeTwiceWhileTheDialogPaints) {
+    board.Mute(5);
+    OpenDialog();
+    auto writes = [&] { return board.Session().Stats().RequestsByCommand[5]; };
+    int paintsDuringWrites = 0;
+    bool clickedFlash = false;
+    struct PaintCounter : QObject {
+        std::function<void()> onPaint;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint) {
+                onPaint();
+            }
+            return false;
+        }
+    } counter;
+    counter.onPaint = [&] {
+        const std::uint64_t n = writes();
+        paintsDuringWrites += n > 0 && n < 18 ? 1 : 0;
+    };
+    dialog->installEventFilter(&counter);
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        dialog->update();
+        if (writes() > 0 && !clickedFlash) {
+            // Input meanwhile must not start a job under the setting.
+            QTest::mouseClick(Control(1001), Qt::LeftButton);
+            clickedFlash = true;
+        }
+    });
+    tick.start(30);
+
+    PressExit();
+
+    EXPECT_TRUE(Closed());
+    EXPECT_TRUE(clickedFlash);
+    EXPECT_GT(paintsDuringWrites, 0);
+    // Nine attempts each, by the profile's count of retries.
+    EXPECT_EQ(writes(), 18u);
+    EXPECT_EQ(dialog->Link()->RunningWorkers(), 0);
+    EXPECT_EQ(TargetProfile.Connected.load(), 0);
 }
 
 TEST_F(Exit, AfterASuccessfulJobAsksNothing) {

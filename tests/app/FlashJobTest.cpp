@@ -1,6 +1,7 @@
 // Whole flash jobs against a board on a pseudo-terminal: what the user sees at the end of each
 // way a job can go, what the board holds, and what the port is left as.
 
+#include "app/FlashJobThread.h"
 #include "link/ComPort.h"
 #include "target/TargetProfile.h"
 #include "tests/app/DialogFixture.h"
@@ -8,7 +9,10 @@
 
 #include <QAbstractButton>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 
 namespace {
 
@@ -20,11 +24,11 @@ class FlashJob : public DialogFixture {
 protected:
     void ExpectEndLamps(int failedLamp) {
         for (int n = 1; n < failedLamp; ++n) {
-            EXPECT_TRUE(LampFilledWith(n, ColorLampLit)) << "lamp " << n;
+            EXPECT_TRUE(LampFilledWith(n, Shown::Lit)) << "lamp " << n;
         }
-        EXPECT_TRUE(LampFilledWith(failedLamp, ColorLampFailed)) << "lamp " << failedLamp;
+        EXPECT_TRUE(LampFilledWith(failedLamp, Shown::Failed)) << "lamp " << failedLamp;
         for (int n = failedLamp + 1; n <= LampCount; ++n) {
-            EXPECT_TRUE(LampFilledWith(n, ColorLampOff)) << "lamp " << n;
+            EXPECT_TRUE(LampFilledWith(n, Shown::Off)) << "lamp " << n;
         }
     }
     void ExpectFailedEnd() {
@@ -47,7 +51,7 @@ TEST_F(FlashJob, SuccessfulJobOnCom3WritesTheFileAndEndsWithAllLampsLit) {
 
     EXPECT_EQ(g_stage.load(), StageDone);
     for (int n = 1; n <= LampCount; ++n) {
-        EXPECT_TRUE(LampFilledWith(n, ColorLampLit)) << "lamp " << n;
+        EXPECT_TRUE(LampFilledWith(n, Shown::Lit)) << "lamp " << n;
     }
     EXPECT_EQ(Progress(), 100);
     EXPECT_EQ(Text(1004), QStringLiteral("100 % Finished"));
@@ -131,7 +135,7 @@ TEST_F(FlashJob, FlashPressResetsTheDisplaysBeforeTheFirstStage) {
     EXPECT_EQ(Text(1), QStringLiteral("CANCEL"));
     EXPECT_EQ(Text(1004), QStringLiteral("100"));
     for (int n = 2; n <= LampCount; ++n) {
-        EXPECT_TRUE(LampFilledWith(n, ColorLampOff)) << "lamp " << n;
+        EXPECT_TRUE(LampFilledWith(n, Shown::Off)) << "lamp " << n;
     }
     ASSERT_TRUE(WaitUntil([&] { return script.HeldCount() == 1; }));
     EXPECT_EQ(g_stage.load(), StageConnect);
@@ -219,5 +223,140 @@ INSTANTIATE_TEST_SUITE_P(
         // The file holds no EEPROM data: the only EEPROM write is the run-mode flag.
         StepFailure{"RunMode", [](PtyBoard& b) { b.Mute(5); }, StageWriteFailed, 4, {}}),
     CaseName());
+
+} // namespace
+
+namespace {
+
+// The job thread on its own, without the lamp thread that paints over its lamps: what it draws as
+// each step succeeds, the stage it has stored when a failure box shows, the buttons it enables,
+// and its result.
+struct AloneCase {
+    std::string name;
+    std::function<void(PtyBoard&, PromptScript&, bool& linked)> arrange;
+    std::uint32_t result;
+    std::int32_t stage;
+    std::vector<QRgb> lamps;     // lamps 1 to 5 at the end
+    std::int32_t stageAtFailure; // g_stage as the failure box shows; 0 when none shows
+    bool flashEnabled;
+    friend void PrintTo(const AloneCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class JobAlone : public FlashJob, public testing::WithParamInterface<AloneCase> {
+protected:
+    QRgb StripLamp(int n) const {
+        return dialog->Link()->Strip().Snapshot().pixel(23, 25 + 18 * (n - 1)) & 0xFFFFFFu;
+    }
+};
+
+TEST_P(JobAlone, DrawsEachStepStoresTheStageBeforeItsBoxAndEnablesFlashOnlyWhenDone) {
+    const AloneCase& c = GetParam();
+    script.Answer(PromptKind::OpenHexFile, true, WriteHexFile());
+    c.arrange(board, script, linked);
+    script.Hold(PromptKind::Message);
+    OpenDialog();
+    Control(1001)->setEnabled(false); // as the Flash press leaves it
+    g_stage = StageIdle;
+    const std::uint32_t generation = dialog->Link()->StartJob();
+    auto result = std::make_shared<std::atomic<std::uint32_t>>(99);
+    auto link = dialog->Link();
+    link->StartWorker([link, generation, result] { *result = FlashJobThread(link, generation); });
+
+    std::vector<std::int32_t> stagesAtBoxes;
+    ASSERT_TRUE(WaitUntil([&] {
+        if (script.HeldCount() > 0) {
+            // The job waits in the box: what it stored before showing it stays put.
+            stagesAtBoxes.push_back(g_stage.load());
+            if (stagesAtBoxes.back() == StageConnectFailed) {
+                EXPECT_TRUE(Enabled(1001)) << "Flash enabled before the box";
+            }
+            script.AnswerHeld(true);
+        }
+        return link->RunningWorkers() == 0;
+    }));
+    Pump(20);
+
+    EXPECT_EQ(result->load(), c.result);
+    EXPECT_EQ(g_stage.load(), c.stage);
+    for (int n = 1; n <= LampCount; ++n) {
+        EXPECT_EQ(StripLamp(n), c.lamps[static_cast<std::size_t>(n - 1)] & 0xFFFFFFu)
+            << "lamp " << n;
+    }
+    std::vector<std::int32_t> expected;
+    if (c.stage != StageConnectFailed) {
+        expected.push_back(StageConnect); // "Check whether COM1 port is OK!"
+    }
+    if (c.stageAtFailure != 0) {
+        expected.push_back(c.stageAtFailure);
+    }
+    EXPECT_EQ(stagesAtBoxes, expected);
+    EXPECT_EQ(Enabled(1001), c.flashEnabled);
+}
+
+const QRgb G = Shown::Done;
+const QRgb O = Shown::Off;
+
+INSTANTIATE_TEST_SUITE_P(
+    Job, JobAlone,
+    testing::Values(AloneCase{"ConnectFails",
+                              [](PtyBoard&, PromptScript&, bool& linked) { linked = true; },
+                              1,
+                              StageConnectFailed,
+                              {Shown::Failed, O, O, O, O},
+                              StageConnectFailed,
+                              true},
+                    AloneCase{"NoFile",
+                              [](PtyBoard&, PromptScript& s, bool&) {
+                                  s.Answer(PromptKind::OpenHexFile, false);
+                              },
+                              2,
+                              StageNoFile,
+                              {G, O, O, O, O},
+                              0,
+                              false},
+                    AloneCase{"EraseFails",
+                              [](PtyBoard& b, PromptScript&, bool&) { b.Mute(3); },
+                              3,
+                              StageClearFailed,
+                              {G, G, O, O, O},
+                              StageClearFailed,
+                              false},
+                    AloneCase{"WriteFails",
+                              [](PtyBoard& b, PromptScript&, bool&) {
+                                  b.Session().WithBoard(
+                                      [](Board& chip) { chip.SetStuckByte(0x210, 0x00); });
+                              },
+                              4,
+                              StageWriteFailed,
+                              {G, G, G, O, O},
+                              StageWriteFailed,
+                              false},
+                    AloneCase{"RunModeFails",
+                              [](PtyBoard& b, PromptScript&, bool&) { b.Mute(5); },
+                              5,
+                              StageWriteFailed,
+                              {G, G, G, G, O},
+                              0,
+                              false},
+                    AloneCase{"Succeeds",
+                              [](PtyBoard&, PromptScript&, bool&) {},
+                              0,
+                              StageDone,
+                              {G, G, G, G, O},
+                              0,
+                              true}),
+    CaseName());
+
+// The settling pause lies between the last erase request and the first write request.
+TEST_F(FlashJob, PausesASecondBetweenErasingAndTheFirstWrite) {
+    script.Answer(PromptKind::OpenHexFile, true, WriteHexFile());
+    OpenDialog();
+    RunJob();
+
+    ASSERT_EQ(g_stage.load(), StageDone);
+    const auto gap = board.FirstRequestAt(2) - board.LastRequestAt(3);
+    EXPECT_GE(gap, std::chrono::milliseconds(1000));
+    EXPECT_LE(gap, std::chrono::milliseconds(3000));
+}
 
 } // namespace
