@@ -46,7 +46,7 @@ TEST_F(Exit, AtIdleOkConnectsSetsRunModeAndClosesThePort) {
     EXPECT_EQ(asked[0].caption, QStringLiteral("Tervix"));
     EXPECT_TRUE(asked[0].modal);
     EXPECT_EQ(asked[1].text, QStringLiteral("COM1"));
-    EXPECT_TRUE(asked[1].modal) << "asked from the dialog's own thread";
+    EXPECT_TRUE(asked[1].modal) << "the dialog takes no input meanwhile";
     EXPECT_TRUE(RunMode());
     EXPECT_EQ(TargetProfile.Connected.load(), 0);
 }
