@@ -3,12 +3,79 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
+#include <QSpacerItem>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
+
+// Room a title bar takes beside the caption: the window icon and up to three buttons.
+inline constexpr int TitleBarControls = 4 * 32;
+// Between the dialog and a box beside it.
+inline constexpr int BesideGap = 8;
+
+// A message box that opens beside its dialog rather than over it, so that the lamps and the status
+// line it reports on stay in view, and that is wide enough for its whole caption: window managers
+// cut a caption short by eliding its middle.
+class BesideBox final : public QMessageBox {
+public:
+    BesideBox(QWidget* parent, const QString& caption) : QMessageBox(parent) {
+        setWindowTitle(caption);
+    }
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        // The box lays itself out anew as its parts are set, and takes its size from the layout
+        // as it shows: a spacer across a row of its own, added now, sets its least width.
+        if (auto* grid = qobject_cast<QGridLayout*>(layout()); grid != nullptr && !widened_) {
+            QFont title = font();
+            title.setBold(true);
+            const int width =
+                QFontMetrics(title).horizontalAdvance(windowTitle()) + TitleBarControls;
+            grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                          grid->rowCount(), 0, 1, grid->columnCount());
+            widened_ = true;
+        }
+        // The base settles the size and centres the box on the dialog; then it moves aside,
+        // before the window is mapped.
+        QMessageBox::showEvent(event);
+        if (parentWidget() != nullptr) {
+            move(BesidePosition(parentWidget()->window()));
+        }
+    }
+
+private:
+    // Right of the dialog where the screen has room, else left of it, else on the side with the
+    // more room, kept on the screen.
+    QPoint BesidePosition(const QWidget* owner) const {
+        const QRect dialog = owner->frameGeometry();
+        const QSize frame = size() + (dialog.size() - owner->size());
+        const QRect screen = owner->screen()->availableGeometry();
+        const int right = dialog.right() + 1 + BesideGap;
+        const int left = dialog.left() - BesideGap - frame.width();
+        int x = right;
+        if (right + frame.width() > screen.right() + 1) {
+            if (left >= screen.left()) {
+                x = left;
+            } else {
+                x = screen.right() + 1 - dialog.right() > dialog.left() - screen.left()
+                        ? screen.right() + 1 - frame.width()
+                        : screen.left();
+            }
+        }
+        const int y = std::clamp(dialog.top(), screen.top(),
+                                 std::max(screen.top(), screen.bottom() + 1 - frame.height()));
+        return {x, y};
+    }
+
+    bool widened_ = false;
+};
 
 class BoxPrompts final : public PromptHost {
 public:
@@ -45,8 +112,7 @@ public:
 
 private:
     static QDialog* MakeBox(QWidget* parent, const Prompt& prompt) {
-        auto* box = new QMessageBox(parent);
-        box->setWindowTitle(prompt.caption);
+        auto* box = new BesideBox(parent, prompt.caption);
         box->setText(prompt.text);
         box->setTextFormat(Qt::PlainText);
         switch (prompt.kind) {

@@ -2,6 +2,7 @@
 
 #include "app/DialogUnits.h"
 #include "app/Resources.h"
+#include "app/TemplateFont.h"
 #include "ui_about.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAboutDlg>()) {
@@ -12,6 +13,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui
     ui_->iconLabel->setPixmap(QPixmap(QStringLiteral(":/icons/128")));
     connect(ui_->okButton, &QPushButton::clicked, this, &QDialog::accept);
     ApplyDialogUnits(this);
+    ApplyTemplateFont(this, QFont::Normal);
 }
 
 CAboutDlg::~CAboutDlg() = default;

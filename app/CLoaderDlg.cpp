@@ -5,6 +5,7 @@
 #include "app/FlashJobThread.h"
 #include "app/Resources.h"
 #include "app/StatusLampThread.h"
+#include "app/TemplateFont.h"
 #include "link/PortNames.h"
 #include "target/Connection.h"
 #include "target/EraseRunMode.h"
@@ -13,13 +14,17 @@
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QMenu>
 #include <QPainter>
+#include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <optional>
+#include <thread>
 #include <utility>
 
 namespace {
@@ -34,6 +39,45 @@ QString LoadResourceString(int id) {
 }
 
 inline constexpr int AboutMenuString = 101;
+
+// Keeps keyboard and mouse away from one window (its own boxes are other windows and stay usable)
+// while it waits for work it cannot be interrupted in.
+class InputBlock final : public QObject {
+public:
+    explicit InputBlock(QWidget* window) : window_(window) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~InputBlock() override { QCoreApplication::instance()->removeEventFilter(this); }
+    InputBlock(const InputBlock&) = delete;
+    InputBlock& operator=(const InputBlock&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || (widget != window_ && !window_->isAncestorOf(widget))) {
+            return false;
+        }
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* window_;
+};
+
+// How often the waiting dialog looks whether the work is done; short against any port time-out.
+inline constexpr int WorkPollMs = 20;
 
 } // namespace
 
@@ -59,6 +103,9 @@ CLoaderDlg::~CLoaderDlg() {
 
 void CLoaderDlg::OnInitDialog() {
     ApplyDialogUnits(this);
+    // The lamps stand at fixed pixels: the client area holds the whole strip.
+    setFixedSize(size().expandedTo(
+        QSize(LampStrip::Left + LampStrip::Width, LampStrip::Top + LampStrip::Height)));
     aboutText_ = LoadResourceString(AboutMenuString);
     setWindowIcon(icon_);
 
@@ -68,6 +115,9 @@ void CLoaderDlg::OnInitDialog() {
 
     DrawAllLamps(ColorLampOff);
     SetStatus(QString::fromLatin1(StartupBanner));
+    // Fitted to the texts as they first show, banner included. Arial Black's own weight: a
+    // lighter stand-in would not look like the template.
+    ApplyTemplateFont(this, QFont::Black);
     LoadDefaults();
 
     // ConnectTarget asks about each port through this dialog, from whichever thread calls it.
@@ -121,7 +171,10 @@ void CLoaderDlg::ShowPrompt(const Prompt& prompt, PromptReply reply) {
     if (!link_->Alive()) {
         return;
     }
-    prompts_->Show(this, prompt, std::move(reply));
+    Prompt shown = prompt;
+    // While EXIT waits for its work, the work's questions are the dialog's own.
+    shown.modal = shown.modal || busy_;
+    prompts_->Show(this, shown, std::move(reply));
 }
 
 PromptAnswer CLoaderDlg::AskHere(const Prompt& prompt) {
@@ -185,13 +238,38 @@ void CLoaderDlg::accept() {
     }
     if (g_stage.load() == StageIdle &&
         Ask(PromptKind::OkCancel, QStringLiteral("Korvane 27-05 Run Mode Setting"))) {
-        ConnectTarget();
-        if (SetRunMode(1) < 0) {
-            SetRunMode(1);
-        }
+        WaitBeside([] {
+            ConnectTarget();
+            if (SetRunMode(1) < 0) {
+                SetRunMode(1);
+            }
+        });
     }
     DisconnectTarget();
     QDialog::accept();
+}
+
+void CLoaderDlg::WaitBeside(const std::function<void()>& work) {
+    // A board that does not answer keeps the port calls busy for many seconds: they run on a
+    // thread of their own while this one keeps the dialog painted and its questions answered.
+    busy_ = true;
+    const InputBlock block(this);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        work();
+        done.store(true, std::memory_order_release);
+    });
+    QEventLoop loop;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done.load(std::memory_order_acquire)) {
+            loop.quit();
+        }
+    });
+    poll.start(WorkPollMs);
+    loop.exec();
+    worker.join();
+    busy_ = false;
 }
 
 void CLoaderDlg::reject() {}
@@ -210,9 +288,12 @@ void CLoaderDlg::paintEvent(QPaintEvent* event) {
 }
 
 void CLoaderDlg::closeEvent(QCloseEvent* event) {
-    // A close from the window manager is an EXIT press, questions included.
+    // A close from the window manager is an EXIT press, questions included; not a second one
+    // while EXIT is still at work.
     event->ignore();
-    accept();
+    if (!busy_) {
+        accept();
+    }
 }
 
 void CLoaderDlg::contextMenuEvent(QContextMenuEvent* event) {

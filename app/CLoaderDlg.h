@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QIcon>
 
+#include <functional>
 #include <memory>
 
 class QLabel;
@@ -63,10 +64,14 @@ private:
     void OnInitDialog();
     void DrawAllLamps(QRgb color);
     bool Ask(PromptKind kind, const QString& text);
+    // Runs work on another thread and returns when it is done; the dialog paints meanwhile but
+    // takes no input.
+    void WaitBeside(const std::function<void()>& work);
 
     std::unique_ptr<Ui::CLoaderDlg> ui_;
     std::unique_ptr<PromptHost> prompts_;
     std::shared_ptr<DialogLink> link_;
     QIcon icon_;
     QString aboutText_;
+    bool busy_ = false; // in WaitBeside
 };

@@ -42,9 +42,13 @@ void DialogLink::Post(std::uint32_t generation, std::function<void(CLoaderDlg&)>
     std::lock_guard<std::mutex> handover(Handover());
     QMetaObject::invokeMethod(
         dialog,
-        [dialog, op = std::move(op)] {
+        [dialog, self = weak_from_this(), generation, op = std::move(op)] {
             { std::lock_guard<std::mutex> received(Handover()); }
-            op(*dialog);
+            // A new job may have started while the call waited in the queue: an old job's
+            // closing "EXIT" must not land on the new job's "CANCEL".
+            if (const auto link = self.lock(); link && link->Current(generation)) {
+                op(*dialog);
+            }
         },
         Qt::QueuedConnection);
 }

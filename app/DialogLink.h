@@ -59,7 +59,8 @@ private:
         PromptAnswer answer;
     };
 
-    // Queues op for the dialog on its thread, unless the request is stale.
+    // Queues op for the dialog on its thread, unless the request is stale, and drops it when
+    // it has gone stale by the time it runs.
     void Post(std::uint32_t generation, std::function<void(CLoaderDlg&)> op);
     void Deliver(const std::shared_ptr<Pending>& pending, const PromptAnswer& answer);
 

@@ -1,6 +1,5 @@
 #include "app/DialogUnits.h"
 
-#include <QFontMetrics>
 #include <QVariant>
 #include <QWidget>
 
@@ -15,11 +14,9 @@ int MulDiv(int value, int numerator, int denominator) {
 
 } // namespace
 
-DialogBaseUnits BaseUnitsOf(const QFont& font) {
-    const QFontMetrics metrics(font);
-    const int letters = metrics.horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    return {(letters / 26 + 1) / 2, metrics.height()};
+DialogBaseUnits BaseUnitsOf(const QWidget* dialog) {
+    const QSize units = dialog->property("baseUnits").toSize();
+    return {units.width(), units.height()};
 }
 
 QRect DialogUnitsToPixels(const QRect& units, const DialogBaseUnits& base) {
@@ -34,7 +31,7 @@ QSize DialogUnitsToPixels(const QSize& units, const DialogBaseUnits& base) {
 }
 
 void ApplyDialogUnits(QWidget* dialog) {
-    const DialogBaseUnits base = BaseUnitsOf(dialog->font());
+    const DialogBaseUnits base = BaseUnitsOf(dialog);
     for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
         const QVariant units = child->property("dialogUnits");
         if (units.isValid()) {

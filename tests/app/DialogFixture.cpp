@@ -121,7 +121,7 @@ bool DialogFixture::LampFilledWith(int n, QRgb color) const {
     for (int y = box.top(); y <= box.bottom(); ++y) {
         for (int x = box.left(); x <= box.right(); ++x) {
             const QRgb p = shown.pixel(x, y) & 0xFFFFFFu;
-            if (p == (qRgb(0, 0, 0) & 0xFFFFFFu) || p == (ColorStripBackground & 0xFFFFFFu)) {
+            if (p == (qRgb(0, 0, 0) & 0xFFFFFFu) || p == (Shown::Grey & 0xFFFFFFu)) {
                 continue;
             }
             if (p != (color & 0xFFFFFFu)) {

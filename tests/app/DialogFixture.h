@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QColor>
 #include <QImage>
 #include <QString>
 
@@ -24,6 +25,17 @@
 inline void PrintTo(const QString& text, std::ostream* out) {
     *out << '"' << text.toStdString() << '"';
 }
+
+// The lamp colours and the strip's grey as the user must see them, written out here rather than
+// taken from the program.
+namespace Shown {
+inline constexpr QRgb Off = qRgb(155, 155, 155);
+inline constexpr QRgb Lit = qRgb(220, 255, 0);
+inline constexpr QRgb Failed = qRgb(255, 0, 0);
+inline constexpr QRgb Done = qRgb(0, 255, 0);
+inline constexpr QRgb Connected = qRgb(0, 0, 255);
+inline constexpr QRgb Grey = qRgb(192, 192, 192);
+} // namespace Shown
 
 // Lets the dialog's event loop run until pred holds; false after timeoutMs. The bounds are
 // generous: they only keep a broken program from hanging the test run.

@@ -9,9 +9,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QMenu>
+#include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -43,7 +47,7 @@ TEST_F(Dialog, StartsWithGreyLampsBannerAndTheTwoButtons) {
         EXPECT_EQ(Text(id), QString::fromLatin1(text)) << id;
     }
     for (int n = 1; n <= LampCount; ++n) {
-        EXPECT_TRUE(LampFilledWith(n, ColorLampOff)) << n;
+        EXPECT_TRUE(LampFilledWith(n, Shown::Off)) << n;
     }
     // The settings were loaded.
     EXPECT_EQ(TargetProfile.Retries.load(), 9);
@@ -54,23 +58,52 @@ TEST_F(Dialog, StartsWithGreyLampsBannerAndTheTwoButtons) {
     EXPECT_TRUE(flags.testFlag(Qt::WindowTitleHint));
 }
 
-TEST_F(Dialog, ControlsArePlacedFromDialogUnitsWithTheDialogFont) {
+// Every visible text fits its control in the dialog's font.
+void ExpectTextsFit(const QWidget& dialog) {
+    const QFontMetrics metrics(dialog.font());
+    for (const QWidget* control : dialog.findChildren<QWidget*>()) {
+        QString text;
+        if (const auto* label = qobject_cast<const QLabel*>(control)) {
+            text = label->text();
+        } else if (const auto* button = qobject_cast<const QAbstractButton*>(control)) {
+            text = button->text();
+        }
+        if (!control->isHidden() && !text.isEmpty()) {
+            EXPECT_LE(metrics.horizontalAdvance(text), control->contentsRect().width())
+                << text.toStdString();
+            EXPECT_LE(metrics.height(), control->contentsRect().height()) << text.toStdString();
+        }
+    }
+}
+
+// The layout follows Arial Black 8 pt on Windows at 96 DPI (8 x 15 pixels per character),
+// whatever font is installed, so that the labels meet the lamps, which stand at fixed pixels.
+TEST_F(Dialog, ControlsArePlacedInWindowsUnitsWithEachLabelBesideItsLamp) {
     OpenDialog();
-    const DialogBaseUnits base = BaseUnitsOf(dialog->font());
-    ASSERT_GT(base.charWidth, 0);
-    EXPECT_EQ(dialog->size(), DialogUnitsToPixels(QSize(155, 65), base));
-    const std::pair<int, QRect> controls[] = {
-        {1, QRect(82, 28, 66, 17)},    {1001, QRect(82, 6, 66, 17)},
-        {1003, QRect(60, 9, 12, 47)},  {1004, QRect(76, 47, 72, 9)},
-        {1005, QRect(20, 6, 25, 11)},  {1006, QRect(20, 17, 32, 11)},
-        {1007, QRect(20, 27, 35, 10)}, {1009, QRect(20, 37, 25, 10)},
-        {1010, QRect(20, 47, 25, 10)}};
-    for (const auto& [id, units] : controls) {
-        EXPECT_EQ(Control(id)->geometry(), DialogUnitsToPixels(units, base)) << id;
+    // 155 x 65 units are 310 x 122 pixels, made tall enough for the strip (20 + 105).
+    EXPECT_EQ(dialog->size(), QSize(310, 125));
+    const std::pair<int, QRect> controls[] = {{1, QRect(164, 53, 132, 32)},
+                                              {1001, QRect(164, 11, 132, 32)},
+                                              {1003, QRect(120, 17, 24, 88)},
+                                              {1004, QRect(152, 88, 144, 17)}};
+    for (const auto& [id, pixels] : controls) {
+        EXPECT_EQ(Control(id)->geometry(), pixels) << id;
+    }
+    // A lamp is 11 pixels across, centred at 25, 43, 61, 79 and 97.
+    const int labels[] = {1005, 1006, 1007, 1009, 1010};
+    for (int n = 1; n <= LampCount; ++n) {
+        const QRect label = Control(labels[n - 1])->geometry();
+        EXPECT_EQ(label.left(), 40) << n;
+        const double centre = label.top() + label.height() / 2.0;
+        EXPECT_NEAR(centre, 25 + 18 * (n - 1), 4.0) << "label " << labels[n - 1];
     }
     // Windows' rounding: 155 units at an average width of 7 pixels are 271.25 -> 271.
     EXPECT_EQ(DialogUnitsToPixels(QRect(82, 28, 155, 65), {7, 16}), QRect(144, 56, 271, 130));
     EXPECT_EQ(static_cast<QProgressBar*>(Control(1003))->orientation(), Qt::Vertical);
+
+    // Drawn in a heavy face, as the template's is.
+    EXPECT_GE(QFontInfo(dialog->font()).weight(), QFont::Bold);
+    ExpectTextsFit(*dialog);
 }
 
 TEST_F(Dialog, HiddenConnectButtonPaintsAllLampsBlueAndShowsThePortIndex) {
@@ -81,7 +114,7 @@ TEST_F(Dialog, HiddenConnectButtonPaintsAllLampsBlueAndShowsThePortIndex) {
 
     EXPECT_EQ(Text(1004), QStringLiteral("1"));
     for (int n = 1; n <= LampCount; ++n) {
-        EXPECT_TRUE(LampFilledWith(n, ColorLampConnected)) << n;
+        EXPECT_TRUE(LampFilledWith(n, Shown::Connected)) << n;
     }
     EXPECT_EQ(TargetProfile.Connected.load(), 1);
 }
@@ -115,6 +148,54 @@ TEST_F(Dialog, ContextMenuOpensTheAboutBox) {
     EXPECT_TRUE(dialog->isVisible());
 }
 
+// The job's boxes report on the lamps and the status line: they open beside the dialog, on the
+// side where the screen has room, and show their whole caption.
+class MessageBoxes : public testing::TestWithParam<bool> {};
+
+TEST_P(MessageBoxes, OpenBesideTheDialogWideEnoughForTheirCaption) {
+    const bool dialogAtRightEdge = GetParam();
+    CLoaderDlg owner; // with the toolkit's boxes
+    owner.show();
+    const QRect screen = owner.screen()->availableGeometry();
+    owner.move(dialogAtRightEdge ? screen.right() + 1 - owner.frameGeometry().width() - 20
+                                 : screen.left() + 20,
+               screen.top() + 40);
+    const Prompt prompts[] = {{PromptKind::PortQuestion, QStringLiteral("COM3"),
+                               QStringLiteral("Serial Port Selected?"),
+                               QStringLiteral("/dev/pts/7"), false},
+                              {PromptKind::OkCancel,
+                               QStringLiteral("Are you really want to exit"),
+                               QStringLiteral("Tervix"),
+                               {},
+                               true}};
+    for (const Prompt& prompt : prompts) {
+        owner.ShowPrompt(prompt, [](const PromptAnswer&) {});
+        QMessageBox* box = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* b = qobject_cast<QMessageBox*>(w); b != nullptr && b->isVisible()) {
+                box = b;
+            }
+        }
+        ASSERT_NE(box, nullptr) << prompt.caption.toStdString();
+        const QRect dialog = owner.frameGeometry();
+        const QRect beside = box->frameGeometry();
+        EXPECT_TRUE(dialogAtRightEdge ? beside.right() < dialog.left()
+                                      : beside.left() > dialog.right());
+        EXPECT_TRUE(screen.contains(beside));
+        // The caption in a bold title face, with room for the title bar's icon and buttons.
+        QFont title = box->font();
+        title.setBold(true);
+        EXPECT_GE(box->width(), QFontMetrics(title).horizontalAdvance(prompt.caption) + 100)
+            << prompt.caption.toStdString();
+        box->close();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialog, MessageBoxes, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& param) {
+                             return std::string(param.param ? "AtRightEdge" : "AtLeftEdge");
+                         });
+
 TEST(AboutBox, ShowsIconVersionAndOk) {
     CAboutDlg about;
     EXPECT_EQ(about.windowTitle(), QStringLiteral("About Tervix"));
@@ -130,7 +211,10 @@ TEST(AboutBox, ShowsIconVersionAndOk) {
     QWidget* ok = FindControl(&about, 1);
     ASSERT_NE(ok, nullptr);
     EXPECT_EQ(static_cast<QAbstractButton*>(ok)->text(), QStringLiteral("OK"));
-    EXPECT_EQ(about.size(), DialogUnitsToPixels(QSize(235, 55), BaseUnitsOf(about.font())));
+    // MS Sans Serif 8 pt on Windows at 96 DPI: 6 x 13 pixels per character.
+    EXPECT_EQ(about.size(), QSize(353, 89));
+    EXPECT_EQ(ok->geometry(), QRect(267, 11, 75, 23));
+    ExpectTextsFit(about);
 }
 
 } // namespace

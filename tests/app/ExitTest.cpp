@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QKeyEvent>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -45,7 +46,7 @@ TEST_F(Exit, AtIdleOkConnectsSetsRunModeAndClosesThePort) {
     EXPECT_EQ(asked[0].caption, QStringLiteral("Tervix"));
     EXPECT_TRUE(asked[0].modal);
     EXPECT_EQ(asked[1].text, QStringLiteral("COM1"));
-    EXPECT_TRUE(asked[1].modal) << "asked from the dialog's own thread";
+    EXPECT_TRUE(asked[1].modal) << "the dialog takes no input meanwhile";
     EXPECT_TRUE(RunMode());
     EXPECT_EQ(TargetProfile.Connected.load(), 0);
 }
@@ -58,6 +59,34 @@ TEST_F(Exit, AtIdleOkWithoutABoardStillClosesAfterTheRunModeWritesFail) {
     EXPECT_TRUE(Closed());
     EXPECT_TRUE(script.Texts(PromptKind::PortQuestion).empty());
     EXPECT_EQ(TargetProfile.PortHandle.load(), InvalidComHandle);
+}
+
+// A board that takes the connection but never answers a run-mode write: each setting spends
+// all its attempts, and the dialog's loop keeps running (and painting), taking no input, until
+// both are over.
+TEST_F(Exit, AtIdleOkAgainstASilentBoardTriesRunModeTwiceWhileTheDialogPaints) {
+    board.Mute(5);
+    OpenDialog();
+    auto writes = [&] { return board.Session().Stats().RequestsByCommand[5]; };
+    int ticksDuringWrites = 0;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        dialog->repaint();
+        if (writes() > 0 && writes() < 18 && ++ticksDuringWrites == 1) {
+            // Input meanwhile must not start a job under the setting.
+            QTest::mouseClick(Control(1001), Qt::LeftButton);
+        }
+    });
+    tick.start(30);
+
+    PressExit();
+
+    EXPECT_TRUE(Closed());
+    EXPECT_GT(ticksDuringWrites, 1);
+    // Nine attempts each, by the profile's count of retries.
+    EXPECT_EQ(writes(), 18u);
+    EXPECT_TRUE(Enabled(1001)) << "a job was started";
+    EXPECT_EQ(TargetProfile.Connected.load(), 0);
 }
 
 TEST_F(Exit, AfterASuccessfulJobAsksNothing) {

@@ -1,6 +1,7 @@
 // Whole flash jobs against a board on a pseudo-terminal: what the user sees at the end of each
 // way a job can go, what the board holds, and what the port is left as.
 
+#include "app/FlashJobThread.h"
 #include "link/BootCommands.h"
 #include "link/ComPort.h"
 #include "target/TargetProfile.h"
@@ -9,7 +10,10 @@
 
 #include <QAbstractButton>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <memory>
 
 #include <sys/stat.h>
 
@@ -23,11 +27,11 @@ class FlashJob : public DialogFixture {
 protected:
     void ExpectEndLamps(int failedLamp) {
         for (int n = 1; n < failedLamp; ++n) {
-            EXPECT_TRUE(LampFilledWith(n, ColorLampLit)) << "lamp " << n;
+            EXPECT_TRUE(LampFilledWith(n, Shown::Lit)) << "lamp " << n;
         }
-        EXPECT_TRUE(LampFilledWith(failedLamp, ColorLampFailed)) << "lamp " << failedLamp;
+        EXPECT_TRUE(LampFilledWith(failedLamp, Shown::Failed)) << "lamp " << failedLamp;
         for (int n = failedLamp + 1; n <= LampCount; ++n) {
-            EXPECT_TRUE(LampFilledWith(n, ColorLampOff)) << "lamp " << n;
+            EXPECT_TRUE(LampFilledWith(n, Shown::Off)) << "lamp " << n;
         }
     }
     void ExpectFailedEnd() {
@@ -50,7 +54,7 @@ TEST_F(FlashJob, SuccessfulJobOnCom3WritesTheFileAndEndsWithAllLampsLit) {
 
     EXPECT_EQ(g_stage.load(), StageDone);
     for (int n = 1; n <= LampCount; ++n) {
-        EXPECT_TRUE(LampFilledWith(n, ColorLampLit)) << "lamp " << n;
+        EXPECT_TRUE(LampFilledWith(n, Shown::Lit)) << "lamp " << n;
     }
     EXPECT_EQ(Progress(), 100);
     EXPECT_EQ(Text(1004), QStringLiteral("100 % Finished"));
@@ -134,7 +138,7 @@ TEST_F(FlashJob, FlashPressResetsTheDisplaysBeforeTheFirstStage) {
     EXPECT_EQ(Text(1), QStringLiteral("CANCEL"));
     EXPECT_EQ(Text(1004), QStringLiteral("100"));
     for (int n = 2; n <= LampCount; ++n) {
-        EXPECT_TRUE(LampFilledWith(n, ColorLampOff)) << "lamp " << n;
+        EXPECT_TRUE(LampFilledWith(n, Shown::Off)) << "lamp " << n;
     }
     ASSERT_TRUE(WaitUntil([&] { return script.HeldCount() == 1; }));
     EXPECT_EQ(g_stage.load(), StageConnect);
@@ -296,3 +300,94 @@ TEST_F(FlashJob, FileWithLoneCarriageReturnsIsWrittenInFull) {
         }
     });
 }
+
+namespace {
+
+// The job thread on its own, without the lamp thread that paints over its lamps: what it draws as
+// each step succeeds, the stage it has stored when a failure box shows, the Flash button it
+// enables only after a success or a failed connection, its result, and the pause before writing.
+struct AloneCase {
+    std::string name;
+    std::function<void(PtyBoard&, PromptScript&, bool& linked)> arrange;
+    std::uint32_t result;
+    std::int32_t stage;
+    const char* lamps; // 1 to 5 at the end: Done, Failed, Off
+    friend void PrintTo(const AloneCase& c, std::ostream* out) { *out << c.name; }
+};
+
+class JobAlone : public FlashJob, public testing::WithParamInterface<AloneCase> {};
+
+TEST_P(JobAlone, DrawsEachStepStoresTheStageBeforeItsBoxAndEnablesFlashOnlyWhenDone) {
+    const AloneCase& c = GetParam();
+    script.Answer(PromptKind::OpenHexFile, true, WriteHexFile());
+    c.arrange(board, script, linked);
+    script.Hold(PromptKind::Message);
+    OpenDialog();
+    Control(1001)->setEnabled(false); // as the Flash press leaves it
+    const std::uint32_t generation = dialog->Link()->StartJob();
+    auto result = std::make_shared<std::atomic<std::uint32_t>>(99);
+    auto link = dialog->Link();
+    link->StartWorker([link, generation, result] { *result = FlashJobThread(link, generation); });
+
+    std::vector<std::int32_t> stagesAtBoxes;
+    bool flashAtBox = false;
+    ASSERT_TRUE(WaitUntil([&] {
+        if (script.HeldCount() > 0) {
+            // The job waits in the box: what it stored before showing it stays put.
+            stagesAtBoxes.push_back(g_stage.load());
+            flashAtBox = Enabled(1001);
+            script.AnswerHeld(true);
+        }
+        return link->RunningWorkers() == 0;
+    }));
+    Pump(20);
+
+    EXPECT_EQ(result->load(), c.result);
+    EXPECT_EQ(g_stage.load(), c.stage);
+    const QImage strip = link->Strip().Snapshot();
+    for (int n = 1; n <= LampCount; ++n) {
+        const char lamp = c.lamps[n - 1];
+        const QRgb want = lamp == 'D' ? Shown::Done : lamp == 'F' ? Shown::Failed : Shown::Off;
+        EXPECT_EQ(strip.pixel(23, 25 + 18 * (n - 1)) & 0xFFFFFFu, want & 0xFFFFFFu) << n;
+    }
+    std::vector<std::int32_t> boxes;
+    if (c.stage != StageConnectFailed) {
+        boxes.push_back(StageConnect); // "Check whether COM1 port is OK!"
+    }
+    if (c.result == 1 || c.result == 3 || c.result == 4) {
+        boxes.push_back(c.stage);
+    }
+    EXPECT_EQ(stagesAtBoxes, boxes);
+    EXPECT_EQ(Enabled(1001), c.result == 0 || c.result == 1);
+    if (c.result == 1) {
+        EXPECT_TRUE(flashAtBox);
+    }
+    if (c.result == 0) {
+        const auto pause = board.FirstRequestAt(2) - board.LastRequestAt(3);
+        EXPECT_GE(pause, std::chrono::milliseconds(1000));
+        EXPECT_LE(pause, std::chrono::milliseconds(3000));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Job, JobAlone,
+    testing::Values(AloneCase{"ConnectFails", [](PtyBoard&, PromptScript&, bool& l) { l = true; },
+                              1, StageConnectFailed, "FOOOO"},
+                    AloneCase{"NoFile",
+                              [](PtyBoard&, PromptScript& s, bool&) {
+                                  s.Answer(PromptKind::OpenHexFile, false);
+                              },
+                              2, StageNoFile, "DOOOO"},
+                    AloneCase{"EraseFails", [](PtyBoard& b, PromptScript&, bool&) { b.Mute(3); }, 3,
+                              StageClearFailed, "DDOOO"},
+                    AloneCase{"WriteFails",
+                              [](PtyBoard& b, PromptScript&, bool&) {
+                                  b.Session().WithBoard(
+                                      [](Board& chip) { chip.SetStuckByte(0x210, 0x00); });
+                              },
+                              4, StageWriteFailed, "DDDOO"},
+                    AloneCase{"Succeeds", [](PtyBoard&, PromptScript&, bool&) {}, 0, StageDone,
+                              "DDDDO"}),
+    CaseName());
+
+} // namespace

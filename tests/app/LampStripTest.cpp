@@ -3,7 +3,7 @@
 
 #include "app/LampStrip.h"
 #include "app/CLoaderDlg.h"
-#include "tests/app/ScriptedPrompts.h"
+#include "tests/app/DialogFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -24,7 +24,7 @@ TEST(LampStrip, FreshStripIsLightGreyOverItsValidArea) {
     EXPECT_EQ(LampStrip::ValidArea(), QRect(QPoint(15, 20), QPoint(29, 104)));
     for (int y = 20; y <= 104; ++y) {
         for (int x = 15; x <= 29; ++x) {
-            ASSERT_EQ(Rgb(image, x, y), Rgb(ColorStripBackground)) << x << "," << y;
+            ASSERT_EQ(Rgb(image, x, y), Rgb(Shown::Grey)) << x << "," << y;
         }
     }
 }
@@ -32,10 +32,10 @@ TEST(LampStrip, FreshStripIsLightGreyOverItsValidArea) {
 TEST(LampStrip, Lamp3FailedChangesOnlyPixelsInsideItsBox) {
     LampStrip strip;
     for (int n : {1, 2, 4, 5}) {
-        strip.DrawLamp(n, ColorLampOff);
+        strip.DrawLamp(n, Shown::Off);
     }
     const QImage before = strip.Snapshot();
-    strip.DrawLamp(3, ColorLampFailed);
+    strip.DrawLamp(3, Shown::Failed);
     const QImage after = strip.Snapshot();
 
     const QRect box(QPoint(18, 56), QPoint(27, 65)); // (18,56)-(28,66), right and bottom exclusive
@@ -57,23 +57,23 @@ TEST(LampStrip, Lamp3FailedChangesOnlyPixelsInsideItsBox) {
     EXPECT_GT(changed, 30);
     // The ellipse reaches every side of its box, with the black outline on the boundary.
     EXPECT_TRUE(touchesLeft && touchesRight && touchesTop && touchesBottom);
-    EXPECT_EQ(Rgb(after, 22, 60), Rgb(ColorLampFailed));
+    EXPECT_EQ(Rgb(after, 22, 60), Rgb(Shown::Failed));
     EXPECT_EQ(Rgb(after, 18, 60), 0u);
 }
 
 TEST(LampStrip, LampsSitEighteenPixelsApart) {
     LampStrip strip;
     for (int n = 1; n <= LampCount; ++n) {
-        strip.DrawLamp(n, n % 2 == 1 ? ColorLampLit : ColorLampDone);
+        strip.DrawLamp(n, n % 2 == 1 ? Shown::Lit : Shown::Done);
     }
     const QImage image = strip.Snapshot();
     for (int n = 1; n <= LampCount; ++n) {
         const int top = 20 + 18 * (n - 1);
         EXPECT_EQ(LampStrip::LampBox(n), QRect(18, top, 10, 10));
-        EXPECT_EQ(Rgb(image, 22, top + 5), Rgb(n % 2 == 1 ? ColorLampLit : ColorLampDone)) << n;
+        EXPECT_EQ(Rgb(image, 22, top + 5), Rgb(n % 2 == 1 ? Shown::Lit : Shown::Done)) << n;
         // Between two lamps the background shows.
         if (n < LampCount) {
-            EXPECT_EQ(Rgb(image, 22, top + 13), Rgb(ColorStripBackground)) << n;
+            EXPECT_EQ(Rgb(image, 22, top + 13), Rgb(Shown::Grey)) << n;
         }
     }
 }
@@ -83,10 +83,10 @@ TEST(LampStrip, DialogPaintsStripAtSameCoordinates) {
     CLoaderDlg dialog(script.MakeHost());
     dialog.show();
     const QImage shownBefore = dialog.grab().toImage();
-    EXPECT_EQ(Rgb(shownBefore, 22, 25), Rgb(ColorLampOff));
-    EXPECT_EQ(Rgb(shownBefore, 16, 21), Rgb(ColorStripBackground));
+    EXPECT_EQ(Rgb(shownBefore, 22, 25), Rgb(Shown::Off));
+    EXPECT_EQ(Rgb(shownBefore, 16, 21), Rgb(Shown::Grey));
 
-    dialog.Link()->Strip().DrawLamp(3, ColorLampFailed);
+    dialog.Link()->Strip().DrawLamp(3, Shown::Failed);
     const QImage shown = dialog.grab().toImage();
     const QImage strip = dialog.Link()->Strip().Snapshot();
     const QRect valid = LampStrip::ValidArea();
@@ -95,7 +95,7 @@ TEST(LampStrip, DialogPaintsStripAtSameCoordinates) {
             ASSERT_EQ(Rgb(shown, x, y), Rgb(strip, x, y)) << x << "," << y;
         }
     }
-    EXPECT_EQ(Rgb(shown, 22, 61), Rgb(ColorLampFailed));
+    EXPECT_EQ(Rgb(shown, 22, 61), Rgb(Shown::Failed));
 }
 
 } // namespace

@@ -40,10 +40,14 @@ void PtyBoard::Serve() {
             const BoardStats after = session_->Stats();
             bool muted = false;
             for (std::uint8_t command = 1; command < 9; ++command) {
-                if (after.RequestsByCommand[command] != before.RequestsByCommand[command] &&
-                    (muted_.load() & (1u << command)) != 0) {
-                    muted = true;
+                if (after.RequestsByCommand[command] == before.RequestsByCommand[command]) {
+                    continue;
                 }
+                const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+                std::chrono::steady_clock::rep none = 0;
+                first_[command].compare_exchange_strong(none, now);
+                last_[command].store(now);
+                muted = muted || (muted_.load() & (1u << command)) != 0;
             }
             before = after;
             if (!muted && !out.Bytes.empty()) {

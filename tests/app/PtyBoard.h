@@ -6,7 +6,9 @@
 #include "sim/BoardSession.h"
 #include "tests/support/Pty.h"
 
+#include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,12 +28,25 @@ public:
     // Withholds every reply to requests with this command code from now on.
     void Mute(std::uint8_t command) { muted_.fetch_or(1u << command); }
 
+    // When the first and the latest request with this command code arrived; the clock's epoch
+    // when none has.
+    std::chrono::steady_clock::time_point FirstRequestAt(std::uint8_t command) const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(first_[command].load()));
+    }
+    std::chrono::steady_clock::time_point LastRequestAt(std::uint8_t command) const {
+        return std::chrono::steady_clock::time_point(
+            std::chrono::steady_clock::duration(last_[command].load()));
+    }
+
 private:
     void Serve();
 
     Pty pty_;
     std::shared_ptr<BoardSession> session_;
     std::atomic<std::uint32_t> muted_{0};
+    std::array<std::atomic<std::chrono::steady_clock::rep>, 9> first_{};
+    std::array<std::atomic<std::chrono::steady_clock::rep>, 9> last_{};
     std::atomic<bool> stop_{false};
     std::thread server_;
 };
