@@ -10,8 +10,8 @@
 
 class ChildProcess {
 public:
-    // Starts program (a file in the build's bin folder) with args in folder, with extra
-    // environment entries "NAME=value" on top of the test's own, and standard input from
+    // Starts program (a file in the build's bin folder, or an absolute path) with args in folder,
+    // with extra environment entries "NAME=value" on top of the test's own, and standard input from
     // input (a terminal, for instance) instead of /dev/null.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::string& folder, const std::vector<std::string>& env = {},
@@ -52,7 +52,8 @@ private:
     std::string err_;
 };
 
-// The program in the build's bin folder: TERVIX_BIN_DIR, else the test program's folder.
+// The program in the build's bin folder: TERVIX_BIN_DIR, else the test program's folder. An
+// absolute path (a system tool) stands as it is.
 std::string BinPath(const std::string& program);
 
 // Generous: a loaded two-core machine runs several test programs at once.
