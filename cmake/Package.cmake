@@ -13,13 +13,10 @@ set(CPACK_PACKAGE_NAME tervix)
 set(CPACK_PACKAGE_VENDOR "The Tervix developers")
 set(CPACK_PACKAGE_CONTACT "The Tervix developers <tervix@example.com>")
 
-# A native package: its version is the project's, exactly what each program's --version says.
+# Debian wants a copyright file and a changelog with every package. The changelog is dated at
+# configure time, or by SOURCE_DATE_EPOCH for a reproducible package.
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${CPACK_PACKAGE_NAME})
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    string(TIMESTAMP TERVIX_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
-else()
-    string(TIMESTAMP TERVIX_RELEASE_DATE "%a, %d %b %Y 00:00:00 +0000" UTC)
-endif()
+string(TIMESTAMP TERVIX_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 configure_file(${PROJECT_SOURCE_DIR}/res/changelog.in ${PROJECT_BINARY_DIR}/package/changelog
                @ONLY)
 execute_process(COMMAND ${GZIP} -9nf ${PROJECT_BINARY_DIR}/package/changelog)
@@ -27,6 +24,7 @@ install(FILES ${PROJECT_BINARY_DIR}/package/changelog.gz ${PROJECT_SOURCE_DIR}/r
         DESTINATION ${doc_dir})
 
 set(CPACK_GENERATOR DEB)
+# A native package: its version is the project's, exactly what each program's --version says.
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
