@@ -66,3 +66,10 @@ run: build
 # docs/screenshots/*.png: one job against the simulated board on a virtual display (Xvfb).
 screenshots: build
 	scripts/screenshots.sh $(BUILD_DIR)/bin
+
+.PHONY: package
+
+# The Debian package build/$(PRESET)/tervix_VERSION_ARCH.deb: programs, manual pages, desktop
+# entry, icon and bash completion.
+package: build
+	cd $(BUILD_DIR) && cpack

@@ -1,6 +1,7 @@
 #include "app/FlashJobThread.h"
 
 #include "app/DialogLink.h"
+#include "app/PortPermission.h"
 #include "target/Connection.h"
 #include "target/EraseRunMode.h"
 #include "target/HexCheck.h"
@@ -69,6 +70,9 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
         link->EnableExit(generation);
         link->Repaint(generation);
         g_stage.store(StageConnectFailed);
+        if (const QString advice = PortPermissionAdvice(); !advice.isEmpty()) {
+            ShowBox(*link, advice);
+        }
         ShowBox(*link, QStringLiteral("Please Check (1) Cable Wired or not? (2) PC COM Port "
                                       "Correct or not ?(3)PIC Chip Correct or not ?"));
         return JobResult::ConnectFailed;

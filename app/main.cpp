@@ -1,11 +1,16 @@
 #include "app/CLoaderApp.h"
+#include "app/ProgramInfo.h"
 
 #include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 int main(int argc, char* argv[]) {
+    if (const std::optional<int> status = AnswerProgramInfo(argc, argv)) {
+        return *status;
+    }
     {
         QApplication application(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Tervix"));

@@ -47,6 +47,14 @@ std::string DescribeLinkCode(std::int32_t code) {
     return Format("%s (code %d)", LinkCause(code), static_cast<int>(code));
 }
 
+std::string PermissionAdvice(const PortOpenFailure& failure) {
+    const std::string group = failure.Group.empty() ? "dialout" : failure.Group;
+    return Format("permission denied on %s, which belongs to the group %s; join it with\n"
+                  "    sudo usermod -aG %s $USER\n"
+                  "and log out and in again (or reboot) for it to take effect",
+                  failure.Device.c_str(), group.c_str(), group.c_str());
+}
+
 int Fail(int status, const std::string& message) {
     std::fprintf(stderr, "tervix-flash: %s\n", message.c_str());
     return status;

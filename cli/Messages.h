@@ -1,11 +1,16 @@
 #pragma once
 // Turning the operations' result codes into words, and printing what went wrong.
 
+#include "link/OpenFailure.h"
+
 #include <cstdint>
 #include <string>
 
 // The cause behind a code of the link or the bootloader commands, with the code itself.
 std::string DescribeLinkCode(std::int32_t code);
+
+// A device this user may not open: which one, the group that owns it, and how to join it.
+std::string PermissionAdvice(const PortOpenFailure& failure);
 
 // Prints "tervix-flash: message" on standard error and returns status, so callers can write
 // `return Fail(ExitStatus::Erase, ...)`.

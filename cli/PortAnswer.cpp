@@ -4,7 +4,9 @@
 #include "cli/Messages.h"
 #include "cli/PortMap.h"
 #include "cli/ProgressDisplay.h"
+#include "link/OpenFailure.h"
 #include "target/Connection.h"
+#include "target/PortRefusals.h"
 #include "target/TargetProfile.h"
 
 #include <cstdio>
@@ -73,19 +75,33 @@ std::string PortAnswer::NoPortReason() const {
         if (wantedDevice_.empty()) {
             return Format("no port answered: %s leads to no device", wanted);
         }
-        bool mapped = false;
+        const char* mapped = nullptr;
         for (const char* name : PortNameTable) {
-            mapped = mapped || DeviceKey(name) == wantedDevice_;
+            if (mapped == nullptr && DeviceKey(name) == wantedDevice_) {
+                mapped = name;
+            }
         }
-        if (!mapped) {
+        if (mapped == nullptr) {
             return Format("no port answered: no COM name (COM1 to COM21) leads to %s",
                           wantedDevice_.c_str());
         }
-        return Format("no port answered: %s did not open (held by another program?)",
-                      PortWithDevice(wanted).c_str());
+        const PortOpenFailure failure = LastOpenFailure(mapped);
+        switch (failure.Kind) {
+        case OpenFailure::PermissionDenied:
+            return Format("no port answered: %s", PermissionAdvice(failure).c_str());
+        case OpenFailure::InUse:
+            return Format("no port answered: %s is in use by another program",
+                          PortWithDevice(wanted).c_str());
+        default:
+            return Format("no port answered: %s did not open", PortWithDevice(wanted).c_str());
+        }
     }
     if (declined_.empty()) {
-        return "no port answered: none of COM1 to COM21 could be opened";
+        std::string reason = "no port answered: none of COM1 to COM21 could be opened";
+        for (const PortOpenFailure& refused : PermissionRefusals()) {
+            reason += "\n" + PermissionAdvice(refused);
+        }
+        return reason;
     }
     std::string names;
     for (const std::string& name : declined_) {

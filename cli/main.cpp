@@ -3,15 +3,13 @@
 
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
+#include "res/Version.h"
 
 #include <CLI/CLI.hpp>
 
 #include <string>
 
 namespace {
-
-// The version block's values, so both programs report the same release.
-constexpr const char* VersionText = "tervix-flash 1, 0, 0, 1 (Tervix Application)";
 
 constexpr const char* Description =
     "Programs PIC18F452 boards through their serial bootloader: finds the board's COM port, "
@@ -44,13 +42,15 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* help) {
 
 int main(int argc, char** argv) {
     CLI::App app(Description, "tervix-flash");
-    app.set_version_flag("--version", VersionText);
+    app.set_version_flag("--version", std::string("tervix-flash ") + TervixVersion);
     app.footer(std::string("Without --port or --yes, each port that opens is offered on the\n"
                            "terminal:  Serial Port Selected? COM3 (/dev/ttyUSB0) [y/N]\n"
                            "and without a terminal the command stops before touching any port.\n"
                            "COM1..COM21 map to the links of that name in $TERVIX_PORTS, else in\n"
                            "~/.config/tervix/ports, else to the serial devices present.\n\n") +
                ExitStatusHelp);
+    // Every command's options on one page, which the manual page is made from.
+    app.set_help_all_flag("--help-all", "Print this help with every command's options and exit");
     app.require_subcommand(1);
 
     FlashOptions flash;

@@ -1,3 +1,4 @@
+#include "link/OpenFailure.h"
 #include "link/OutputQueuePosix.h"
 #include "link/PortDevice.h"
 #include "link/PortNames.h"
@@ -12,11 +13,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #ifdef __linux__
@@ -298,6 +302,41 @@ bool PosixPort::Close() {
     return closed;
 }
 
+// What open()'s error says about the device. EBUSY is a tty that another program opened in
+// exclusive mode.
+OpenFailure OpenKind(int error) {
+    switch (error) {
+    case EACCES:
+    case EPERM:
+        return OpenFailure::PermissionDenied;
+    case EBUSY:
+        return OpenFailure::InUse;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return OpenFailure::NoDevice;
+    default:
+        return OpenFailure::Other;
+    }
+}
+
+// The group that may open the device (dialout for most serial devices), so the user can be told
+// which group to join.
+std::string OwningGroup(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) {
+        return {};
+    }
+    long size = sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 4096);
+    group entry{};
+    group* found = nullptr;
+    while (getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    return found != nullptr ? std::string(found->gr_name) : std::to_string(info.st_gid);
+}
+
 } // namespace
 
 void SetOutputQueueQuery(OutputQueueQuery query) {
@@ -307,20 +346,28 @@ void SetOutputQueueQuery(OutputQueueQuery query) {
 std::shared_ptr<PortDevice> OpenPlatformPort(const char* name, std::uint32_t baudRate,
                                              std::uint32_t readTimeoutMs) {
     const std::string path = ResolveComName(name);
+    if (path.empty()) {
+        RecordOpenFailure(name, {OpenFailure::NoDevice, {}, {}});
+        return nullptr;
+    }
     speed_t speed{};
-    if (path.empty() || !FindSpeedCode(baudRate, &speed)) {
+    if (!FindSpeedCode(baudRate, &speed)) {
+        RecordOpenFailure(name, {OpenFailure::Other, path, {}});
         return nullptr;
     }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        RecordOpenFailure(name, {OpenKind(errno), path, OwningGroup(path)});
         return nullptr;
     }
     int wake[2] = {-1, -1};
     if (!Claim(fd)) {
+        RecordOpenFailure(name, {OpenFailure::InUse, path, {}});
         close(fd);
         return nullptr;
     }
     if (!SetLine(fd, speed) || !OpenWakePipe(wake)) {
+        RecordOpenFailure(name, {OpenFailure::Other, path, {}});
         ioctl(fd, TIOCNXCL);
         close(fd);
         return nullptr;

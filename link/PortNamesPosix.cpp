@@ -128,3 +128,20 @@ std::string ResolveComName(const char* name) {
     const std::vector<std::string> devices = SerialDevices();
     return number <= devices.size() ? devices[number - 1] : std::string();
 }
+
+std::string StableDeviceName(const std::string& device, const std::string& folder) {
+    std::error_code ec;
+    const fs::path target = fs::canonical(device, ec);
+    if (ec) {
+        return {};
+    }
+    // Sorted, so that a device with two names always shows the same one.
+    std::vector<fs::path> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
+        std::error_code linkError;
+        if (fs::canonical(entry.path(), linkError) == target && !linkError) {
+            names.push_back(entry.path());
+        }
+    }
+    return names.empty() ? std::string() : std::min_element(names.begin(), names.end())->string();
+}

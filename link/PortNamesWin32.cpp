@@ -4,3 +4,7 @@
 std::string ResolveComName(const char* name) {
     return name == nullptr ? std::string() : name;
 }
+
+std::string StableDeviceName(const std::string&, const std::string&) {
+    return {};
+}

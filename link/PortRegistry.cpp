@@ -1,7 +1,10 @@
+#include "link/OpenFailure.h"
 #include "link/PortDevice.h"
 
 #include <map>
 #include <mutex>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -13,6 +16,9 @@ struct Registry {
     std::mutex lock;
     std::map<ComHandle, std::shared_ptr<PortDevice>> devices;
     ComHandle next = 1;
+    // Keyed by the name as the caller gave it: the connection asks about COM names, a user's
+    // --port may be a path.
+    std::map<std::string, PortOpenFailure, std::less<>> failures;
 };
 
 Registry& registry() {
@@ -44,7 +50,29 @@ ComHandle OpenComPort(const char* name, std::uint32_t baudRate, std::uint32_t re
     if (name == nullptr) {
         return InvalidComHandle;
     }
-    return AttachPortDevice(OpenPlatformPort(name, baudRate, readTimeoutMs));
+    // A platform that cannot say why leaves this in place.
+    RecordOpenFailure(name, {OpenFailure::Other, {}, {}});
+    std::shared_ptr<PortDevice> device = OpenPlatformPort(name, baudRate, readTimeoutMs);
+    if (device) {
+        RecordOpenFailure(name, {});
+    }
+    return AttachPortDevice(std::move(device));
+}
+
+PortOpenFailure LastOpenFailure(const char* name) {
+    if (name == nullptr) {
+        return {};
+    }
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    auto it = r.failures.find(std::string_view(name));
+    return it == r.failures.end() ? PortOpenFailure{} : it->second;
+}
+
+void RecordOpenFailure(const char* name, PortOpenFailure failure) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> guard(r.lock);
+    r.failures[name] = std::move(failure);
 }
 
 int CloseComPort(ComHandle handle) {

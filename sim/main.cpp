@@ -1,6 +1,7 @@
 // tervix-sim: a simulated PIC18F452 board with its serial bootloader, served on a
 // pseudo-terminal.
 
+#include "res/Version.h"
 #include "sim/BoardImage.h"
 #include "sim/BoardSession.h"
 #include "sim/PortLink.h"
@@ -160,6 +161,7 @@ int main(int argc, char** argv) {
     app.add_option("--device-id", o.deviceId,
                    "Device ID word at 0x3FFFFE/0x3FFFFF (default 0x0424, device number 33)")
         ->option_text("WORD");
+    app.set_version_flag("--version", std::string("tervix-sim ") + TervixVersion);
     app.footer("Every fault counts well-formed requests from 1; 0 turns it off.");
     CLI11_PARSE(app, argc, argv);
 

@@ -1,4 +1,5 @@
 #include "link/ComPort.h"
+#include "link/OpenFailure.h"
 #include "link/OutputQueuePosix.h"
 #include "link/Packet.h"
 
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -46,6 +48,7 @@ TEST_F(PtyPort, OpenIsExclusiveAgainstThisAndOtherProcessesUntilClosed) {
     EXPECT_EQ(exclusive, 1);
     // A second open, at another speed, fails and leaves the holder's line as it was.
     EXPECT_EQ(OpenComPort(pty.SlavePath().c_str(), 57600, 200), InvalidComHandle);
+    EXPECT_EQ(LastOpenFailure(pty.SlavePath().c_str()).Kind, OpenFailure::InUse);
     termios line{};
     ASSERT_EQ(tcgetattr(pty.HeldSlave(), &line), 0);
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
@@ -54,7 +57,10 @@ TEST_F(PtyPort, OpenIsExclusiveAgainstThisAndOtherProcessesUntilClosed) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        _exit(Open() == InvalidComHandle ? 0 : 1);
+        _exit(Open() == InvalidComHandle &&
+                      LastOpenFailure(pty.SlavePath().c_str()).Kind == OpenFailure::InUse
+                  ? 0
+                  : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -66,6 +72,7 @@ TEST_F(PtyPort, OpenIsExclusiveAgainstThisAndOtherProcessesUntilClosed) {
     EXPECT_EQ(exclusive, 0);
     const ComHandle again = Open();
     EXPECT_NE(again, InvalidComHandle) << "closing did not release the port";
+    EXPECT_EQ(LastOpenFailure(pty.SlavePath().c_str()).Kind, OpenFailure::None);
     EXPECT_EQ(CloseComPort(again), 1);
 }
 
@@ -97,9 +104,14 @@ TEST_F(PtyPort, OpenSetsRaw8N1WithCtsFlowControlOnALineWithoutModemLines) {
     EXPECT_EQ(CloseComPort(port), 1);
 }
 
+// Each failure leaves its cause for the caller to explain; a device this user may not open is
+// told apart from a missing or busy one.
 TEST_F(PtyPort, OpenFailsForWhatIsNoUsableLine) {
+    const auto kind = [](const char* name) { return LastOpenFailure(name).Kind; };
     EXPECT_EQ(OpenComPort(pty.SlavePath().c_str(), 12345, 200), InvalidComHandle);
+    EXPECT_EQ(kind(pty.SlavePath().c_str()), OpenFailure::Other);
     EXPECT_EQ(OpenComPort("/nonexistent/ttyUSB0", 115200, 200), InvalidComHandle);
+    EXPECT_EQ(kind("/nonexistent/ttyUSB0"), OpenFailure::NoDevice);
     EXPECT_EQ(OpenComPort(nullptr, 115200, 200), InvalidComHandle);
 
     char folder[] = "/tmp/tervix-port-XXXXXX";
@@ -107,7 +119,30 @@ TEST_F(PtyPort, OpenFailsForWhatIsNoUsableLine) {
     const std::filesystem::path file = std::filesystem::path(folder) / "plain";
     std::ofstream(file) << "not a terminal";
     EXPECT_EQ(OpenComPort(file.c_str(), 115200, 200), InvalidComHandle);
+    EXPECT_EQ(kind(file.c_str()), OpenFailure::Other);
     std::filesystem::remove_all(folder);
+
+    // Root opens anything: the refused open runs as nobody.
+    const bool root = geteuid() == 0;
+    ASSERT_EQ(chmod(pty.SlavePath().c_str(), root ? 0600 : 0), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (root && (setgid(65534) != 0 || setuid(65534) != 0)) {
+            _exit(2);
+        }
+        const PortOpenFailure failure = Open() == InvalidComHandle
+                                            ? LastOpenFailure(pty.SlavePath().c_str())
+                                            : PortOpenFailure{};
+        _exit(failure.Kind == OpenFailure::PermissionDenied && !failure.Group.empty() &&
+                      failure.Device == pty.SlavePath()
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "a device refused for permission was not reported as such";
 }
 
 TEST_F(PtyPort, EveryByteValuePassesUnchangedBothWays) {

@@ -92,4 +92,25 @@ TEST_F(PortNameMap, UserPortsFolderServesWhenTheVariableIsUnset) {
     EXPECT_EQ(ResolveComName("COM3"), "");
 }
 
+// A by-id folder names adapters by maker and serial number; links to other devices and dangling
+// links must not lend their name.
+TEST_F(PortNameMap, StableNameIsTheByIdLinkToTheSameDevice) {
+    Pty other;
+    ASSERT_TRUE(other.Ok());
+    const fs::path byId = folder / "by-id";
+    fs::create_directory(byId);
+    fs::create_symlink(other.SlavePath(), byId / "usb-Other_Adapter_B-if00-port0");
+    fs::create_symlink(folder / "gone", byId / "usb-Unplugged_C-if00-port0");
+    EXPECT_EQ(StableDeviceName(pty.SlavePath(), byId.string()), "");
+
+    fs::create_symlink(pty.SlavePath(), byId / "usb-FTDI_FT232R_A50285BI-if00-port0");
+    const fs::path link = folder / "COM7";
+    fs::create_symlink(pty.SlavePath(), link);
+    const std::string expected = (byId / "usb-FTDI_FT232R_A50285BI-if00-port0").string();
+    EXPECT_EQ(StableDeviceName(pty.SlavePath(), byId.string()), expected);
+    // Asked through a link (a ports-folder entry), the device behind it counts.
+    EXPECT_EQ(StableDeviceName(link.string(), byId.string()), expected);
+    EXPECT_EQ(StableDeviceName("", byId.string()), "");
+}
+
 } // namespace

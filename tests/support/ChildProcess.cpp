@@ -33,6 +33,9 @@ void CloseFd(int& fd) {
 } // namespace
 
 std::string BinPath(const std::string& program) {
+    if (program.starts_with('/')) {
+        return program;
+    }
     if (const char* bin = std::getenv("TERVIX_BIN_DIR"); bin != nullptr && *bin != '\0') {
         return std::string(bin) + "/" + program;
     }

@@ -52,7 +52,8 @@ private:
     std::string err_;
 };
 
-// The program in the build's bin folder: TERVIX_BIN_DIR, else the test program's folder.
+// The program in the build's bin folder: TERVIX_BIN_DIR, else the test program's folder. An
+// absolute path (a system tool) stands as it is.
 std::string BinPath(const std::string& program);
 
 // Generous: a loaded two-core machine runs several test programs at once.

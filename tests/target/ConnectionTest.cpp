@@ -1,5 +1,6 @@
 #include "target/Connection.h"
 #include "link/Packet.h"
+#include "target/PortRefusals.h"
 #include "target/TargetProfile.h"
 #include "tests/support/Pty.h"
 #include "tests/support/SimProcess.h"
@@ -99,6 +100,32 @@ TEST_F(ConnectionTest, NoToEveryPortEndsAfterTheLast) {
     SetPortQuestion({});
     EXPECT_EQ(ConnectTarget(), ConnectResult::NoPortAccepted);
     EXPECT_EQ(asked_.size(), 2u);
+}
+
+// The permission advice after a scan: each refused device once, and none at all when a port
+// opened, since the board may then simply have been declined or absent. Root opens any device,
+// so the refusals are recorded as the port layer would.
+TEST_F(ConnectionTest, RefusalsOfAScanNameEachDeviceOnceAndOnlyWhenNothingOpened) {
+    Pty declined;
+    ASSERT_TRUE(declined.Ok());
+    EXPECT_EQ(ConnectTarget(), ConnectResult::NoPortAccepted);
+    EXPECT_TRUE(PermissionRefusals().empty()); // no devices at all
+
+    const PortOpenFailure usb{OpenFailure::PermissionDenied, "/dev/ttyUSB0", "dialout"};
+    RecordOpenFailure("COM2", usb);
+    RecordOpenFailure("\\\\.\\COM12", usb);
+    RecordOpenFailure("COM5", {OpenFailure::InUse, "/dev/ttyACM0", {}});
+    RecordOpenFailure("COM7", {OpenFailure::PermissionDenied, "/dev/ttyS0", "uucp"});
+    const std::vector<PortOpenFailure> refused = PermissionRefusals();
+    ASSERT_EQ(refused.size(), 2u);
+    EXPECT_EQ(refused[0].Device, "/dev/ttyUSB0");
+    EXPECT_EQ(refused[0].Group, "dialout");
+    EXPECT_EQ(refused[1].Device, "/dev/ttyS0");
+
+    ports_.Link("COM9", declined.SlavePath());
+    EXPECT_EQ(ConnectTarget(), ConnectResult::NoPortAccepted);
+    RecordOpenFailure("COM2", usb);
+    EXPECT_TRUE(PermissionRefusals().empty());
 }
 
 TEST_F(ConnectionTest, WrongDeviceIsLetGoAndTheNextCallScansAgain) {

@@ -1,0 +1,11 @@
+#pragma once
+// Devices that exist but that this user may not open, as the last port scan met them: the most
+// common first-use failure on Linux, where serial devices belong to a group the user must join.
+
+#include "link/OpenFailure.h"
+
+#include <vector>
+
+// One entry per device refused for permission in the last scan of the COM names, each device
+// once; empty when any of them opened (a board could then be reached) or none was refused.
+std::vector<PortOpenFailure> PermissionRefusals();

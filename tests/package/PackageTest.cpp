@@ -1,0 +1,160 @@
+// The package as apt would install it: what it holds, what it depends on, and that the programs
+// unpacked from it run and agree with it on the version.
+
+#include "res/Version.h"
+#include "tests/support/TempFolder.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+using testing::HasSubstr;
+
+namespace {
+
+struct Output {
+    int Status = -1;
+    std::string Text;
+};
+
+// Runs a shell command line; standard output and error together.
+Output Shell(const std::string& command) {
+    Output out;
+    std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) {
+        return out;
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.Text.append(buffer, got);
+    }
+    const int status = pclose(pipe);
+    out.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+// The package cpack made for this version, "" when there is none.
+std::string PackageFile() {
+    const char* folder = std::getenv("TERVIX_PACKAGE_DIR");
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder ? folder : ".", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(std::string("tervix_") + TervixVersion + "_") &&
+            name.ends_with(".deb")) {
+            return entry.path().string();
+        }
+    }
+    return {};
+}
+
+class PackageTest : public testing::Test {
+protected:
+    void SetUp() override {
+        deb_ = PackageFile();
+        ASSERT_FALSE(deb_.empty()) << "no package for " << TervixVersion;
+    }
+    std::string deb_;
+};
+
+} // namespace
+
+TEST_F(PackageTest, HoldsProgramsManualsMenuEntryAndCompletion) {
+    const Output list = Shell("dpkg-deb -c " + deb_);
+    ASSERT_EQ(list.Status, 0) << list.Text;
+    for (const char* file : {
+             "./usr/bin/tervix",
+             "./usr/bin/tervix-flash",
+             "./usr/bin/tervix-sim",
+             "./usr/share/man/man1/tervix.1.gz",
+             "./usr/share/man/man1/tervix-flash.1.gz",
+             "./usr/share/man/man1/tervix-sim.1.gz",
+             "./usr/share/applications/tervix.desktop",
+             "./usr/share/icons/hicolor/32x32/apps/tervix.png",
+             "./usr/share/bash-completion/completions/tervix-flash",
+             "./usr/share/doc/tervix/copyright",
+             "./usr/share/doc/tervix/changelog.gz",
+         }) {
+        EXPECT_THAT(list.Text, HasSubstr(std::string(" ") + file + "\n"));
+    }
+    // Owned by root, whoever built it.
+    EXPECT_THAT(list.Text, testing::Not(testing::ContainsRegex("^[-d][rwx-]{9} [^r]")));
+}
+
+TEST_F(PackageTest, VersionAndLibrariesComeFromTheBuild) {
+    const Output version = Shell("dpkg-deb -f " + deb_ + " Version");
+    EXPECT_EQ(version.Text, std::string(TervixVersion) + "\n");
+    // Found by dpkg-shlibdeps in the programs, not written by hand.
+    const Output depends = Shell("dpkg-deb -f " + deb_ + " Depends");
+    EXPECT_THAT(depends.Text, HasSubstr("libc6"));
+    EXPECT_THAT(depends.Text, HasSubstr("libqt6widgets6"));
+    EXPECT_THAT(depends.Text, HasSubstr("libstdc++6"));
+}
+
+TEST_F(PackageTest, UnpackedProgramsRunAndReportThePackagesVersion) {
+    TempFolder root;
+    const Output unpack = Shell("dpkg -x " + deb_ + " " + root.Path().string());
+    ASSERT_EQ(unpack.Status, 0) << unpack.Text;
+    for (const std::string program : {"tervix", "tervix-flash", "tervix-sim"}) {
+        // The desktop program must answer without a display.
+        const Output run = Shell("env -u DISPLAY -u WAYLAND_DISPLAY " + root.File("usr/bin/") +
+                                 program + " --version");
+        EXPECT_EQ(run.Status, 0) << program << ": " << run.Text;
+        EXPECT_EQ(run.Text, program + " " + TervixVersion + "\n");
+    }
+    // The manual of tervix-flash carries every command's options, not only the top level.
+    const Output manual = Shell("zcat " + root.File("usr/share/man/man1/tervix-flash.1.gz"));
+    EXPECT_THAT(manual.Text, HasSubstr(".TH TERVIX-FLASH \"1\""));
+    EXPECT_THAT(manual.Text, HasSubstr("no\\-run\\-mode"));
+    EXPECT_THAT(manual.Text, HasSubstr("\\-\\-space"));
+}
+
+// What Tab offers, through bash's completion machinery and the packaged script.
+TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndHexFiles) {
+    TempFolder root;
+    ASSERT_EQ(Shell("dpkg -x " + deb_ + " " + root.Path().string()).Status, 0);
+    root.Create("board.hex", "");
+    root.Create("BOARD2.HEX", "");
+    root.Create("notes.txt", "");
+    struct Case {
+        std::string line;
+        std::vector<std::string> offered;
+        std::vector<std::string> notOffered;
+    };
+    const std::vector<Case> cases = {
+        {"tervix-flash ", {"flash", "run-mode", "read", "check", "ports"}, {}},
+        {"tervix-flash flash --p", {"--port"}, {"--space"}},
+        {"tervix-flash read --space e", {"eeprom"}, {"program"}},
+        {"tervix-flash flash --port COM2", {"COM2", "COM21"}, {"COM3"}},
+        {"tervix-flash flash ", {"board.hex", "BOARD2.HEX"}, {"notes.txt"}},
+        {"tervix-flash run-mode -", {"--boot", "--yes"}, {"--no-run-mode"}},
+    };
+    for (const Case& c : cases) {
+        root.Create("complete.sh",
+                    "source /usr/share/bash-completion/bash_completion\n"
+                    "source " +
+                        root.File("usr/share/bash-completion/completions/tervix-flash") +
+                        "\n"
+                        "COMP_LINE='" +
+                        c.line +
+                        "'\n"
+                        "COMP_POINT=${#COMP_LINE}\n"
+                        "read -ra COMP_WORDS <<< \"$COMP_LINE\"\n"
+                        "[[ $COMP_LINE == *' ' ]] && COMP_WORDS+=('')\n"
+                        "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                        "_tervix_flash\n"
+                        "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
+        const Output out = Shell("cd " + root.Path().string() + " && bash complete.sh");
+        for (const std::string& word : c.offered) {
+            EXPECT_THAT(out.Text, HasSubstr(word + "\n")) << c.line;
+        }
+        for (const std::string& word : c.notOffered) {
+            EXPECT_THAT(out.Text, testing::Not(HasSubstr(word + "\n"))) << c.line;
+        }
+    }
+}
