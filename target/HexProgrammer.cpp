@@ -21,24 +21,6 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-// The log is created in whatever folder the user runs from; a link planted there under its
-// name must not make the run overwrite the file the link points to.
-File CreateLog() {
-#ifdef _WIN32
-    return File(std::fopen(ProgramLogName, "w"));
-#else
-    int fd = ::open(ProgramLogName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return nullptr;
-    }
-    std::FILE* f = ::fdopen(fd, "w");
-    if (f == nullptr) {
-        ::close(fd);
-    }
-    return File(f);
-#endif
-}
-
 class RowSender {
 public:
     RowSender(std::FILE* log, std::uint8_t writeBlock, std::uint8_t addressUnit,
@@ -125,6 +107,24 @@ private:
 
 } // namespace
 
+// The log is created in whatever folder the user runs from; a link planted there under its
+// name must not make the run overwrite the file the link points to.
+std::FILE* CreateProgramLog() {
+#ifdef _WIN32
+    return std::fopen(ProgramLogName, "w");
+#else
+    int fd = ::open(ProgramLogName, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return nullptr;
+    }
+    std::FILE* f = ::fdopen(fd, "w");
+    if (f == nullptr) {
+        ::close(fd);
+    }
+    return f;
+#endif
+}
+
 std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint8_t addressUnit,
                             std::uint8_t writeCommand) {
     const std::int32_t lines = CountHexLines(path);
@@ -137,7 +137,7 @@ std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint
     if (!hex) {
         return ProgramResult::FileError;
     }
-    File log = CreateLog();
+    File log(CreateProgramLog());
     if (!log) {
         return ProgramResult::FileError;
     }

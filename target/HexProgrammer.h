@@ -3,6 +3,7 @@
 // "temp.log" of every row sent.
 
 #include <cstdint>
+#include <cstdio>
 
 namespace ProgramResult {
 inline constexpr std::int32_t FileError = -1;
@@ -16,3 +17,7 @@ inline constexpr const char* ProgramLogName = "temp.log";
 std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint8_t addressUnit,
                             std::uint8_t writeCommand);
 std::int32_t ProgramForFlash(const char* path);
+
+// Creates "temp.log" afresh in the current folder for writing, refusing a link in its place;
+// nullptr when that fails.
+std::FILE* CreateProgramLog();
