@@ -180,7 +180,8 @@ private:
 
     std::int32_t Write(const Memory& memory, const MemoryAccess& access, const Span& span) {
         Log(memory, access, span);
-        std::uint8_t data[MaxBootData];
+        // Room for any one-byte count: a write block above 250 is refused by BootWrite, not here.
+        std::uint8_t data[256];
         for (std::uint32_t i = 0; i < span.Length; ++i) {
             data[i] = ByteAt(memory, span.First + i);
         }
