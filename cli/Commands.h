@@ -11,6 +11,7 @@ struct FlashOptions {
     SessionOptions Session;
     std::string File;
     bool NoRunMode = false;
+    bool Fast = false; // whole-row requests instead of the desktop program's row-by-row traffic
 };
 int RunFlash(const FlashOptions& options);
 

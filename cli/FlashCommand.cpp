@@ -3,6 +3,8 @@
 #include "cli/Messages.h"
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
+#include "target/FastFlash.h"
+#include "target/FlashImage.h"
 #include "target/HexCheck.h"
 #include "target/HexProgrammer.h"
 #include "target/HexRows.h"
@@ -76,6 +78,45 @@ int ProgramFailure(const std::string& file, std::int32_t code) {
     }
 }
 
+// For --fast the whole file becomes one image before the board is touched, so two records that
+// disagree about a byte stop the job while the board still holds its old application.
+int BuildImage(const char* path, FlashImage& image) {
+    const std::int32_t code =
+        BuildFlashImage(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit), image);
+    if (code == ImageResult::Conflict) {
+        return Fail(ExitStatus::File,
+                    Format("%s lines %u and %u give different bytes for %s address 0x%04X; "
+                           "nothing was written",
+                           path, static_cast<unsigned>(image.EarlierLine),
+                           static_cast<unsigned>(image.ErrorLine),
+                           HexSpaceName(image.ConflictSpace),
+                           static_cast<unsigned>(image.ConflictAddress)));
+    }
+    if (code < 0) {
+        // The file passed the check a moment ago: it changed since.
+        return Fail(ExitStatus::File,
+                    Format("%s line %u: refused with %d; nothing was written", path,
+                           static_cast<unsigned>(image.ErrorLine), static_cast<int>(code)));
+    }
+    return ExitStatus::Success;
+}
+
+int FastProgramFailure(const std::string& file, std::int32_t code, const ImageFailure& failure) {
+    // The file error shares its code with the link's "read call failed"; only a request that
+    // went out sets the failure's space.
+    if (failure.Space == HexSpace::None) {
+        return Fail(ExitStatus::File,
+                    "cannot create " + std::string(ProgramLogName) + " in this folder for " + file);
+    }
+    const std::string where = Format("%s0x%04X", failure.Space == HexSpace::Eeprom ? "EEPROM " : "",
+                                     static_cast<unsigned>(failure.Address));
+    if (code == BootResult::VerifyMismatch) {
+        return Fail(ExitStatus::Transfer, "verify mismatch at " + where);
+    }
+    return Fail(ExitStatus::Transfer,
+                "writing or reading back at " + where + " failed: " + DescribeLinkCode(code));
+}
+
 std::uint32_t EraseBlocks() {
     const std::uint32_t first = TargetProfile.ProgramStart;
     const std::uint32_t last = TargetProfile.ProgramEnd;
@@ -116,6 +157,13 @@ int RunFlash(const FlashOptions& options) {
                                           " here; run from a folder you can write to");
     }
 
+    FlashImage image;
+    if (options.Fast) {
+        if (int status = BuildImage(path, image); status != ExitStatus::Success) {
+            return status;
+        }
+    }
+
     if (int status = session.Connect(); status != ExitStatus::Success) {
         return status;
     }
@@ -123,7 +171,7 @@ int RunFlash(const FlashOptions& options) {
     ProgressDisplay& progress = session.Progress();
     ProgressCount = static_cast<std::int32_t>(TargetProfile.ProgramStart.load());
     progress.Begin({"erase", "B", static_cast<std::int32_t>(TargetProfile.ProgramStart.load()), 1});
-    std::int32_t result = EraseForFlash(path);
+    std::int32_t result = options.Fast ? EraseForFastFlash(path) : EraseForFlash(path);
     progress.End(result >= 0);
     if (result < 0) {
         return Fail(ExitStatus::Erase,
@@ -135,10 +183,12 @@ int RunFlash(const FlashOptions& options) {
 
     ProgressCount = 0;
     progress.Begin({"write", "rec", 0, 0});
-    result = ProgramForFlash(path);
+    ImageFailure failure;
+    result = options.Fast ? ProgramImageFast(image, failure) : ProgramForFlash(path);
     progress.End(result >= 0);
     if (result < 0) {
-        return ProgramFailure(options.File, result);
+        return options.Fast ? FastProgramFailure(options.File, result, failure)
+                            : ProgramFailure(options.File, result);
     }
 
     if (!options.NoRunMode) {

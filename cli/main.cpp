@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
                    "run mode, disconnect");
     flashCommand->add_option("FILE", flash.File, "Intel HEX file")->required();
     flashCommand->add_flag("--no-run-mode", flash.NoRunMode, "Leave the board in boot mode");
+    flashCommand->add_flag("--fast", flash.Fast,
+                           "Fewer, larger requests: several erase rows, up to 128 bytes per "
+                           "write and read; the same board contents and checks");
     AddSessionOptions(flashCommand, flash.Session);
 
     RunModeOptions runMode;

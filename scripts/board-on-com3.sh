@@ -35,7 +35,7 @@ board_cleanup() {
 # as the whole map and touches no real serial port. The board's output goes to $work/sim.out and
 # $work/sim.err.
 board_start() {
-    mkdir "$work/ports"
+    mkdir -p "$work/ports"
     "$bin/tervix-sim" --link "$work/ports/COM3" "$@" >"$work/sim.out" 2>"$work/sim.err" &
     sim_pid=$!
     for _ in $(seq 100); do

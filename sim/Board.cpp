@@ -18,6 +18,13 @@ std::uint32_t HeaderAddress(const std::uint8_t* payload) {
            static_cast<std::uint32_t>(payload[4]) << 16;
 }
 
+// The bootloader erases row after row without looking where the program memory ends.
+bool ErasesPastProgram(std::uint32_t address, std::uint8_t rows) {
+    const std::uint32_t first = address & ~(BoardMap::EraseRow - 1);
+    return first < BoardMap::ProgramSize &&
+           first + rows * BoardMap::EraseRow > BoardMap::ProgramSize;
+}
+
 } // namespace
 
 Board::Board() {
@@ -50,11 +57,12 @@ std::optional<std::vector<std::uint8_t>> Board::Execute(const std::uint8_t* payl
     const std::size_t dataSize = size - HeaderSize;
 
     std::vector<std::uint8_t> reply(payload, payload + HeaderSize);
-    bool wellFormed = true;
-    switch (command) {
+    // The chip's bootloader buffers at most this many data bytes of a request or a reply.
+    bool wellFormed = dataSize <= BoardMap::MaxData;
+    switch (wellFormed ? command : 0) {
     case 1: // read program memory, count in bytes
     case 6: // read configuration memory: the same address space, count in bytes
-        wellFormed = dataSize == 0;
+        wellFormed = dataSize == 0 && count <= BoardMap::MaxData;
         for (std::uint32_t i = 0; wellFormed && i < count; ++i) {
             reply.push_back(ReadProgramSpace(address + i));
         }
@@ -66,14 +74,14 @@ std::optional<std::vector<std::uint8_t>> Board::Execute(const std::uint8_t* payl
             ++stats_.Violations;
         }
         break;
-    case 3: // erase program memory, count in 64-byte rows
-        wellFormed = dataSize == 0;
+    case 3: // erase program memory, count in 64-byte rows, none of them past its end
+        wellFormed = dataSize == 0 && !ErasesPastProgram(address, count);
         if (wellFormed && EraseRows(address, count)) {
             ++stats_.Violations;
         }
         break;
     case 4: // read EEPROM, count in bytes
-        wellFormed = dataSize == 0;
+        wellFormed = dataSize == 0 && count <= BoardMap::MaxData;
         for (std::uint32_t i = 0; wellFormed && i < count; ++i) {
             reply.push_back(ReadEeprom(address + i));
         }

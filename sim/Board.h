@@ -27,6 +27,7 @@ inline constexpr std::uint32_t EraseRow = 64;
 inline constexpr std::uint32_t WriteBlock = 8;
 inline constexpr std::uint16_t DefaultDeviceId = 0x0424;
 inline constexpr std::size_t HeaderSize = 5;
+inline constexpr std::size_t MaxData = 250;
 } // namespace BoardMap
 
 class Board {
@@ -35,7 +36,8 @@ public:
 
     // Carries out one request (the unescaped payload, without its checksum) and returns the
     // reply payload: the five header bytes, then for reads the data. A malformed or unknown
-    // request changes nothing, is counted, and gets no reply.
+    // request changes nothing, is counted, and gets no reply: among them those the real chip's
+    // bootloader could not take, with more than 250 data bytes or an erase past program memory.
     std::optional<std::vector<std::uint8_t>> Execute(const std::uint8_t* payload, std::size_t size);
 
     // A byte of the program address space as the chip reads it: stuck bytes show their stuck

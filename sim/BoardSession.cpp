@@ -21,6 +21,7 @@ BoardOutput BoardSession::Receive(std::uint8_t byte) {
     }
     out.FrameEnded = true;
     double modelled = pace_.WireMicroseconds(frameBytes_);
+    double latency = 0;
     frameBytes_ = 0;
 
     if (event == FrameEvent::Broken) {
@@ -41,12 +42,15 @@ BoardOutput BoardSession::Receive(std::uint8_t byte) {
             stats.CutReplies += fate.Frame.OmitEnd ? 1 : 0;
             stats.BytesSent += out.Bytes.size();
             modelled += pace_.WireMicroseconds(out.Bytes.size());
+            latency = pace_.LatencyMs * 1000.0;
         }
     }
+    modelled += latency;
     stats.ModelledMicroseconds += modelled;
-    if (paced_) {
-        out.SendAt = frameStart_ + std::chrono::microseconds(static_cast<std::int64_t>(modelled));
-    }
+    // The adapter's latency holds a reply back also when the rest is not paced.
+    const auto& from = paced_ ? frameStart_ : now;
+    const double wait = paced_ ? modelled : latency;
+    out.SendAt = from + std::chrono::microseconds(static_cast<std::int64_t>(wait));
     return out;
 }
 

@@ -11,6 +11,9 @@ struct PaceModel {
     double EraseRowMs = 2.0;   // one 64-byte row
     double WriteBlockMs = 2.0; // one 8-byte flash block
     double EepromByteMs = 4.0; // one data EEPROM or configuration byte
+    // Between the board sending a reply and the host reading it, as a USB-serial adapter holds
+    // bytes back for its latency timer.
+    double LatencyMs = 0.0;
 
     // 8N1: a start bit, eight data bits and a stop bit per byte.
     double WireMicroseconds(std::size_t bytes) const;

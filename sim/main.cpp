@@ -139,6 +139,11 @@ int main(int argc, char** argv) {
                    "Time to write one data EEPROM or configuration byte")
         ->capture_default_str()
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--latency-ms", o.model.LatencyMs,
+                   "Hold every reply back this long (fractions allowed), as a USB-serial "
+                   "adapter's latency timer does; counted in modelled_ms")
+        ->capture_default_str()
+        ->check(CLI::Range(0.0, 1000.0));
     app.add_option("--drop-every", o.faults.DropEvery,
                    "Carry out every Nth request but send no reply")
         ->option_text("N");

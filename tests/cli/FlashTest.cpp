@@ -61,6 +61,24 @@ TEST_F(CliTest, FlashWritesTheFileVerifiesItAndSetsRunMode) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
 }
 
+// The same board and summary as without --fast, in fewer and larger requests.
+TEST_F(CliTest, FastFlashLeavesTheSameBoard) {
+    SimBoard& board = AddBoard("COM3");
+    const Run run = Flash({"flash", "--fast", "--port", "COM3", ExampleHex()});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_THAT(run.Out, HasSubstr("504 blocks erased, 8 rows written and verified, run mode set"));
+    board.Stop();
+    ExpectHolds(board, ReadHexImage(ExampleHex()));
+    EXPECT_EQ(board.StatText("mode"), "run");
+    EXPECT_EQ(board.Stat("erase_program"), 16u);
+    EXPECT_EQ(board.Stat("write_program"), 2u);
+    EXPECT_EQ(board.Stat("malformed"), 0u);
+    EXPECT_EQ(board.Stat("violations"), 0u);
+    // Rows 0x200 and 0x210 each hold two records' bytes but are logged once.
+    const std::string log = folder_.Read("temp.log");
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 7);
+}
+
 TEST_F(CliTest, PortGivenAsDevicePathAndBootModeKept) {
     SimBoard& board = AddBoard("COM3");
     const Run run = Flash({"flash", "--no-run-mode", "--port", board.Device(), ExampleHex()});
@@ -197,6 +215,8 @@ TEST_P(FailingRun, ExitsWithItsStatusAndSaysWhy) {
     SimBoard& board = AddBoard("COM3", f.board);
     // Program memory only, so the EEPROM's slowness shows in the run-mode write.
     ASSERT_TRUE(folder_.Write("app.hex", ":040200000DEF01F00D\n:00000001FF\n"));
+    // 0x201 is 0xEF on line 1 and 0x00 on line 2.
+    ASSERT_TRUE(folder_.Write("conflict.hex", ":040200000DEF01F00D\n:0102010000FC\n:00000001FF\n"));
     const Run run = Flash(f.args);
     EXPECT_EQ(run.Status, f.status);
     for (const std::string& error : f.errors) {
@@ -224,6 +244,14 @@ INSTANTIATE_TEST_SUITE_P(
         Failure("VerifyMismatchNamesTheRow", {"--stuck", "0x21A=0x00"},
                 {"flash", "--port", "COM3", ExampleHex()}, 4, {"verify mismatch at row 0x0210"},
                 "mode", "boot"),
+        Failure("FastVerifyMismatchNamesTheByte", {"--stuck", "0x21A=0x00"},
+                {"flash", "--fast", "--port", "COM3", ExampleHex()}, 4,
+                {"verify mismatch at 0x021A"}, "mode", "boot"),
+        Failure("FastConflictingRecordsAreRefusedBeforeTheBoardIsTouched", {},
+                {"flash", "--fast", "--port", "COM3", "conflict.hex"}, 2,
+                {"conflict.hex lines 1 and 2 give different bytes for program memory address "
+                 "0x0201; nothing was written"},
+                "requests", "0"),
         Failure("SlowErase", {"--pace", "--erase-ms", "30000"}, Args({"flash", "app.hex"}, Slow), 3,
                 {"erase failed at 0x200: no valid reply after every attempt"}, "", ""),
         Failure("SlowWrite", {"--pace", "--write-ms", "30000"}, Args({"flash", "app.hex"}, Slow), 4,

@@ -141,6 +141,22 @@ TEST(BoardSessionPacing, ModelsWireAndProgrammingTimeAndDelaysOnlyWhenPaced) {
     const auto start = Clock::now();
     answer = Feed(paced, erase);
     EXPECT_GE(answer.sendAt - start, std::chrono::microseconds(static_cast<long>(expected) - 1));
+
+    // The adapter's latency is modelled and holds the reply back, paced or not; a request that
+    // gets no reply waits for none.
+    pace.LatencyMs = 2.5;
+    const Bytes unknown = EncodeFrame({0x09, 0x00, 0x00, 0x02, 0x00});
+    for (const bool pacing : {false, true}) {
+        BoardSession late({}, pace, pacing);
+        const auto sent = Clock::now();
+        answer = Feed(late, erase);
+        EXPECT_DOUBLE_EQ(late.Stats().ModelledMicroseconds, expected + 2500.0);
+        const double wait = pacing ? expected + 2500.0 : 2500.0;
+        EXPECT_GE(answer.sendAt - sent, std::chrono::microseconds(static_cast<long>(wait)));
+        Feed(late, unknown);
+        EXPECT_DOUBLE_EQ(late.Stats().ModelledMicroseconds,
+                         expected + 2500.0 + static_cast<double>(unknown.size()) * 1000.0);
+    }
 }
 
 } // namespace

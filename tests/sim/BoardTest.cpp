@@ -68,8 +68,10 @@ TEST(BoardFlash, CountsAreBlocksForWritesAndRowsForErases) {
     EXPECT_EQ(ReadData(board, 1, 8, 0x10B8), Bytes(8, 0xFF));
     EXPECT_EQ(ReadData(board, 1, 8, 0x10C0), Bytes(8, 0));
 
-    // The last row ends at 0x7FFF; rows past the end change nothing and do not fail.
-    ASSERT_TRUE(Exec(board, Header(3, 4, 0x7FC0)));
+    // Several rows at once up to the last, which ends at 0x7FFF.
+    ASSERT_TRUE(Exec(board, Write(2, 1, 0x7FF8, Bytes(8, 0))));
+    ASSERT_TRUE(Exec(board, Header(3, 2, 0x7F80)));
+    EXPECT_EQ(ReadData(board, 1, 8, 0x7FF8), Bytes(8, 0xFF));
 }
 
 TEST(BoardFlash, IdLocationsAreFlashAndConfigurationBytesAreReplaced) {
@@ -90,14 +92,14 @@ TEST(BoardFlash, IdLocationsAreFlashAndConfigurationBytesAreReplaced) {
 
 TEST(BoardBootBlock, ErasesAndWritesThereChangeNothingAndAreCounted) {
     Board board;
-    const Bytes before = ReadData(board, 1, 255, 0x100);
+    const Bytes before = ReadData(board, 1, 250, 0x106);
     EXPECT_EQ(board.ReadProgramSpace(0), Board::BootBlockByte(0));
     EXPECT_NE(Board::BootBlockByte(0x1FF), 0xFF);
 
     ASSERT_TRUE(Exec(board, Header(3, 8, 0)));
     ASSERT_TRUE(Exec(board, Write(2, 1, 0x100, Bytes(8, 0))));
     EXPECT_EQ(board.Stats().Violations, 2u);
-    EXPECT_EQ(ReadData(board, 1, 255, 0x100), before);
+    EXPECT_EQ(ReadData(board, 1, 250, 0x106), before);
 
     // A write straddling 0x200 leaves the boot block but programs the rest.
     ASSERT_TRUE(Exec(board, Write(2, 2, 0x1F8, Bytes(16, 0x00))));
@@ -183,6 +185,14 @@ TEST(BoardReplies, MalformedRequestsGetNoReplyChangeNothingAndAreCounted) {
         Write(1, 1, 0x200, {0}),         // reads and erases carry no data
         Write(3, 1, 0x200, {0}),
         Write(7, 0, 0x300000, {0}),
+        // What the chip's bootloader cannot take: more than 250 data bytes, an erase past the
+        // end of program memory.
+        Write(2, 32, 0x200, Bytes(256, 0)),
+        Write(5, 251, 0x00, Bytes(251, 0)),
+        Header(1, 251, 0x200),
+        Header(4, 251, 0x00),
+        Header(3, 2, 0x7FC0),
+        Header(3, 255, 0x5000),
     };
     for (const Bytes& request : bad) {
         EXPECT_FALSE(Exec(board, request)) << request.size();

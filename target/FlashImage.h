@@ -1,0 +1,43 @@
+#pragma once
+// A whole HEX file turned into the memory image it asks for, before any byte goes to the board,
+// so the image can be written in requests as large as the bootloader takes rather than in the
+// file's own records. The file is read with the programmer's record reader and row planning, so
+// it is refused for the same faults, with the same codes.
+
+#include "target/HexRows.h"
+
+#include <cstdint>
+#include <map>
+
+namespace ImageResult {
+// Two records give one address different bytes: the file does not say what the board should
+// hold there.
+inline constexpr std::int32_t Conflict = -1030;
+} // namespace ImageResult
+
+struct ImageByte {
+    std::uint8_t Value = 0xFF;
+    std::uint32_t Line = 0; // line of the record that gave it, from 1
+};
+
+struct FlashImage {
+    // Byte addresses (not address units) of program memory, ID locations and configuration,
+    // which the write command reaches; and of the data EEPROM. Only enabled spaces, and only the
+    // file's own bytes: rows are not padded here.
+    std::map<std::uint32_t, ImageByte> Flash;
+    std::map<std::uint32_t, ImageByte> Eeprom;
+    std::int32_t Lines = 0;   // the line count that bounds the pass, as for the programmer
+    std::int32_t Records = 0; // records handled, the end-of-file record included
+
+    // Where the build stopped: the line of the faulty record; for a conflict also the line of
+    // the earlier record, the byte address and its space.
+    std::uint32_t ErrorLine = 0;
+    std::uint32_t EarlierLine = 0;
+    std::uint32_t ConflictAddress = 0;
+    HexSpace ConflictSpace = HexSpace::None;
+};
+
+// Reads the whole file at path. Returns the number of records handled, or the first fault's
+// code: ProgramResult::FileError, ProgramResult::BadRecord and the codes of PlanHexRecord as the
+// programmer would stop with them, or ImageResult::Conflict.
+std::int32_t BuildFlashImage(const char* path, const HexRowSettings& settings, FlashImage& image);
