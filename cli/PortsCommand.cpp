@@ -4,6 +4,7 @@
 #include "cli/PortMap.h"
 #include "link/ComPort.h"
 #include "link/OpenFailure.h"
+#include "link/PortNames.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
