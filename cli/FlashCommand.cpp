@@ -1,6 +1,7 @@
+#include "cli/BoardRecord.h"
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
-#include "cli/HexCheck.h"
+#include "cli/HexRefusal.h"
 #include "cli/Messages.h"
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
@@ -42,6 +43,16 @@ bool LastLoggedRow(std::uint32_t& address) {
     }
     address = value;
     return true;
+}
+
+// Every row logged before the one that failed was written and read back.
+int VerifiedRowsBeforeFailure() {
+    std::ifstream log(ProgramLogName);
+    int lines = 0;
+    for (std::string line; std::getline(log, line);) {
+        lines += line.empty() ? 0 : 1;
+    }
+    return std::max(lines - 1, 0);
 }
 
 // Program rows below the boot block's end are refused, so a row logged there is an EEPROM row.
@@ -99,31 +110,18 @@ std::uint32_t EraseBlocks() {
 
 } // namespace
 
-int RunFlash(const FlashOptions& options) {
+int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
     const auto started = std::chrono::steady_clock::now();
-    Session session(options.Session);
+    Session session(options.Session, &outcome);
     if (int status = session.CheckUsage(); status != ExitStatus::Success) {
         return status;
     }
     const char* path = options.File.c_str();
 
     // A file the programmer would stop on is refused before the board's application is erased.
-    const HexCheck check = CheckHexFile(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit));
-    if (check.Code == ProgramResult::FileError) {
-        return Fail(ExitStatus::File, "cannot read " + options.File);
-    }
-    if (check.Code < 0) {
-        return Fail(ExitStatus::File,
-                    Format("%s line %u: %s; nothing was written (the programmer would stop with "
-                           "%d)",
-                           path, static_cast<unsigned>(check.ErrorLine), check.Error.c_str(),
-                           static_cast<int>(check.Code)));
-    }
-    if (check.RecordsLeftUnread) {
-        return Fail(ExitStatus::File,
-                    Format("%s: records beyond line %d would never be written (the programmer "
-                           "reads one record per line); nothing was written",
-                           path, static_cast<int>(check.Lines)));
+    HexCheck check;
+    if (int status = RefuseUnfitFile(options.File, check); status != ExitStatus::Success) {
+        return status;
     }
     if (!CanWriteLog()) {
         return Fail(ExitStatus::File, std::string("cannot write ") + ProgramLogName +
@@ -152,6 +150,7 @@ int RunFlash(const FlashOptions& options) {
     result = ProgramForFlash(path);
     progress.End(result >= 0);
     if (result < 0) {
+        outcome.Rows = VerifiedRowsBeforeFailure();
         return ProgramFailure(options.File, result);
     }
 
@@ -165,14 +164,16 @@ int RunFlash(const FlashOptions& options) {
         return status;
     }
 
-    if (!session.Quiet()) {
-        const auto rows = std::count_if(check.Rows.begin(), check.Rows.end(),
-                                        [](const CheckedRow& row) { return row.Sent; });
+    const auto rows = std::count_if(check.Rows.begin(), check.Rows.end(),
+                                    [](const CheckedRow& row) { return row.Sent; });
+    outcome.Rows = static_cast<int>(rows);
+    outcome.Result = Format("%u blocks erased, %ld rows written and verified, %s",
+                            static_cast<unsigned>(EraseBlocks()), static_cast<long>(rows),
+                            options.NoRunMode ? "left in boot mode" : "run mode set");
+    if (session.ShowsSummary()) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::printf("flashed %s: %u blocks erased, %ld rows written and verified, %s, %.1f s\n",
-                    path, static_cast<unsigned>(EraseBlocks()), static_cast<long>(rows),
-                    options.NoRunMode ? "left in boot mode" : "run mode set", seconds);
+        std::printf("flashed %s: %s, %.1f s\n", path, outcome.Result.c_str(), seconds);
     }
     return ExitStatus::Success;
 }

@@ -42,6 +42,11 @@ std::string PlainComName(std::string_view name) {
 
 } // namespace
 
+std::string PortIdentity(const std::string& port) {
+    const std::string device = CanonicalDevice(ResolveComName(port.c_str()));
+    return device.empty() ? PlainComName(port) : device;
+}
+
 std::string PortWithDevice(const char* name) {
     const std::string device = ResolveComName(name);
     return device.empty() || device == name ? std::string(name)
