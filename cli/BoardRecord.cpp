@@ -4,12 +4,8 @@
 #include "cli/RecordFile.h"
 #include "link/PortNames.h"
 
-#include <openssl/evp.h>
-
 #include <chrono>
 #include <cmath>
-#include <fstream>
-#include <memory>
 
 namespace {
 
@@ -30,10 +26,6 @@ std::string UtcNow() {
                   static_cast<long>(time.minutes().count()),
                   static_cast<long>(time.seconds().count()));
 }
-
-struct DigestFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
 
 } // namespace
 
@@ -59,27 +51,4 @@ nlohmann::ordered_json RecordJson(const BoardRecord& record) {
     line["result"] = record.Outcome.Result;
     line["exit_status"] = record.ExitStatus;
     return line;
-}
-
-std::optional<std::string> FileSha256(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::unique_ptr<EVP_MD_CTX, DigestFree> context(EVP_MD_CTX_new());
-    if (!file || !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        return std::nullopt;
-    }
-    char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        EVP_DigestUpdate(context.get(), buffer, static_cast<std::size_t>(file.gcount()));
-    }
-    if (file.bad()) {
-        return std::nullopt;
-    }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_DigestFinal_ex(context.get(), digest, &length);
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += Format("%02x", digest[i]);
-    }
-    return hex;
 }

@@ -29,6 +29,3 @@ struct BoardRecord {
 // The line's object: time, host, command, port, device_path, device, file, sha256, rows,
 // requests, seconds, result, exit_status.
 nlohmann::ordered_json RecordJson(const BoardRecord& record);
-
-// Lower-case hexadecimal SHA-256 of the file's bytes; none when it cannot be read.
-std::optional<std::string> FileSha256(const std::string& path);

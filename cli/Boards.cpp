@@ -2,6 +2,7 @@
 #include "cli/BoardRecord.h"
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
+#include "cli/FileDigest.h"
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
 #include "cli/RecordFile.h"

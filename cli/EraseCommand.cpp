@@ -33,6 +33,16 @@ std::optional<EraseSpan> SpanOf(const EraseOptions& options) {
                     static_cast<unsigned>(BootBlockEnd), static_cast<unsigned>(end)));
         return std::nullopt;
     }
+    // The chip erases whole blocks: a span that ends inside one would lose the bytes beside it.
+    const std::uint32_t block = std::max<std::uint32_t>(TargetProfile.EraseBlock, 1);
+    if (*from % block != 0 || (*to + 1) % block != 0) {
+        Fail(ExitStatus::Usage,
+             Format("--from must be a multiple of 0x%X and --to one less than a multiple of 0x%X: "
+                    "the chip erases whole %u-byte blocks",
+                    static_cast<unsigned>(block), static_cast<unsigned>(block),
+                    static_cast<unsigned>(block)));
+        return std::nullopt;
+    }
     return EraseSpan{*from, *to};
 }
 

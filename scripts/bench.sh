@@ -71,3 +71,4 @@ awk -v wall="$wall" -v user="$user" -v sys="$sys" -v modelled_ms="$modelled_ms" 
 }'
 echo
 cat "$work/compare"
+"$here/scripts/bench-boards.sh" "$bin"

@@ -142,11 +142,16 @@ class VerifyRun : public CliTest, public testing::WithParamInterface<VerifyCase>
 TEST_P(VerifyRun, ComparesTheFilesBytesAndWritesNothing) {
     const VerifyCase& c = GetParam();
     SimBoard& board = AddBoard("COM3", c.board);
-    const Run run = Flash({"verify", ExampleHex(), "--port", "COM3"});
+    const Run run = Flash({"verify", ExampleHex(), "--port", "COM3", "--json"});
     EXPECT_EQ(run.Status, c.status) << run.Err;
     for (const std::string& error : c.errors) {
         EXPECT_THAT(run.Err, HasSubstr(error));
     }
+    const std::vector<nlohmann::ordered_json> records = JsonLines(run.Out);
+    ASSERT_EQ(records.size(), 1u) << run.Out;
+    EXPECT_EQ(records[0]["command"], "verify");
+    EXPECT_EQ(records[0]["exit_status"], c.status);
+    EXPECT_EQ(records[0]["rows"], 8);
     board.Stop();
     EXPECT_EQ(
         board.Stat("write_program") + board.Stat("write_eeprom") + board.Stat("erase_program"), 0u);
@@ -165,22 +170,82 @@ INSTANTIATE_TEST_SUITE_P(
         VerifyCase{"BlankBoardNamesTenAndCountsTheRest", {}, 4, {"  0x0200: file ", "more\n"}}),
     CaseName());
 
-TEST_F(CliTest, EraseBlanksTheApplicationAreaAndSparesTheBootBlock) {
+namespace {
+
+struct EraseCase {
+    std::string name;
+    std::vector<std::string> range;
+    std::string summary;
+    std::uint32_t first; // the span left blank
+    std::uint32_t last;
+};
+
+class EraseRun : public CliTest, public testing::WithParamInterface<EraseCase> {};
+
+} // namespace
+
+TEST_P(EraseRun, BlanksTheSpanAndNothingElse) {
+    const EraseCase& c = GetParam();
     SimBoard& erased = AddBoard("COM3", {"--load", ExampleHex()});
-    SimBoard& untouched = AddBoard("COM4");
-    const Run run = Flash({"erase", "--port", "COM3"});
+    SimBoard& untouched = AddBoard("COM4", {"--load", ExampleHex()});
+    std::vector<std::string> args{"erase", "--port", "COM3"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    const Run run = Flash(args);
     ASSERT_EQ(run.Status, 0) << run.Err;
-    EXPECT_THAT(run.Out, HasSubstr("504 blocks erased, 0x200 to 0x7FFF"));
+    EXPECT_THAT(run.Out, HasSubstr(c.summary));
     erased.Stop();
     untouched.Stop();
-    EXPECT_EQ(erased.Stat("erase_program"), 504u);
+    EXPECT_EQ(erased.StatText("violations"), "0");
     for (const auto& [address, byte] : erased.Memory()) {
-        if (address < 0x200) {
-            EXPECT_EQ(byte, untouched.Memory().at(address)) << "at 0x" << std::hex << address;
-        } else if (address < 0x8000) {
+        if (address >= c.first && address <= c.last) {
             ASSERT_EQ(byte, 0xFF) << "at 0x" << std::hex << address;
+        } else {
+            ASSERT_EQ(byte, untouched.Memory().at(address)) << "at 0x" << std::hex << address;
         }
     }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Erase, EraseRun,
+    testing::Values(
+        EraseCase{
+            "ApplicationAreaByDefault", {}, "504 blocks erased, 0x200 to 0x7FFF", 0x200, 0x7FFF},
+        // The example's code runs from 0x200 to 0x25F: its first 64 bytes stay.
+        EraseCase{
+            "OneBlock", {"--from", "0x240", "--to", "0x27F"}, "1 blocks erased", 0x240, 0x27F}),
+    CaseName());
+
+TEST_F(CliTest, EveryRunAppendsItsBoardsLineEvenWhenItFails) {
+    AddBoard("COM3", {"--device-id", "0x0404"});
+    AddBoard("COM4");
+    EXPECT_EQ(Flash({"flash", ExampleHex(), "--port", "COM3", "--record", Path("r.jsonl")}).Status,
+              1);
+    EXPECT_EQ(Flash({"erase", "--port", "COM4", "--record", Path("r.jsonl"), "--quiet"}).Status, 0);
+    const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("r.jsonl"));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["device"], 32);
+    EXPECT_EQ(records[0]["exit_status"], 1);
+    EXPECT_THAT(records[0]["result"].get<std::string>(), HasSubstr("wrong device on COM3"));
+    EXPECT_EQ(records[0]["sha256"], Sha256Of(ReadAll(ExampleHex())));
+    EXPECT_EQ(records[1]["command"], "erase");
+    EXPECT_EQ(records[1]["device"], 33);
+    EXPECT_TRUE(records[1]["file"].is_null());
+    EXPECT_TRUE(records[1]["sha256"].is_null());
+    EXPECT_EQ(records[1]["requests"], 505);
+}
+
+// The board goes away while the run erases it: that board fails on its own, the other finishes.
+TEST_F(CliTest, ABoardUnpluggedMidRunFailsAlone) {
+    AddBoard("COM3", {"--pace"});
+    SimBoard& unplugged = AddBoard("COM4", {"--pace", "--erase-ms", "20"});
+    std::unique_ptr<ChildProcess> flash = StartFlash(
+        {"flash", ExampleHex(), "--port", "COM3", "--port", "COM4", "--timeout-ms", "300"});
+    ASSERT_TRUE(flash->AwaitError("COM4: erase", ProcessTimeoutMs)) << flash->Err();
+    unplugged.Stop();
+    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 3) << flash->Err();
+    EXPECT_THAT(flash->Out(), HasSubstr("COM3       33         8"));
+    EXPECT_THAT(flash->Out(), HasSubstr("2 boards: 1 succeeded, 1 failed"));
+    EXPECT_THAT(flash->Err(), HasSubstr("COM4: FAILED (exit 3): erase failed at 0x"));
 }
 
 namespace {
@@ -239,6 +304,10 @@ INSTANTIATE_TEST_SUITE_P(
                             {"erase", "--all", "--to", "0x8000"},
                             64,
                             "0x200 <= from <= to <= 0x7FFF"},
+                    Refusal{"ErasePartOfABlock",
+                            {"erase", "--port", "COM3", "--from", "0x210", "--to", "0x27F"},
+                            64,
+                            "--from must be a multiple of 0x40"},
                     Refusal{"EraseBackwards",
                             {"erase", "--yes", "--from", "0x400", "--to", "0x3FF"},
                             64,
