@@ -26,8 +26,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int RedrawPeriodMs = 100;
 // A board's stage until its child reports the first one.
 constexpr const char* StartStage = "start";
-// A failure's words are cut to this on a board's live line, so each board keeps to one line.
-constexpr std::size_t LiveReasonWidth = 60;
+// A failure's words are cut to this on a board's live line, so that it fits 80 columns.
+constexpr std::size_t LiveReasonWidth = 36;
 
 double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -329,6 +329,9 @@ int RunOnBoards(const BoardJob& job) {
     }
     std::vector<std::string> ports = job.Boards.Ports;
     if (job.Boards.All) {
+        if (!job.Session.Quiet) {
+            std::fprintf(stderr, "looking for boards on COM1 to COM21...\n");
+        }
         ports = FindBoards();
         if (ports.empty()) {
             return Fail(ExitStatus::Connection,
