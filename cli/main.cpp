@@ -55,8 +55,10 @@ void AddBoardsOptions(CLI::App* command, SessionOptions& session, BoardsOptions&
     all->excludes(port);
     all->excludes(yes);
     command->add_flag("--quiet,-q", session.Quiet, "No progress, no summary; errors only");
-    command->add_option("--record", boards.Record,
-                        "Append one JSON line per board to this file (see README)");
+    command
+        ->add_option("--record", boards.Record,
+                     "Append one JSON line per board to this file (see README)")
+        ->option_text("FILE");
     command->add_flag("--json", boards.Json,
                       "Print each board's JSON line on standard output instead of the summary");
     command
@@ -114,10 +116,14 @@ int main(int argc, char** argv) {
     BoardsOptions eraseBoards;
     CLI::App* eraseCommand =
         AddCommand(app, "erase", "Erase the application area, one 64-byte block per request");
-    eraseCommand->add_option("--from", erase.From,
-                             "First address (decimal or 0x...; default 0x200, the lowest allowed)");
-    eraseCommand->add_option("--to", erase.To,
-                             "Last address, included (default 0x7FFF, the highest allowed)");
+    eraseCommand->add_option(
+        "--from", erase.From,
+        "First address, a multiple of 0x40 (decimal or 0x...; default 0x200, the "
+        "lowest allowed)");
+    eraseCommand->add_option(
+        "--to", erase.To,
+        "Last address, included, one below a multiple of 0x40 (default 0x7FFF, the "
+        "highest allowed)");
     AddBoardsOptions(eraseCommand, erase.Session, eraseBoards);
 
     RunModeOptions runMode;
