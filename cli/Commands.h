@@ -2,18 +2,62 @@
 // The subcommands of tervix-flash. Each returns an exit status (cli/ExitStatus.h) and has
 // printed why when that is not 0.
 
+#include "cli/BoardRecord.h"
 #include "cli/Session.h"
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
+// The commands below that take a board fill in what they learned about it, for its record.
 struct FlashOptions {
     SessionOptions Session;
     std::string File;
     bool NoRunMode = false;
     bool Fast = false; // whole-row requests instead of the desktop program's row-by-row traffic
 };
-int RunFlash(const FlashOptions& options);
+int RunFlash(const FlashOptions& options, BoardOutcome& outcome);
+
+struct VerifyOptions {
+    SessionOptions Session;
+    std::string File;
+};
+int RunVerify(const VerifyOptions& options, BoardOutcome& outcome);
+
+struct EraseOptions {
+    SessionOptions Session;
+    std::string From; // as given; empty for the application's first address
+    std::string To;   // as given; empty for the program memory's last address
+};
+int RunErase(const EraseOptions& options, BoardOutcome& outcome);
+// ExitStatus::Usage, with the reason printed, when the range may not be erased.
+int CheckEraseRange(const EraseOptions& options);
+
+// Which boards a command runs on, and where their records go.
+struct BoardsOptions {
+    std::vector<std::string> Ports; // --port, repeatable; several mean one child per board
+    bool All = false;               // every port that answers with the expected device
+    std::string Record;             // file the records are appended to; empty for none
+    bool Json = false;              // the records on standard output instead of the summary
+};
+
+// flash, verify or erase on one board in this process, or on several at once with one child
+// process per board in a folder of its own. Prints a record per board as asked and returns the
+// worst board's exit status.
+struct BoardJob {
+    std::string Command;
+    std::optional<std::string> File;    // as given
+    std::vector<std::string> ChildArgs; // the command's own options, passed on to each child
+    SessionOptions Session;
+    BoardsOptions Boards;
+    // Refuses what no board should get (a bad file, a forbidden range); returns an exit status.
+    std::function<int()> Refuse;
+    // The command on the one board that session names.
+    std::function<int(const SessionOptions& session, BoardOutcome& outcome)> RunOne;
+};
+int RunOnBoards(const BoardJob& job);
 
 struct RunModeOptions {
     SessionOptions Session;

@@ -1,11 +1,12 @@
+#include "cli/BoardRecord.h"
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
+#include "cli/HexRefusal.h"
 #include "cli/Messages.h"
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
 #include "target/FastFlash.h"
 #include "target/FlashImage.h"
-#include "target/HexCheck.h"
 #include "target/HexProgrammer.h"
 #include "target/HexRows.h"
 #include "target/TargetProfile.h"
@@ -40,6 +41,16 @@ bool LastLoggedRow(std::uint32_t& address) {
     }
     address = value;
     return true;
+}
+
+// Every row logged before the one that failed was written and read back.
+int VerifiedRowsBeforeFailure() {
+    std::ifstream log(ProgramLogName);
+    int lines = 0;
+    for (std::string line; std::getline(log, line);) {
+        lines += line.empty() ? 0 : 1;
+    }
+    return std::max(lines - 1, 0);
 }
 
 // Program rows below the boot block's end are refused, so a row logged there is an EEPROM row.
@@ -126,33 +137,21 @@ std::uint32_t EraseBlocks() {
 
 } // namespace
 
-int RunFlash(const FlashOptions& options) {
+int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
     const auto started = std::chrono::steady_clock::now();
-    Session session(options.Session);
+    Session session(options.Session, &outcome);
     if (int status = session.CheckUsage(); status != ExitStatus::Success) {
         return status;
     }
     const char* path = options.File.c_str();
 
     // A file the programmer would stop on, or one that would leave the board blank, is refused
-    // before the board's application is erased.
-    const HexCheck check =
-        CheckHexFileForFlash(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit));
-    switch (check.Fault) {
-    case HexFault::None:
-        break;
-    case HexFault::Unreadable:
-        return Fail(ExitStatus::File, "cannot read " + options.File);
-    case HexFault::Refused:
-        return Fail(ExitStatus::File,
-                    Format("%s line %u: %s; nothing was written (the programmer would stop with "
-                           "%d)",
-                           path, static_cast<unsigned>(check.ErrorLine), check.Error.c_str(),
-                           static_cast<int>(check.Code)));
-    case HexFault::NoData:
-        return Fail(ExitStatus::File,
-                    Format("%s: %s; nothing was erased", path, check.Error.c_str()));
-    case HexFault::LogUnwritable:
+    // before the board's application is erased; so is a folder where the log cannot be kept.
+    HexCheck check;
+    if (int status = RefuseUnfitFile(options.File, check); status != ExitStatus::Success) {
+        return status;
+    }
+    if (!ProgramLogUsable()) {
         return Fail(ExitStatus::File, std::string("cannot write ") + ProgramLogName +
                                           " here; run from a folder you can write to");
     }
@@ -187,6 +186,7 @@ int RunFlash(const FlashOptions& options) {
     result = options.Fast ? ProgramImageFast(image, failure) : ProgramForFlash(path);
     progress.End(result >= 0);
     if (result < 0) {
+        outcome.Rows = VerifiedRowsBeforeFailure();
         return options.Fast ? FastProgramFailure(options.File, result, failure)
                             : ProgramFailure(options.File, result);
     }
@@ -201,14 +201,16 @@ int RunFlash(const FlashOptions& options) {
         return status;
     }
 
-    if (!session.Quiet()) {
-        const auto rows = std::count_if(check.Rows.begin(), check.Rows.end(),
-                                        [](const CheckedRow& row) { return row.Sent; });
+    const auto rows = std::count_if(check.Rows.begin(), check.Rows.end(),
+                                    [](const CheckedRow& row) { return row.Sent; });
+    outcome.Rows = static_cast<int>(rows);
+    outcome.Result = Format("%u blocks erased, %ld rows written and verified, %s",
+                            static_cast<unsigned>(EraseBlocks()), static_cast<long>(rows),
+                            options.NoRunMode ? "left in boot mode" : "run mode set");
+    if (session.ShowsSummary()) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        std::printf("flashed %s: %u blocks erased, %ld rows written and verified, %s, %.1f s\n",
-                    path, static_cast<unsigned>(EraseBlocks()), static_cast<long>(rows),
-                    options.NoRunMode ? "left in boot mode" : "run mode set", seconds);
+        std::printf("flashed %s: %s, %.1f s\n", path, outcome.Result.c_str(), seconds);
     }
     return ExitStatus::Success;
 }

@@ -9,6 +9,8 @@
 
 namespace {
 
+std::string lastFailure;
+
 const char* LinkCause(std::int32_t code) {
     switch (code) {
     case PacketResult::ReadFailed:
@@ -57,7 +59,12 @@ std::string PermissionAdvice(const PortOpenFailure& failure) {
 
 int Fail(int status, const std::string& message) {
     std::fprintf(stderr, "tervix-flash: %s\n", message.c_str());
+    lastFailure = message;
     return status;
+}
+
+const std::string& LastFailure() {
+    return lastFailure;
 }
 
 std::string Format(const char* format, ...) {

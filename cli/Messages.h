@@ -15,6 +15,8 @@ std::string PermissionAdvice(const PortOpenFailure& failure);
 // Prints "tervix-flash: message" on standard error and returns status, so callers can write
 // `return Fail(ExitStatus::Erase, ...)`.
 int Fail(int status, const std::string& message);
+// The message of the last Fail, "" when none: the result in words of a board's record.
+const std::string& LastFailure();
 
 // printf-style formatting into a string.
 [[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...);

@@ -13,6 +13,11 @@
 #include <iostream>
 #include <utility>
 
+std::string PortIdentity(const std::string& port) {
+    const std::string device = DeviceKey(port);
+    return device.empty() ? PlainComName(port) : device;
+}
+
 std::string PortWithDevice(const char* name) {
     const std::string device = ShownDevice(name);
     return device.empty() || device == name ? std::string(name)

@@ -37,5 +37,9 @@ private:
     std::vector<std::string> declined_;
 };
 
+// What two names of one port have in common: the device they lead to, else the plain COM name
+// ("COM12" for "\\.\COM12" and "com12").
+std::string PortIdentity(const std::string& port);
+
 // "COM3 (/dev/pts/4)", or the bare name when it maps to no device.
 std::string PortWithDevice(const char* name);

@@ -48,7 +48,7 @@ void ProgressDisplay::Begin(const ProgressStage& stage) {
     std::lock_guard<std::mutex> guard(lock_);
     stage_ = stage;
     started_ = std::chrono::steady_clock::now();
-    lastQuarter_ = -1;
+    lastStep_ = -1;
     active_ = true;
     if (mode_ != Mode::Off && !suspended_) {
         DrawLocked(false, false);
@@ -92,7 +92,7 @@ void ProgressDisplay::Resume() {
 
 void ProgressDisplay::Run() {
     std::unique_lock<std::mutex> guard(lock_);
-    const auto period = mode_ == Mode::Bar ? BarPeriod : LinePeriod;
+    const auto period = mode_ == Mode::Lines ? LinePeriod : BarPeriod;
     while (!stopping_) {
         wake_.wait_for(guard, period);
         if (active_ && !suspended_ && !stopping_) {
@@ -115,10 +115,10 @@ void ProgressDisplay::DrawLocked(bool final, bool complete) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
 
-    if (mode_ == Mode::Lines) {
-        const int quarter = percent / 25;
-        if (quarter != lastQuarter_) {
-            lastQuarter_ = quarter;
+    if (mode_ != Mode::Bar) {
+        const int step = mode_ == Mode::Lines ? percent / 25 : percent;
+        if (step != lastStep_) {
+            lastStep_ = step;
             std::fprintf(out_, "%s: %d %%\n", stage_.Name, percent);
             std::fflush(out_);
         }

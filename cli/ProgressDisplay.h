@@ -21,7 +21,8 @@ struct ProgressStage {
 
 class ProgressDisplay {
 public:
-    enum class Mode { Bar, Lines, Off };
+    // Percent: a plain line at every percent, for a parent process that shows many boards.
+    enum class Mode { Bar, Lines, Percent, Off };
 
     // Bar when out is a terminal, Lines otherwise, Off when quiet.
     static Mode ModeFor(std::FILE* out, bool quiet);
@@ -53,6 +54,6 @@ private:
     bool suspended_ = false;
     ProgressStage stage_;
     std::chrono::steady_clock::time_point started_;
-    int lastQuarter_ = -1;
+    int lastStep_ = -1;
     std::thread thread_;
 };

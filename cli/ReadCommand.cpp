@@ -1,3 +1,4 @@
+#include "cli/Address.h"
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
 #include "cli/Messages.h"
@@ -6,9 +7,7 @@
 #include "target/TargetProfile.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -46,25 +45,6 @@ std::optional<MemorySpace> FindSpace(const std::string& name) {
         }
     }
     return std::nullopt;
-}
-
-// Decimal, or hexadecimal with 0x; a leading zero does not mean octal here.
-std::optional<std::uint32_t> ParseAddress(const std::string& text) {
-    if (text.empty()) {
-        return std::nullopt;
-    }
-    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char* digits = text.c_str() + (hex ? 2 : 0);
-    if (*digits == '-' || *digits == '+' || *digits == ' ') {
-        return std::nullopt;
-    }
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long value = std::strtoull(digits, &end, hex ? 16 : 10);
-    if (errno != 0 || *end != '\0' || end == digits || value > 0xFFFFFFFFull) {
-        return std::nullopt;
-    }
-    return static_cast<std::uint32_t>(value);
 }
 
 bool WriteText(const std::string& path, const std::string& text) {

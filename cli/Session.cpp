@@ -1,5 +1,6 @@
 #include "cli/Session.h"
 
+#include "cli/BoardRecord.h"
 #include "cli/ExitStatus.h"
 #include "cli/Messages.h"
 #include "link/BootCommands.h"
@@ -8,10 +9,13 @@
 #include "target/TargetProfile.h"
 
 #include <cstdio>
+#include <cstdlib>
 
-Session::Session(const SessionOptions& options)
+Session::Session(const SessionOptions& options, BoardOutcome* outcome)
     : choice_(options.Choice), quiet_(options.Quiet),
-      progress_(ProgressDisplay::ModeFor(stderr, options.Quiet)), answer_(choice_, progress_) {
+      progress_(options.ForParent ? ProgressDisplay::Mode::Percent
+                                  : ProgressDisplay::ModeFor(stderr, options.Quiet)),
+      json_(options.Json), answer_(choice_, progress_), outcome_(outcome) {
     LoadDefaults();
     if (options.TimeoutMs != 0) {
         TargetProfile.ReadTimeoutMs = options.TimeoutMs;
@@ -35,6 +39,9 @@ int Session::Connect() {
     const std::int32_t result = ConnectTarget();
     progress_.End(result >= 0);
     if (result >= 0) {
+        if (outcome_ != nullptr) {
+            outcome_->Device = std::atoi(TargetProfile.DeviceNumber.load());
+        }
         if (!quiet_) {
             std::fprintf(stderr, "connected to %s, device %s (%s)\n",
                          PortWithDevice(PortNameTable[result]).c_str(),
@@ -67,7 +74,7 @@ int Session::Disconnect() {
 // The connection closes the port as soon as the number differs and keeps the number to itself;
 // the port is opened once more and the number read again, so the message can say what the
 // board reported.
-std::string Session::WrongDeviceReason() const {
+std::string Session::WrongDeviceReason() {
     const char* expected = TargetProfile.DeviceNumber;
     const char* device = TargetProfile.DeviceName;
     const char* name = TargetProfile.PortName;
@@ -75,7 +82,9 @@ std::string Session::WrongDeviceReason() const {
     char number[8] = "?";
     if (port != InvalidComHandle) {
         TargetProfile.PortHandle = port;
-        ReadDeviceId(number);
+        if (ReadDeviceId(number) > 0 && outcome_ != nullptr) {
+            outcome_->Device = std::atoi(number);
+        }
         CloseComPort(port);
         TargetProfile.PortHandle = InvalidComHandle;
     }

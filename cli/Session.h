@@ -6,16 +6,22 @@
 #include "cli/ProgressDisplay.h"
 
 #include <cstdint>
+#include <string>
 
 struct SessionOptions {
     PortChoice Choice;
     bool Quiet = false;
     std::uint32_t TimeoutMs = 0; // 0 keeps the profile's read time-out
+    bool ForParent = false;      // progress as a line per percent, for a parent process
+    bool Json = false;           // the board's record on standard output, not the summary
 };
+
+struct BoardOutcome;
 
 class Session {
 public:
-    explicit Session(const SessionOptions& options);
+    // The device number read on connecting goes into outcome, when given.
+    explicit Session(const SessionOptions& options, BoardOutcome* outcome = nullptr);
     // Closes the port if a command left it open on a failure.
     ~Session();
     Session(const Session&) = delete;
@@ -32,12 +38,16 @@ public:
 
     ProgressDisplay& Progress() { return progress_; }
     bool Quiet() const { return quiet_; }
+    // The closing line of a command that ended well is wanted.
+    bool ShowsSummary() const { return !quiet_ && !json_; }
 
 private:
-    std::string WrongDeviceReason() const;
+    std::string WrongDeviceReason();
 
     PortChoice choice_;
     bool quiet_;
     ProgressDisplay progress_;
+    bool json_;
     PortAnswer answer_;
+    BoardOutcome* outcome_;
 };

@@ -3,11 +3,14 @@
 
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
+#include "cli/HexRefusal.h"
 #include "res/Version.h"
 
 #include <CLI/CLI.hpp>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -32,6 +35,44 @@ void AddSessionOptions(CLI::App* command, SessionOptions& options) {
         ->group("");
 }
 
+// The options of a command that can run on several boards at once; --port may be repeated.
+void AddBoardsOptions(CLI::App* command, SessionOptions& session, BoardsOptions& boards) {
+    CLI::Option* port =
+        command
+            ->add_option("--port", boards.Ports,
+                         "Use this port only: a COM name (COM3, \\\\.\\COM12) or a device "
+                         "path (/dev/ttyUSB0). Repeat it for several boards at once, each run by "
+                         "a process of its own in a folder named after its port (./COM3/)")
+            ->allow_extra_args(false);
+    CLI::Option* all = command->add_flag(
+        "--all", boards.All,
+        "Every board at once: each port of COM1..COM21 that opens and reports device 33");
+    CLI::Option* yes = command->add_flag("--yes,-y", session.Choice.Yes,
+                                         "Use the first port that opens, without asking");
+    port->excludes(yes);
+    all->excludes(port);
+    all->excludes(yes);
+    command->add_flag("--quiet,-q", session.Quiet, "No progress, no summary; errors only");
+    command
+        ->add_option("--record", boards.Record,
+                     "Append one JSON line per board to this file (see README)")
+        ->option_text("FILE");
+    command->add_flag("--json", boards.Json,
+                      "Print each board's JSON line on standard output instead of the summary");
+    command
+        ->add_option("--timeout-ms", session.TimeoutMs,
+                     "Read time-out per byte in milliseconds (default 1500)")
+        ->check(CLI::Range(1u, 60000u))
+        ->group("");
+    command->add_flag("--progress-for-parent", session.ForParent)->group("");
+}
+
+// The file is read once more by each board's command; only the verdict counts here.
+int RefuseFile(const std::string& file) {
+    HexCheck check;
+    return RefuseUnfitFile(file, check);
+}
+
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* help) {
     CLI::App* command = app.add_subcommand(name, help);
     command->footer(ExitStatusHelp);
@@ -54,6 +95,7 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     FlashOptions flash;
+    BoardsOptions flashBoards;
     CLI::App* flashCommand =
         AddCommand(app, "flash",
                    "Connect and check the device, erase, pause 1 s, write with read-back, set "
@@ -63,7 +105,29 @@ int main(int argc, char** argv) {
     flashCommand->add_flag("--fast", flash.Fast,
                            "Fewer, larger requests: several erase rows, up to 128 bytes per "
                            "write and read; the same board contents and checks");
-    AddSessionOptions(flashCommand, flash.Session);
+    AddBoardsOptions(flashCommand, flash.Session, flashBoards);
+
+    VerifyOptions verify;
+    BoardsOptions verifyBoards;
+    CLI::App* verifyCommand = AddCommand(
+        app, "verify",
+        "Read back what the file defines in the written spaces and compare; writes nothing");
+    verifyCommand->add_option("FILE", verify.File, "Intel HEX file")->required();
+    AddBoardsOptions(verifyCommand, verify.Session, verifyBoards);
+
+    EraseOptions erase;
+    BoardsOptions eraseBoards;
+    CLI::App* eraseCommand =
+        AddCommand(app, "erase", "Erase the application area, one 64-byte block per request");
+    eraseCommand->add_option(
+        "--from", erase.From,
+        "First address, a multiple of 0x40 (decimal or 0x...; default 0x200, the "
+        "lowest allowed)");
+    eraseCommand->add_option(
+        "--to", erase.To,
+        "Last address, included, one below a multiple of 0x40 (default 0x7FFF, the "
+        "highest allowed)");
+    AddBoardsOptions(eraseCommand, erase.Session, eraseBoards);
 
     RunModeOptions runMode;
     CLI::App* runModeCommand = AddCommand(
@@ -102,7 +166,48 @@ int main(int argc, char** argv) {
     }
 
     if (flashCommand->parsed()) {
-        return RunFlash(flash);
+        std::vector<std::string> own;
+        if (flash.NoRunMode) {
+            own.emplace_back("--no-run-mode");
+        }
+        if (flash.Fast) {
+            own.emplace_back("--fast");
+        }
+        return RunOnBoards({"flash", flash.File, own, flash.Session, flashBoards,
+                            [&flash] { return RefuseFile(flash.File); },
+                            [&flash](const SessionOptions& session, BoardOutcome& outcome) {
+                                FlashOptions one = flash;
+                                one.Session = session;
+                                return RunFlash(one, outcome);
+                            }});
+    }
+    if (verifyCommand->parsed()) {
+        return RunOnBoards({"verify",
+                            verify.File,
+                            {},
+                            verify.Session,
+                            verifyBoards,
+                            [&verify] { return RefuseFile(verify.File); },
+                            [&verify](const SessionOptions& session, BoardOutcome& outcome) {
+                                VerifyOptions one = verify;
+                                one.Session = session;
+                                return RunVerify(one, outcome);
+                            }});
+    }
+    if (eraseCommand->parsed()) {
+        std::vector<std::string> own;
+        for (const auto& [option, value] : {std::pair{"--from", erase.From}, {"--to", erase.To}}) {
+            if (!value.empty()) {
+                own.insert(own.end(), {option, value});
+            }
+        }
+        return RunOnBoards({"erase", std::nullopt, own, erase.Session, eraseBoards,
+                            [&erase] { return CheckEraseRange(erase); },
+                            [&erase](const SessionOptions& session, BoardOutcome& outcome) {
+                                EraseOptions one = erase;
+                                one.Session = session;
+                                return RunErase(one, outcome);
+                            }});
     }
     if (runModeCommand->parsed()) {
         return RunRunMode(runMode);

@@ -1,10 +1,13 @@
 #include "link/Packet.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <vector>
 
 namespace {
+
+std::atomic<std::uint32_t> packetsSent{0};
 
 bool NeedsEscape(std::uint8_t byte) {
     return byte == StartByte || byte == EndByte || byte == EscapeByte;
@@ -88,7 +91,12 @@ std::int32_t SendPacket(ComHandle port, const std::uint8_t* payload, std::uint16
     if (std::int32_t failed = Put(port, EndByte, PacketResult::EndWriteFailed)) {
         return failed;
     }
+    packetsSent.fetch_add(1, std::memory_order_relaxed);
     return length;
+}
+
+std::uint32_t PacketsSent() {
+    return packetsSent.load(std::memory_order_relaxed);
 }
 
 std::int32_t ReceivePacket(ComHandle port, std::uint8_t* buffer, std::uint16_t capacity) {

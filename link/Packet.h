@@ -35,6 +35,9 @@ inline constexpr std::uint32_t ReceiveTimeoutFactor = 10;
 // Writes one framed packet; returns the payload length, or a write failure code.
 std::int32_t SendPacket(ComHandle port, const std::uint8_t* payload, std::uint16_t length);
 
+// Packets this process has sent whole, repeats included: what a run cost the board in requests.
+std::uint32_t PacketsSent();
+
 // Reads one packet into buffer (payload then checksum, unescaped); returns the stored count.
 std::int32_t ReceivePacket(ComHandle port, std::uint8_t* buffer, std::uint16_t capacity);
 

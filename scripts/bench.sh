@@ -75,7 +75,6 @@ for image in Full Small; do
         done
     done
 done
-# Rows from further benchmark scripts go here, under the same header.
 echo
 echo "Load average (1, 5, 15 min) at the end: $(cut -d ' ' -f 1-3 /proc/loadavg)"
 echo "Wall leaves out the job's fixed ${pause_s} s pause between erase and write, which the board does not model."
@@ -95,4 +94,7 @@ END {
         worst_ratio, worst_ratio <= 1.05 ? "met" : "MISSED", worst_cpu
     printf "(goal < 5 %%: %s)\n", worst_cpu < 5 ? "met" : "MISSED"
 }' "$work/rows"
+
+# Several boards at once, by one command, against one board alone.
+"$here/scripts/bench-boards.sh" "$bin" || failed=1
 exit "$failed"

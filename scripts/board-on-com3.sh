@@ -17,16 +17,18 @@ board_prepare() {
     done
     work=$(mktemp -d "${TMPDIR:-/tmp}/tervix-$board_name.XXXXXX")
     sim_pid=
+    more_pids=()
     trap board_cleanup EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
 }
 
 board_cleanup() {
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
+    local pid
+    for pid in $sim_pid "${more_pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     rm -rf "$work"
 }
 
@@ -52,6 +54,47 @@ board_start() {
         exit 1
     fi
     export TERVIX_PORTS="$work/ports"
+}
+
+# boards_start NAME... -- [SIM_OPTION...]: one more board per NAME (COM4, ...) in the ports
+# folder, with the same options; its output goes to $work/NAME.out and $work/NAME.err. Exports
+# TERVIX_PORTS like board_start. Ended by boards_stop or on exit.
+boards_start() {
+    local names=() name
+    while [ "$#" -gt 0 ] && [ "$1" != -- ]; do
+        names+=("$1")
+        shift
+    done
+    [ "$#" -gt 0 ] && shift
+    mkdir -p "$work/ports"
+    for name in "${names[@]}"; do
+        "$bin/tervix-sim" --link "$work/ports/$name" "$@" >"$work/$name.out" \
+            2>"$work/$name.err" &
+        more_pids+=("$!")
+    done
+    for name in "${names[@]}"; do
+        for _ in $(seq 100); do
+            [ -e "$work/ports/$name" ] && break
+            sleep 0.1
+        done
+        if [ ! -e "$work/ports/$name" ]; then
+            echo "$board_name: the simulated board did not appear as $name:" >&2
+            cat "$work/$name.err" >&2
+            exit 1
+        fi
+    done
+    export TERVIX_PORTS="$work/ports"
+}
+
+# boards_stop: ends the boards of boards_start; returns non-zero if one did not end cleanly.
+boards_stop() {
+    local status=0 pid
+    for pid in "${more_pids[@]}"; do
+        kill -TERM "$pid"
+        wait "$pid" || status=$?
+    done
+    more_pids=()
+    return "$status"
 }
 
 # board_stop: ends the board, which makes it write what --dump and --stats asked for; returns

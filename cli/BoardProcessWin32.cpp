@@ -1,0 +1,151 @@
+#include "cli/BoardProcess.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+struct BoardProcess::Handle {
+    HANDLE Process = nullptr;
+    HANDLE Output = nullptr;
+    int Status = -1;
+};
+
+namespace {
+
+// The quoting that the C runtime's argument parser undoes: backslashes double only before a
+// quote.
+std::string Quote(const std::string& arg) {
+    if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) {
+        return arg;
+    }
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : arg) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += c;
+    }
+    quoted.append(2 * backslashes, '\\');
+    return quoted + "\"";
+}
+
+bool HasOutput(HANDLE pipe) {
+    DWORD available = 0;
+    return !PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available > 0;
+}
+
+constexpr int PollPeriodMs = 20;
+
+} // namespace
+
+BoardProcess::BoardProcess(const std::string& program, const std::vector<std::string>& args,
+                           const std::string& folder)
+    : handle_(std::make_unique<Handle>()) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        return;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                               OPEN_EXISTING, 0, nullptr);
+    std::string line = Quote(program);
+    for (const std::string& a : args) {
+        line += " " + Quote(a);
+    }
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION info{};
+    const BOOL created = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, folder.c_str(), &startup, &info);
+    CloseHandle(writeEnd);
+    if (input != INVALID_HANDLE_VALUE) {
+        CloseHandle(input);
+    }
+    if (!created) {
+        CloseHandle(readEnd);
+        return;
+    }
+    CloseHandle(info.hThread);
+    handle_->Process = info.hProcess;
+    handle_->Output = readEnd;
+}
+
+BoardProcess::~BoardProcess() {
+    if (handle_->Output != nullptr) {
+        CloseHandle(handle_->Output);
+    }
+    Wait();
+}
+
+bool BoardProcess::Started() const {
+    return handle_->Process != nullptr;
+}
+
+bool BoardProcess::ReadAvailable(std::string& text) {
+    if (handle_->Output == nullptr) {
+        return false;
+    }
+    char buffer[4096];
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(handle_->Output, nullptr, 0, nullptr, &available, nullptr)) {
+            break; // the child closed its end
+        }
+        if (available == 0) {
+            return true;
+        }
+        DWORD got = 0;
+        if (!ReadFile(handle_->Output, buffer,
+                      std::min<DWORD>(available, static_cast<DWORD>(sizeof buffer)), &got,
+                      nullptr)) {
+            break;
+        }
+        text.append(buffer, got);
+    }
+    CloseHandle(handle_->Output);
+    handle_->Output = nullptr;
+    return false;
+}
+
+int BoardProcess::Wait() {
+    if (handle_->Process != nullptr) {
+        WaitForSingleObject(handle_->Process, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(handle_->Process, &code);
+        CloseHandle(handle_->Process);
+        handle_->Process = nullptr;
+        handle_->Status = static_cast<int>(code);
+    }
+    return handle_->Status;
+}
+
+// Anonymous pipes cannot be waited on, so they are looked at every few milliseconds.
+void AwaitBoardOutput(const std::vector<BoardProcess*>& children, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    do {
+        for (BoardProcess* child : children) {
+            if (child->handle_->Output != nullptr && HasOutput(child->handle_->Output)) {
+                return;
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(PollPeriodMs));
+    } while (std::chrono::steady_clock::now() < deadline);
+}
+
+std::string OwnProgramPath() {
+    char path[MAX_PATH];
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return length == 0 || length == MAX_PATH ? std::string() : std::string(path, length);
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The record of one board's run: one JSON object per board, one line each, with a fixed set of
+// keys, so that a production line can prove afterwards which firmware went onto which board.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// What a command learns about its board on the way, whether it ends well or not.
+struct BoardOutcome {
+    std::optional<int> Device; // the device number the board reported
+    int Rows = 0;              // rows written and verified, or compared
+    std::string Result;        // in words, on success; a failure's message otherwise
+};
+
+struct BoardRecord {
+    std::string Command;
+    std::optional<std::string> Port;
+    std::optional<std::string> File; // as given; none for a command without a file
+    std::optional<std::string> Sha256;
+    BoardOutcome Outcome;
+    std::uint32_t Requests = 0;
+    double Seconds = 0;
+    int ExitStatus = 0;
+};
+
+// The line's object: time, host, command, port, device_path, device, file, sha256, rows,
+// requests, seconds, result, exit_status.
+nlohmann::ordered_json RecordJson(const BoardRecord& record);

@@ -1,0 +1,54 @@
+#include "cli/FileDigest.h"
+
+#include "cli/Messages.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+
+#include <fstream>
+
+namespace {
+
+constexpr ULONG Sha256Size = 32;
+
+// Closes what was opened, whichever step failed.
+struct Sha256Hash {
+    BCRYPT_ALG_HANDLE Algorithm = nullptr;
+    BCRYPT_HASH_HANDLE Hash = nullptr;
+    ~Sha256Hash() {
+        if (Hash != nullptr) {
+            BCryptDestroyHash(Hash);
+        }
+        if (Algorithm != nullptr) {
+            BCryptCloseAlgorithmProvider(Algorithm, 0);
+        }
+    }
+};
+
+} // namespace
+
+std::optional<std::string> FileSha256(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    Sha256Hash sha;
+    if (!file ||
+        !BCRYPT_SUCCESS(
+            BCryptOpenAlgorithmProvider(&sha.Algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
+        !BCRYPT_SUCCESS(BCryptCreateHash(sha.Algorithm, &sha.Hash, nullptr, 0, nullptr, 0, 0))) {
+        return std::nullopt;
+    }
+    char buffer[65536];
+    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+        BCryptHashData(sha.Hash, reinterpret_cast<PUCHAR>(buffer),
+                       static_cast<ULONG>(file.gcount()), 0);
+    }
+    UCHAR digest[Sha256Size];
+    if (file.bad() || !BCRYPT_SUCCESS(BCryptFinishHash(sha.Hash, digest, Sha256Size, 0))) {
+        return std::nullopt;
+    }
+    std::string hex;
+    for (UCHAR byte : digest) {
+        hex += Format("%02x", byte);
+    }
+    return hex;
+}

@@ -1,0 +1,30 @@
+#include "cli/HexRefusal.h"
+
+#include "cli/ExitStatus.h"
+#include "cli/Messages.h"
+#include "target/ProgramLog.h"
+#include "target/TargetProfile.h"
+
+int RefuseUnfitFile(const std::string& file, HexCheck& check) {
+    const char* path = file.c_str();
+    check = CheckHexFile(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit));
+    switch (check.Fault) {
+    case HexFault::None:
+        break;
+    case HexFault::Unreadable:
+        return Fail(ExitStatus::File, "cannot read " + file);
+    case HexFault::Refused:
+        return Fail(ExitStatus::File,
+                    Format("%s line %u: %s; nothing was written (the programmer would stop with "
+                           "%d)",
+                           path, static_cast<unsigned>(check.ErrorLine), check.Error.c_str(),
+                           static_cast<int>(check.Code)));
+    case HexFault::NoData:
+        return Fail(ExitStatus::File,
+                    Format("%s: %s; nothing was erased", path, check.Error.c_str()));
+    case HexFault::LogUnwritable:
+        return Fail(ExitStatus::File, std::string("cannot write ") + ProgramLogName +
+                                          " here; run from a folder you can write to");
+    }
+    return ExitStatus::Success;
+}

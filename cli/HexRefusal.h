@@ -1,0 +1,11 @@
+#pragma once
+// The file check every command that sends a HEX file's rows makes before any board is touched.
+
+#include "target/HexCheck.h"
+
+#include <string>
+
+// Reads file as the programmer would into check; prints why and returns ExitStatus::File when
+// the file is unreadable, holds a record the programmer would stop on or would never reach, or
+// holds no data for a space that is written. ExitStatus::Success otherwise.
+int RefuseUnfitFile(const std::string& file, HexCheck& check);

@@ -1,0 +1,28 @@
+#pragma once
+// Where the record of every board goes: a file opened for appending, each line written by one
+// call so that lines from parallel boards and repeated runs never interleave. Also the host's
+// name, which every line carries. One file per platform behind this interface.
+
+#include <memory>
+#include <string>
+
+class RecordFile {
+public:
+    // Opens (creating if needed) path for appending; Ok() tells whether that worked.
+    explicit RecordFile(const std::string& path);
+    ~RecordFile();
+    RecordFile(const RecordFile&) = delete;
+    RecordFile& operator=(const RecordFile&) = delete;
+
+    bool Ok() const;
+    // Writes line and its line end with one call; false when not all of it was written.
+    bool Append(const std::string& line);
+
+    struct Handle;
+
+private:
+    std::unique_ptr<Handle> handle_;
+};
+
+// This computer's name, "" when it cannot be told.
+std::string HostName();

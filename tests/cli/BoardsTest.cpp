@@ -1,0 +1,315 @@
+// The production-line commands against simulated boards: several boards at once with a record
+// of each, verify and erase, and the command lines refused before any board is touched.
+
+#include "tests/cli/CliFixture.h"
+#include "tests/support/CaseName.h"
+
+#include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <sstream>
+
+using testing::HasSubstr;
+
+namespace {
+
+const std::vector<std::string> RecordKeys = {
+    "time",   "host", "command",  "port",    "device_path", "device",     "file",
+    "sha256", "rows", "requests", "seconds", "result",      "exit_status"};
+
+std::vector<nlohmann::ordered_json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::ordered_json> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(nlohmann::ordered_json::parse(line, nullptr, false));
+        EXPECT_FALSE(lines.back().is_discarded()) << line;
+    }
+    return lines;
+}
+
+std::vector<std::string> KeysOf(const nlohmann::ordered_json& object) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : object.items()) {
+        keys.push_back(key);
+    }
+    return keys;
+}
+
+std::string Sha256Of(const std::string& text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr);
+    std::string hex;
+    for (unsigned i = 0; i < length; ++i) {
+        static const char* Digits = "0123456789abcdef";
+        hex += Digits[digest[i] >> 4];
+        hex += Digits[digest[i] & 0xF];
+    }
+    return hex;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Program memory bytes of the file: the space the tests' stuck bytes and erases concern.
+void ExpectProgramHolds(const SimBoard& board, const HexImage& image) {
+    for (const auto& [address, byte] : image) {
+        if (address < 0x8000) {
+            const auto it = board.Memory().find(address);
+            ASSERT_NE(it, board.Memory().end()) << std::hex << address;
+            EXPECT_EQ(it->second, byte) << "at 0x" << std::hex << address;
+        }
+    }
+}
+
+} // namespace
+
+TEST_F(CliTest, ThreeBoardsAtOnceEachGetTheFileAFolderAndARecordLine) {
+    std::vector<SimBoard*> boards = {&AddBoard("COM3"), &AddBoard("COM4"), &AddBoard("COM5")};
+    const Run run = Flash({"flash", ExampleHex(), "--port", "COM3", "--port", "COM4", "--port",
+                           "COM5", "--record", Path("boards.jsonl")});
+    ASSERT_EQ(run.Status, 0) << run.Err << run.Out;
+    EXPECT_THAT(run.Out, HasSubstr("3 boards: 3 succeeded, 0 failed"));
+
+    const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("boards.jsonl"));
+    ASSERT_EQ(records.size(), 3u);
+    std::set<std::string> ports;
+    for (const nlohmann::ordered_json& record : records) {
+        EXPECT_EQ(KeysOf(record), RecordKeys);
+        EXPECT_EQ(record["sha256"], Sha256Of(ReadAll(ExampleHex())));
+        EXPECT_EQ(record["file"], ExampleHex());
+        EXPECT_EQ(record["command"], "flash");
+        EXPECT_EQ(record["device"], 33);
+        EXPECT_EQ(record["rows"], 8);
+        EXPECT_EQ(record["exit_status"], 0);
+        EXPECT_GT(record["requests"].get<int>(), 504);
+        ports.insert(record["port"].get<std::string>());
+    }
+    EXPECT_EQ(ports, (std::set<std::string>{"COM3", "COM4", "COM5"}));
+    for (std::size_t i = 0; i < boards.size(); ++i) {
+        boards[i]->Stop();
+        ExpectProgramHolds(*boards[i], ReadHexImage(ExampleHex()));
+        EXPECT_EQ(boards[i]->StatText("mode"), "run");
+        // Each board's programming log in a folder of its own, one line per row.
+        const std::string log = folder_.Read("COM" + std::to_string(3 + i) + "/temp.log");
+        EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
+    }
+}
+
+TEST_F(CliTest, OneBoardFailingDoesNotStopTheOthers) {
+    SimBoard& first = AddBoard("COM3");
+    SimBoard& stuck = AddBoard("COM4", {"--stuck", "0x21A=0x00"});
+    SimBoard& last = AddBoard("COM5");
+    const Run run = Flash({"flash", ExampleHex(), "--all", "--json"});
+    EXPECT_EQ(run.Status, 4) << run.Err;
+    std::map<std::string, int> statuses;
+    for (const nlohmann::ordered_json& record : JsonLines(run.Out)) {
+        statuses[record["port"].get<std::string>()] = record["exit_status"].get<int>();
+        if (record["port"] == "COM4") {
+            EXPECT_THAT(record["result"].get<std::string>(),
+                        HasSubstr("verify mismatch at row 0x0210"));
+        }
+    }
+    EXPECT_EQ(statuses, (std::map<std::string, int>{{"COM3", 0}, {"COM4", 4}, {"COM5", 0}}));
+    first.Stop();
+    stuck.Stop();
+    last.Stop();
+    ExpectProgramHolds(first, ReadHexImage(ExampleHex()));
+    ExpectProgramHolds(last, ReadHexImage(ExampleHex()));
+    EXPECT_EQ(stuck.StatText("mode"), "boot");
+}
+
+namespace {
+
+struct VerifyCase {
+    std::string name;
+    std::vector<std::string> board;
+    int status;
+    std::vector<std::string> errors;
+};
+
+class VerifyRun : public CliTest, public testing::WithParamInterface<VerifyCase> {};
+
+} // namespace
+
+TEST_P(VerifyRun, ComparesTheFilesBytesAndWritesNothing) {
+    const VerifyCase& c = GetParam();
+    SimBoard& board = AddBoard("COM3", c.board);
+    const Run run = Flash({"verify", ExampleHex(), "--port", "COM3", "--json"});
+    EXPECT_EQ(run.Status, c.status) << run.Err;
+    for (const std::string& error : c.errors) {
+        EXPECT_THAT(run.Err, HasSubstr(error));
+    }
+    const std::vector<nlohmann::ordered_json> records = JsonLines(run.Out);
+    ASSERT_EQ(records.size(), 1u) << run.Out;
+    EXPECT_EQ(records[0]["command"], "verify");
+    EXPECT_EQ(records[0]["exit_status"], c.status);
+    EXPECT_EQ(records[0]["rows"], 8);
+    board.Stop();
+    EXPECT_EQ(
+        board.Stat("write_program") + board.Stat("write_eeprom") + board.Stat("erase_program"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Verify, VerifyRun,
+    testing::Values(
+        VerifyCase{"FlashedBoardIsEqual", {"--load", ExampleHex()}, 0, {}},
+        // 0x21A holds the example's byte 0x8A.
+        VerifyCase{"StuckByteIsNamed",
+                   {"--load", ExampleHex(), "--stuck", "0x21A=0x00"},
+                   4,
+                   {"  0x021A: file 0x8A, board 0x00\n", "1 of ", "bytes differ from",
+                    "the first at 0x021A"}},
+        VerifyCase{"BlankBoardNamesTenAndCountsTheRest", {}, 4, {"  0x0200: file ", "more\n"}}),
+    CaseName());
+
+namespace {
+
+struct EraseCase {
+    std::string name;
+    std::vector<std::string> range;
+    std::string summary;
+    std::uint32_t first; // the span left blank
+    std::uint32_t last;
+};
+
+class EraseRun : public CliTest, public testing::WithParamInterface<EraseCase> {};
+
+} // namespace
+
+TEST_P(EraseRun, BlanksTheSpanAndNothingElse) {
+    const EraseCase& c = GetParam();
+    SimBoard& erased = AddBoard("COM3", {"--load", ExampleHex()});
+    SimBoard& untouched = AddBoard("COM4", {"--load", ExampleHex()});
+    std::vector<std::string> args{"erase", "--port", "COM3"};
+    args.insert(args.end(), c.range.begin(), c.range.end());
+    const Run run = Flash(args);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_THAT(run.Out, HasSubstr(c.summary));
+    erased.Stop();
+    untouched.Stop();
+    EXPECT_EQ(erased.StatText("violations"), "0");
+    for (const auto& [address, byte] : erased.Memory()) {
+        if (address >= c.first && address <= c.last) {
+            ASSERT_EQ(byte, 0xFF) << "at 0x" << std::hex << address;
+        } else {
+            ASSERT_EQ(byte, untouched.Memory().at(address)) << "at 0x" << std::hex << address;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Erase, EraseRun,
+    testing::Values(
+        EraseCase{
+            "ApplicationAreaByDefault", {}, "504 blocks erased, 0x200 to 0x7FFF", 0x200, 0x7FFF},
+        // The example's code runs from 0x200 to 0x25F: its first 64 bytes stay.
+        EraseCase{
+            "OneBlock", {"--from", "0x240", "--to", "0x27F"}, "1 blocks erased", 0x240, 0x27F}),
+    CaseName());
+
+TEST_F(CliTest, EveryRunAppendsItsBoardsLineEvenWhenItFails) {
+    AddBoard("COM3", {"--device-id", "0x0404"});
+    AddBoard("COM4");
+    EXPECT_EQ(Flash({"flash", ExampleHex(), "--port", "COM3", "--record", Path("r.jsonl")}).Status,
+              1);
+    EXPECT_EQ(Flash({"erase", "--port", "COM4", "--record", Path("r.jsonl"), "--quiet"}).Status, 0);
+    const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("r.jsonl"));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0]["device"], 32);
+    EXPECT_EQ(records[0]["exit_status"], 1);
+    EXPECT_THAT(records[0]["result"].get<std::string>(), HasSubstr("wrong device on COM3"));
+    EXPECT_EQ(records[0]["sha256"], Sha256Of(ReadAll(ExampleHex())));
+    EXPECT_EQ(records[1]["command"], "erase");
+    EXPECT_EQ(records[1]["device"], 33);
+    EXPECT_TRUE(records[1]["file"].is_null());
+    EXPECT_TRUE(records[1]["sha256"].is_null());
+    EXPECT_EQ(records[1]["requests"], 505);
+}
+
+// The board goes away while the run erases it: that board fails on its own, the other finishes.
+TEST_F(CliTest, ABoardUnpluggedMidRunFailsAlone) {
+    AddBoard("COM3", {"--pace"});
+    SimBoard& unplugged = AddBoard("COM4", {"--pace", "--erase-ms", "20"});
+    std::unique_ptr<ChildProcess> flash = StartFlash(
+        {"flash", ExampleHex(), "--port", "COM3", "--port", "COM4", "--timeout-ms", "300"});
+    ASSERT_TRUE(flash->AwaitError("COM4: erase", ProcessTimeoutMs)) << flash->Err();
+    unplugged.Stop();
+    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 3) << flash->Err();
+    EXPECT_THAT(flash->Out(), HasSubstr("COM3       33         8"));
+    EXPECT_THAT(flash->Out(), HasSubstr("2 boards: 1 succeeded, 1 failed"));
+    EXPECT_THAT(flash->Err(), HasSubstr("COM4: FAILED (exit 3): erase failed at 0x"));
+}
+
+namespace {
+
+struct Refusal {
+    std::string name;
+    std::vector<std::string> args; // "DEVICE" stands for COM3's device path
+    int status;
+    std::string error;
+};
+
+class RefusedRun : public CliTest, public testing::WithParamInterface<Refusal> {};
+
+} // namespace
+
+TEST_P(RefusedRun, BeforeAnyBoardIsTouched) {
+    const Refusal& r = GetParam();
+    SimBoard& board = AddBoard("COM3");
+    AddBoard("COM4");
+    std::vector<std::string> args = r.args;
+    for (std::string& arg : args) {
+        arg = arg == "DEVICE" ? board.Device() : arg == "HEX" ? ExampleHex() : arg;
+    }
+    const Run run = Flash(args);
+    EXPECT_EQ(run.Status, r.status);
+    EXPECT_THAT(run.Err, HasSubstr(r.error));
+    board.Stop();
+    EXPECT_EQ(board.Stat("requests"), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, RefusedRun,
+    testing::Values(Refusal{"SamePortTwice",
+                            {"flash", "HEX", "--port", "COM3", "--port", "COM4", "--port", "COM3"},
+                            64,
+                            "COM3 and COM3 name the same port"},
+                    Refusal{"ComNameAndItsDevice",
+                            {"verify", "HEX", "--port", "COM3", "--port", "DEVICE"},
+                            64,
+                            "name the same port"},
+                    Refusal{"AllWithPort", {"erase", "--all", "--port", "COM3"}, 64, "excludes"},
+                    Refusal{"RecordNotWritable",
+                            {"flash", "HEX", "--port", "COM3", "--port", "COM4", "--record",
+                             "/nonexistent/boards.jsonl"},
+                            2,
+                            "cannot write the record /nonexistent/boards.jsonl"},
+                    Refusal{"BadFileOnce",
+                            {"flash", "missing.hex", "--port", "COM3", "--port", "COM4"},
+                            2,
+                            "cannot read missing.hex"},
+                    Refusal{"EraseIntoTheBootBlock",
+                            {"erase", "--port", "COM3", "--from", "0x1C0"},
+                            64,
+                            "0x200 <= from <= to <= 0x7FFF"},
+                    Refusal{"ErasePastProgramMemory",
+                            {"erase", "--all", "--to", "0x8000"},
+                            64,
+                            "0x200 <= from <= to <= 0x7FFF"},
+                    Refusal{"ErasePartOfABlock",
+                            {"erase", "--port", "COM3", "--from", "0x210", "--to", "0x27F"},
+                            64,
+                            "--from must be a multiple of 0x40"},
+                    Refusal{"EraseBackwards",
+                            {"erase", "--yes", "--from", "0x400", "--to", "0x3FF"},
+                            64,
+                            "0x200 <= from <= to <= 0x7FFF"}),
+    CaseName());
