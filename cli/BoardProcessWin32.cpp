@@ -58,7 +58,8 @@ BoardProcess::BoardProcess(const std::string& program, const std::vector<std::st
                                OPEN_EXISTING, 0, nullptr);
     std::string line = Quote(program);
     for (const std::string& a : args) {
-        line += " " + Quote(a);
+        line += ' ';
+        line += Quote(a);
     }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;

@@ -47,8 +47,8 @@ std::optional<std::string> FileSha256(const std::string& path) {
         return std::nullopt;
     }
     std::string hex;
-    for (UCHAR byte : digest) {
-        hex += Format("%02x", byte);
+    for (UCHAR octet : digest) {
+        hex += Format("%02x", octet);
     }
     return hex;
 }

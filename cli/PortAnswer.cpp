@@ -104,7 +104,8 @@ std::string PortAnswer::NoPortReason() const {
     if (declined_.empty()) {
         std::string reason = "no port answered: none of COM1 to COM21 could be opened";
         for (const PortOpenFailure& refused : PermissionRefusals()) {
-            reason += "\n" + PermissionAdvice(refused);
+            reason += '\n';
+            reason += PermissionAdvice(refused);
         }
         return reason;
     }

@@ -186,11 +186,13 @@ int RunVerify(const VerifyOptions& options, BoardOutcome& outcome) {
             std::fprintf(stderr, "  and %zu more\n", differences.size() - DifferencesNamed);
         }
         return Fail(ExitStatus::Transfer,
-                    Format("%zu of %zu bytes differ from %s, the first at %s", differences.size(),
-                           bytes.size(), options.File.c_str(),
+                    Format("%lu of %lu bytes differ from %s, the first at %s",
+                           static_cast<unsigned long>(differences.size()),
+                           static_cast<unsigned long>(bytes.size()), options.File.c_str(),
                            AddressText(differences[0].Space, differences[0].Address).c_str()));
     }
-    outcome.Result = Format("%zu bytes in %d rows equal to the file", bytes.size(), outcome.Rows);
+    outcome.Result = Format("%lu bytes in %d rows equal to the file",
+                            static_cast<unsigned long>(bytes.size()), outcome.Rows);
     if (session.ShowsSummary()) {
         std::printf("verified %s: %s\n", options.File.c_str(), outcome.Result.c_str());
     }
