@@ -5,10 +5,12 @@
 #include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
-std::int32_t EraseRange(std::uint32_t first, std::uint32_t last) {
+std::int32_t EraseRangeInRuns(std::uint32_t first, std::uint32_t last,
+                              std::uint8_t rowsPerRequest) {
     const std::uint32_t step = TargetProfile.EraseBlock;
     const ComHandle port = TargetProfile.PortHandle;
     // The reply comes back over the request and may fill the whole capacity.
@@ -16,8 +18,11 @@ std::int32_t EraseRange(std::uint32_t first, std::uint32_t last) {
     std::int32_t result = 0;
     std::uint32_t address = first;
     while (address <= last) {
+        const std::uint32_t left = step == 0 ? 1 : (last - address) / step + 1;
+        const auto rows = static_cast<std::uint8_t>(
+            std::min<std::uint32_t>(left, std::max<std::uint8_t>(rowsPerRequest, 1)));
         buffer[0] = BootCode::EraseProgram;
-        buffer[1] = 1;
+        buffer[1] = rows;
         buffer[2] = static_cast<std::uint8_t>(address);
         buffer[3] = static_cast<std::uint8_t>(address >> 8);
         buffer[4] = static_cast<std::uint8_t>(address >> 16);
@@ -27,13 +32,18 @@ std::int32_t EraseRange(std::uint32_t first, std::uint32_t last) {
         }
         // A range that reaches the top of the address space, or a block size of 0, would
         // otherwise never leave the loop.
-        if (step == 0 || address > std::numeric_limits<std::uint32_t>::max() - step) {
+        const std::uint32_t advance = rows * step;
+        if (step == 0 || address > std::numeric_limits<std::uint32_t>::max() - advance) {
             break;
         }
-        address += step;
+        address += advance;
         ProgressCount = static_cast<std::int32_t>(address);
     }
     return result;
+}
+
+std::int32_t EraseRange(std::uint32_t first, std::uint32_t last) {
+    return EraseRangeInRuns(first, last, 1);
 }
 
 std::int32_t EraseForFlash(const char* hexPath) {

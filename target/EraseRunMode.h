@@ -13,6 +13,9 @@ inline constexpr std::uint16_t EraseReplyCapacity = 255;
 inline constexpr std::uint32_t RunModeFlagAddress = 0xFF;
 
 std::int32_t EraseRange(std::uint32_t first, std::uint32_t last);
+// EraseRange with up to rowsPerRequest erase blocks in each request (the request's count byte);
+// EraseRange itself sends one block per request.
+std::int32_t EraseRangeInRuns(std::uint32_t first, std::uint32_t last, std::uint8_t rowsPerRequest);
 std::int32_t EraseForFlash(const char* hexPath);
 // flag != 0: run mode (writes 0x00); flag == 0: boot mode (writes 0xFF).
 std::int32_t SetRunMode(std::uint8_t flag);

@@ -251,31 +251,7 @@ private:
 } // namespace
 
 std::int32_t EraseRangeFast(std::uint32_t first, std::uint32_t last) {
-    const std::uint32_t step = TargetProfile.EraseBlock;
-    const ComHandle port = TargetProfile.PortHandle;
-    std::uint8_t buffer[EraseReplyCapacity];
-    std::int32_t result = 0;
-    std::uint32_t address = first;
-    while (address <= last) {
-        const std::uint32_t left = step == 0 ? 1 : (last - address) / step + 1;
-        const auto rows = static_cast<std::uint8_t>(std::min<std::uint32_t>(left, FastEraseRows));
-        buffer[0] = BootCode::EraseProgram;
-        buffer[1] = rows;
-        buffer[2] = static_cast<std::uint8_t>(address);
-        buffer[3] = static_cast<std::uint8_t>(address >> 8);
-        buffer[4] = static_cast<std::uint8_t>(address >> 16);
-        result = ExchangePacket(port, buffer, 5, EraseReplyCapacity, EraseAttempts);
-        if (result < 0) {
-            return result;
-        }
-        const std::uint32_t advance = rows * step;
-        if (step == 0 || address > std::numeric_limits<std::uint32_t>::max() - advance) {
-            break;
-        }
-        address += advance;
-        ProgressCount = static_cast<std::int32_t>(address);
-    }
-    return result;
+    return EraseRangeInRuns(first, last, FastEraseRows);
 }
 
 std::int32_t EraseForFastFlash(const char* hexPath) {
