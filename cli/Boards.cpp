@@ -1,6 +1,7 @@
 #include "cli/BoardProcess.h"
 #include "cli/BoardRecord.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/ExitStatus.h"
 #include "cli/FileDigest.h"
 #include "cli/Messages.h"
@@ -17,7 +18,6 @@
 #include <map>
 #include <memory>
 #include <set>
-#include <unistd.h>
 
 namespace {
 
@@ -368,7 +368,7 @@ int RunOnBoards(const BoardJob& job) {
         children.push_back(board.Child.get());
     }
 
-    BoardsDisplay display(job.Session.Quiet, isatty(STDERR_FILENO) != 0);
+    BoardsDisplay display(job.Session.Quiet, OutputRedraws(stderr));
     int worst = ExitStatus::Success;
     std::size_t running = ports.size();
     std::vector<bool> published(ports.size(), false);
