@@ -178,6 +178,16 @@ private:
         return code;
     }
 
+    // The request for span in access's space; reads and writes differ only in their command.
+    BootCommand Request(std::uint8_t code, const MemoryAccess& access, const Span& span) const {
+        return {code,
+                static_cast<std::uint8_t>(span.Length),
+                span.First / access.Unit,
+                access.Block,
+                access.Unit,
+                retries_};
+    }
+
     std::int32_t Write(const Memory& memory, const MemoryAccess& access, const Span& span) {
         Log(memory, access, span);
         // Room for any one-byte count: a write block above 250 is refused by BootWrite, not here.
@@ -185,13 +195,9 @@ private:
         for (std::uint32_t i = 0; i < span.Length; ++i) {
             data[i] = ByteAt(memory, span.First + i);
         }
-        const BootCommand write{access.WriteCommand,
-                                static_cast<std::uint8_t>(span.Length),
-                                span.First / access.Unit,
-                                access.Block,
-                                access.Unit,
-                                retries_};
-        if (std::int32_t result = BootWrite(port_, write, data); result < 0) {
+        if (std::int32_t result =
+                BootWrite(port_, Request(access.WriteCommand, access, span), data);
+            result < 0) {
             return Fail(access, span.First, result);
         }
         Advance(span.ImageBytes);
@@ -214,12 +220,7 @@ private:
 
     // A failed or differing read is repeated once, as the row-by-row programmer does.
     std::int32_t Verify(const Memory& memory, const MemoryAccess& access, const Span& span) {
-        const BootCommand read{access.ReadCommand,
-                               static_cast<std::uint8_t>(span.Length),
-                               span.First / access.Unit,
-                               access.Block,
-                               access.Unit,
-                               retries_};
+        const BootCommand read = Request(access.ReadCommand, access, span);
         std::int32_t result = 0;
         std::uint32_t address = span.First;
         for (int attempt = 0; attempt < 2; ++attempt) {
