@@ -1,3 +1,4 @@
+#include "cli/BoardProbe.h"
 #include "cli/BoardProcess.h"
 #include "cli/BoardRecord.h"
 #include "cli/Commands.h"
@@ -6,9 +7,9 @@
 #include "cli/FileDigest.h"
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
+#include "cli/PortMap.h"
 #include "cli/RecordFile.h"
 #include "link/Packet.h"
-#include "target/Connection.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
@@ -17,7 +18,6 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <set>
 
 namespace {
 
@@ -44,25 +44,76 @@ std::string FolderFor(const std::string& port) {
     return name;
 }
 
-// The boards that answer: every port of the table that opens and reports the expected device.
-// The connection's own scan offers each port once, in table order, and checks the device.
-std::vector<std::string> FindBoards() {
-    std::set<std::string> offered;
-    SetPortQuestion(
-        [&offered](const char* text, const char*) { return offered.insert(text).second; });
-    std::vector<std::string> found;
-    for (;;) {
-        const std::int32_t result = ConnectTarget();
-        if (result >= 0) {
-            found.emplace_back(PortNameTable[result]);
+// A board answers a device read within milliseconds; a silent port is given up on after this,
+// all of them at once.
+constexpr std::uint32_t ProbeTimeoutMs = 1000;
+
+// What the ports held when they were looked at, in the order they were given: the ports whose
+// board reported the expected device, and the boards that answered but failed that check.
+struct Found {
+    std::vector<std::string> Boards;
+    std::map<std::string, ProbedPort> FailedChecks;
+};
+
+// Looks at every port at once and lists each with its finding (unless quiet), so that no port is
+// left out without a word; the advice for a refused port follows the list, once.
+Found FindBoards(const std::vector<std::string>& ports, bool quiet) {
+    const auto started = Clock::now();
+    const std::vector<ProbedPort> probed =
+        ProbePorts(ports, TargetProfile.BaudRate,
+                   std::min(ProbeTimeoutMs, TargetProfile.ReadTimeoutMs.load()));
+    const std::string expected = TargetProfile.DeviceNumber.load();
+    Found found;
+    std::vector<std::string> advice;
+    for (const ProbedPort& port : probed) {
+        std::string verdict;
+        if (port.Finding == PortFinding::Device && std::to_string(port.Device) == expected) {
+            found.Boards.push_back(port.Port);
+        } else if (BoardAnswered(port)) {
+            found.FailedChecks.emplace(port.Port, port);
+            verdict = ": failed the device check";
+        } else {
+            verdict = ": skipped";
         }
-        if (DisconnectTarget() < 0 || result == ConnectResult::NoPortAccepted ||
-            result == ConnectResult::CloseFailed) {
-            break;
+        if (port.Finding == PortFinding::Refused) {
+            const std::string text = PermissionAdvice(port.Failure);
+            const std::string rest = text.substr(text.find('\n') + 1);
+            if (std::find(advice.begin(), advice.end(), rest) == advice.end()) {
+                advice.push_back(rest);
+            }
+        }
+        if (!quiet) {
+            const std::string device = ShownDevice(port.Port.c_str());
+            std::fprintf(stderr, "%-10s %-24s %s%s\n", port.Port.c_str(),
+                         device.empty() ? "-" : device.c_str(), FindingText(port).c_str(),
+                         verdict.c_str());
         }
     }
-    SetPortQuestion({});
+    if (!quiet) {
+        std::fprintf(stderr,
+                     "%zu of %zu ports with device %s, %zu failed the device check (%.1f s)\n",
+                     found.Boards.size(), ports.size(), expected.c_str(), found.FailedChecks.size(),
+                     SecondsSince(started));
+        for (const std::string& text : advice) {
+            std::fprintf(stderr, "%s\n", text.c_str());
+        }
+    }
     return found;
+}
+
+// Why a board that answered the look at the ports is not run: its record's findings.
+nlohmann::json FailedCheck(const ProbedPort& port) {
+    nlohmann::json findings;
+    const bool numbered = port.Finding == PortFinding::Device;
+    findings["device"] = numbered ? nlohmann::json(port.Device) : nlohmann::json(nullptr);
+    findings["result"] =
+        numbered ? Format("wrong device on %s: device number %d, expected %s (%s)",
+                          PortWithDevice(port.Port.c_str()).c_str(), port.Device,
+                          TargetProfile.DeviceNumber.load(), TargetProfile.DeviceName.load())
+                 : Format("device check failed on %s: %s",
+                          PortWithDevice(port.Port.c_str()).c_str(), FindingText(port).c_str());
+    findings["requests"] = 1;
+    return findings;
 }
 
 struct Board {
@@ -160,8 +211,9 @@ std::string EndText(const Board& board, std::size_t reasonWidth) {
     if (board.Status == ExitStatus::Success) {
         return "done";
     }
+    const std::string result = board.Record["result"].get<std::string>();
     return Format("FAILED (exit %d): %s", board.Status,
-                  board.Record["result"].get<std::string>().substr(0, reasonWidth).c_str());
+                  result.substr(0, std::min(result.find('\n'), reasonWidth)).c_str());
 }
 
 // One line per board, redrawn in place on a terminal; a plain line at each change of stage,
@@ -213,7 +265,9 @@ private:
         for (const Board& board : boards) {
             if (!board.Running && board.Status != ExitStatus::Success &&
                 shown_.emplace(board.Port, "").second) {
-                Fail(board.Status, board.Port + ": " + EndText(board, std::string::npos));
+                Fail(board.Status,
+                     Format("%s: FAILED (exit %d): %s", board.Port.c_str(), board.Status,
+                            board.Record["result"].get<std::string>().c_str()));
             }
         }
     }
@@ -225,20 +279,32 @@ private:
     std::map<std::string, std::string> shown_;
 };
 
+// A result of several lines (advice on a refused port) shows its first line in the table; the
+// rest follows the table, once however many boards share it.
 void PrintSummary(const std::vector<Board>& boards) {
     std::printf("%-10s %-6s %5s %8s %4s  %s\n", "Port", "Device", "Rows", "Seconds", "Exit",
                 "Result");
     int failed = 0;
+    std::vector<std::string> notes;
     for (const Board& board : boards) {
         const nlohmann::ordered_json& r = board.Record;
         const std::string device = r["device"].is_null() ? "-" : r["device"].dump();
+        const std::string result = r["result"].get<std::string>();
+        const std::size_t end = result.find('\n');
         std::printf("%-10s %-6s %5d %8.1f %4d  %s\n", board.Port.c_str(), device.c_str(),
                     r["rows"].get<int>(), r["seconds"].get<double>(), board.Status,
-                    r["result"].get<std::string>().c_str());
+                    result.substr(0, end).c_str());
+        if (end != std::string::npos &&
+            std::find(notes.begin(), notes.end(), result.substr(end + 1)) == notes.end()) {
+            notes.push_back(result.substr(end + 1));
+        }
         failed += board.Status == 0 ? 0 : 1;
     }
     std::printf("%zu boards: %zu succeeded, %d failed\n", boards.size(), boards.size() - failed,
                 failed);
+    for (const std::string& note : notes) {
+        std::printf("\n%s\n", note.c_str());
+    }
 }
 
 // Writes a finished board's record where it was asked for; false when the record file refused.
@@ -320,7 +386,12 @@ int RunOnBoards(const BoardJob& job) {
             return Fail(ExitStatus::File, "cannot write the record " + job.Boards.Record);
         }
     }
-    if (job.Boards.Ports.size() <= 1 && !job.Boards.All) {
+    const int expect = job.Boards.Expect;
+    if (expect != 0 && job.Boards.Ports.empty() && !job.Boards.All) {
+        return Fail(ExitStatus::Usage, "--expect counts the boards of --all or --port");
+    }
+    const bool many = job.Boards.Ports.size() > 1 || job.Boards.All;
+    if (!many && expect == 0) {
         return RunOneHere(job, file.get());
     }
 
@@ -328,11 +399,31 @@ int RunOnBoards(const BoardJob& job) {
         return status;
     }
     std::vector<std::string> ports = job.Boards.Ports;
-    if (job.Boards.All) {
-        if (!job.Session.Quiet) {
-            std::fprintf(stderr, "looking for boards on COM1 to COM21...\n");
+    Found found;
+    if (job.Boards.All || expect != 0) {
+        if (job.Boards.All) {
+            ports.assign(std::begin(PortNameTable), std::end(PortNameTable));
+            if (!job.Session.Quiet) {
+                std::fprintf(stderr, "looking for boards on COM1 to COM21...\n");
+            }
         }
-        ports = FindBoards();
+        found = FindBoards(ports, job.Session.Quiet);
+        if (expect != 0 && found.Boards.size() != static_cast<std::size_t>(expect)) {
+            return Fail(ExitStatus::Connection,
+                        Format("expected %d boards with device %s, found %zu: no board was "
+                               "written",
+                               expect, TargetProfile.DeviceNumber.load(), found.Boards.size()));
+        }
+    }
+    if (!many) {
+        return RunOneHere(job, file.get());
+    }
+    if (job.Boards.All) {
+        // The boards that failed the check keep their place among those that passed.
+        std::erase_if(ports, [&found](const std::string& port) {
+            return !found.FailedChecks.contains(port) &&
+                   std::find(found.Boards.begin(), found.Boards.end(), port) == found.Boards.end();
+        });
         if (ports.empty()) {
             return Fail(ExitStatus::Connection,
                         Format("no board answered: no port of COM1 to COM21 opened and reported "
@@ -341,6 +432,9 @@ int RunOnBoards(const BoardJob& job) {
         }
     }
     for (const std::string& port : ports) {
+        if (found.FailedChecks.contains(port)) {
+            continue;
+        }
         std::error_code ec;
         std::filesystem::create_directories(FolderFor(port), ec);
         if (ec) {
@@ -358,6 +452,13 @@ int RunOnBoards(const BoardJob& job) {
         Board& board = boards[i];
         board.Port = ports[i];
         board.Started = Clock::now();
+        if (const auto failed = found.FailedChecks.find(ports[i]);
+            failed != found.FailedChecks.end()) {
+            board.Running = false;
+            board.Status = ExitStatus::Connection;
+            board.ChildRecord = FailedCheck(failed->second);
+            continue;
+        }
         board.Child =
             std::make_unique<BoardProcess>(program, ChildArgs(job, ports[i]), FolderFor(ports[i]));
         if (!board.Child->Started()) {

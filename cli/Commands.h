@@ -39,6 +39,7 @@ int CheckEraseRange(const EraseOptions& options);
 struct BoardsOptions {
     std::vector<std::string> Ports; // --port, repeatable; several mean one child per board
     bool All = false;               // every port that answers with the expected device
+    int Expect = 0;                 // boards that must answer with the expected device; 0: any
     std::string Record;             // file the records are appended to; empty for none
     bool Json = false;              // the records on standard output instead of the summary
 };

@@ -2,6 +2,7 @@
 
 #include "link/BootCommands.h"
 #include "link/Packet.h"
+#include "target/PortRefusals.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -50,11 +51,20 @@ std::string DescribeLinkCode(std::int32_t code) {
 }
 
 std::string PermissionAdvice(const PortOpenFailure& failure) {
+    const char* device = failure.Device.c_str();
     const std::string group = failure.Group.empty() ? "dialout" : failure.Group;
-    return Format("permission denied on %s, which belongs to the group %s; join it with\n"
-                  "    sudo usermod -aG %s $USER\n"
-                  "and log out and in again (or reboot) for it to take effect",
-                  failure.Device.c_str(), group.c_str(), group.c_str());
+    if (failure.JoiningGroupHelps()) {
+        return Format("permission denied on %s (group %s)\n"
+                      "join the group %s, which may read and write it:\n"
+                      "    sudo usermod -aG %s $USER\n"
+                      "and log out and in again (or reboot) for it to take effect",
+                      device, group.c_str(), group.c_str(), group.c_str());
+    }
+    return Format("permission denied on %s (owner %s, group %s, %s)\n"
+                  "no group may both read and write it, so joining one would not help: a udev "
+                  "rule or the administrator must grant you access",
+                  device, failure.Owner.c_str(), group.c_str(),
+                  DeviceModeText(failure.Mode).c_str());
 }
 
 int Fail(int status, const std::string& message) {

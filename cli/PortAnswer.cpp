@@ -40,17 +40,23 @@ bool PortAnswer::NeedsTerminal(const PortChoice& choice) {
     return choice.Port.empty() && !choice.Yes && !InputIsConsole();
 }
 
-bool PortAnswer::Answer(const char* name) {
-    bool yes = false;
-    if (!choice_.Port.empty()) {
-        const std::string device = DeviceKey(name);
-        yes = PlainComName(name) == PlainComName(choice_.Port) ||
-              (!device.empty() && device == wantedDevice_);
-    } else if (choice_.Yes) {
-        yes = true;
-    } else {
-        yes = AskUser(name, PortQuestionCaption, ShownDevice(name));
+int PortAnswer::NamedIndex() const {
+    if (choice_.Port.empty()) {
+        return -1;
     }
+    const std::string plain = PlainComName(choice_.Port);
+    for (int index = 0; index < PortNameCount; ++index) {
+        const char* name = PortNameTable[index];
+        if (PlainComName(name) == plain ||
+            (!wantedDevice_.empty() && DeviceKey(name) == wantedDevice_)) {
+            return index;
+        }
+    }
+    return -1;
+}
+
+bool PortAnswer::Answer(const char* name) {
+    const bool yes = choice_.Yes || AskUser(name, PortQuestionCaption, ShownDevice(name));
     if (!yes) {
         declined_.emplace_back(name);
     }
@@ -80,20 +86,15 @@ std::string PortAnswer::NoPortReason() const {
         if (wantedDevice_.empty()) {
             return Format("no port answered: %s leads to no device", wanted);
         }
-        const char* mapped = nullptr;
-        for (const char* name : PortNameTable) {
-            if (mapped == nullptr && DeviceKey(name) == wantedDevice_) {
-                mapped = name;
-            }
-        }
-        if (mapped == nullptr) {
+        const int index = NamedIndex();
+        if (index < 0) {
             return Format("no port answered: no COM name (COM1 to COM21) leads to %s",
                           wantedDevice_.c_str());
         }
-        const PortOpenFailure failure = LastOpenFailure(mapped);
+        const PortOpenFailure failure = LastOpenFailure(PortNameTable[index]);
         switch (failure.Kind) {
         case OpenFailure::PermissionDenied:
-            return Format("no port answered: %s", PermissionAdvice(failure).c_str());
+            return PermissionAdvice(failure);
         case OpenFailure::InUse:
             return Format("no port answered: %s is in use by another program",
                           PortWithDevice(wanted).c_str());

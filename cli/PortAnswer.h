@@ -1,7 +1,7 @@
 #pragma once
-// Who answers the connection's port question: --port says Yes to that one port only, --yes to
-// the first port that opens, and otherwise the user on the terminal. It also remembers what the
-// scan met, to explain a connection that found no port.
+// Who answers the connection's port question: --yes says Yes to the first port that opens, and
+// otherwise the user on the terminal; --port names the one port to open, asking nothing. It also
+// remembers what the scan met, to explain a connection that found no port.
 
 #include <string>
 #include <vector>
@@ -23,6 +23,10 @@ public:
     // Neither --port nor --yes, and no terminal to ask on: the caller must stop before any port
     // is touched.
     static bool NeedsTerminal(const PortChoice& choice);
+
+    // The index in PortNameTable of the port --port names (by its COM name or by the device it
+    // leads to); -1 when --port is not given or names no port of the table.
+    int NamedIndex() const;
 
     // Why a scan ended without an accepted port, in words.
     std::string NoPortReason() const;

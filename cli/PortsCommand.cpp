@@ -47,10 +47,15 @@ int RunPorts() {
             }
             const PortOpenFailure failure = LastOpenFailure(name);
             state = StateText(failure);
-            // One piece of advice per group: joining it opens all of its devices.
+            // One piece of advice per group to join, since joining it opens all of its devices;
+            // one per device where no group helps.
+            const auto sameAdvice = [&failure](const PortOpenFailure& r) {
+                return failure.JoiningGroupHelps()
+                           ? r.JoiningGroupHelps() && r.Group == failure.Group
+                           : r.Device == failure.Device;
+            };
             if (failure.Kind == OpenFailure::PermissionDenied &&
-                std::none_of(refused.begin(), refused.end(),
-                             [&failure](const auto& r) { return r.Group == failure.Group; })) {
+                std::none_of(refused.begin(), refused.end(), sameAdvice)) {
                 refused.push_back(failure);
             }
         }

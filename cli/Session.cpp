@@ -36,7 +36,10 @@ int Session::CheckUsage() const {
 
 int Session::Connect() {
     progress_.Begin({"connect", "", 0, 0});
-    const std::int32_t result = ConnectTarget();
+    // A named port is the only one opened: opening others would lock them against the boards
+    // of a sibling process and, on a real adapter, reset whatever board is wired to them.
+    const std::int32_t result =
+        choice_.Port.empty() ? ConnectTarget() : ConnectNamedTarget(answer_.NamedIndex());
     progress_.End(result >= 0);
     if (result >= 0) {
         if (outcome_ != nullptr) {

@@ -46,7 +46,14 @@ void AddBoardsOptions(CLI::App* command, SessionOptions& session, BoardsOptions&
             ->allow_extra_args(false);
     CLI::Option* all = command->add_flag(
         "--all", boards.All,
-        "Every board at once: each port of COM1..COM21 that opens and reports device 33");
+        "Every board at once: each port of COM1..COM21 that opens and reports device 33; every "
+        "port is listed with what it held, and a board that fails the device check fails the run");
+    command
+        ->add_option("--expect", boards.Expect,
+                     "Stop before any board is written unless exactly N ports (of --all, or of "
+                     "--port) report device 33")
+        ->option_text("N")
+        ->check(CLI::Range(1, 21));
     CLI::Option* yes = command->add_flag("--yes,-y", session.Choice.Yes,
                                          "Use the first port that opens, without asking");
     port->excludes(yes);

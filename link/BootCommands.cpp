@@ -50,6 +50,10 @@ std::int32_t CheckUnitAndCount(const BootCommand& command) {
     return 0;
 }
 
+int DeviceNumberOf(const std::uint8_t* identity) {
+    return (identity[1] * 256 + identity[0]) >> DeviceIdRevisionBits;
+}
+
 void PutHeader(std::uint8_t* out, std::uint8_t code, std::uint8_t count, std::uint32_t address) {
     out[0] = code;
     out[1] = count;
@@ -139,12 +143,26 @@ std::int32_t ReadDeviceId(char* text) {
     // Zeroed so that an identity byte the reply does not carry reads as 0.
     std::array<std::uint8_t, MaxBootData> identity{};
     std::int32_t count = BootRead(port, command, identity.data());
-    int number = 0;
-    if (count > 0) {
-        number = (identity[1] * 256 + identity[0]) >> DeviceIdRevisionBits;
-    }
     // "2047" and its terminator are the longest text.
-    std::snprintf(text, 5, "%d", number);
+    std::snprintf(text, 5, "%d", count > 0 ? DeviceNumberOf(identity.data()) : 0);
+    return count;
+}
+
+std::int32_t ProbeDeviceId(ComHandle port, int* number) {
+    ReplyBuffer buffer{};
+    PutHeader(buffer.data(), BootCode::ReadProgram, DeviceIdBytes, DeviceIdAddress);
+    const std::int32_t sent = SendPacket(port, buffer.data(), HeaderLength);
+    if (sent < 0) {
+        return sent;
+    }
+    const std::int32_t stored = ReceivePacket(port, buffer.data(), BootReplyCapacity);
+    if (stored < 0) {
+        return stored;
+    }
+    const std::int32_t count = std::max(stored - ReplyOverhead, 0);
+    if (count >= DeviceIdBytes) {
+        *number = DeviceNumberOf(buffer.data() + HeaderLength);
+    }
     return count;
 }
 

@@ -53,6 +53,11 @@ std::int32_t BootVerify(ComHandle port, const BootCommand& command, const std::u
 // Writes the device number as decimal text into text (at least 5 characters); returns the read's
 // data count.
 std::int32_t ReadDeviceId(char* text);
+// One device read on port, sent once and never repeated, for looking at many ports quickly:
+// returns the reply's data count (the number is stored only when the reply carries both identity
+// bytes), or the failure as the framing reports it, so that a silent line (time-out) is told
+// apart from replies that are not understood (bad checksum, overlong).
+std::int32_t ProbeDeviceId(ComHandle port, int* number);
 // Reads first..last (address units) into out in chunks; returns the last chunk's data count.
 std::int32_t ReadMemoryRange(std::uint32_t first, std::uint32_t last, std::uint8_t unit,
                              std::uint8_t readCommand, std::uint8_t* out);

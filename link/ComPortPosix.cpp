@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -103,10 +104,18 @@ bool SetLine(int fd, speed_t speed) {
     return tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
+// What the line was set to before this program opened it. A port opened only to be asked about
+// (and declined, or found silent) may belong to another program's configuration: closing puts
+// these back, so a scan leaves every port it does not use as it found it.
+struct FoundLine {
+    termios Settings{};
+    bool LowLatencySet = false; // the open switched the driver's low latency on
+};
+
 // DTR off, RTS on. Pseudo-terminals and some adapters have no modem lines; the calls fail there
 // and that is fine. Low latency makes USB adapters hand over received bytes at once instead of
 // after their latency timer (16 ms on FTDI); drivers that refuse it keep their default.
-void SetControlLines(int fd) {
+void SetControlLines(int fd, FoundLine& found) {
     int dtr = TIOCM_DTR;
     ioctl(fd, TIOCMBIC, &dtr);
     int rts = TIOCM_RTS;
@@ -115,6 +124,19 @@ void SetControlLines(int fd) {
     serial_struct serial{};
     if (ioctl(fd, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
         serial.flags |= ASYNC_LOW_LATENCY;
+        found.LowLatencySet = ioctl(fd, TIOCSSERIAL, &serial) == 0;
+    }
+#else
+    static_cast<void>(found);
+#endif
+}
+
+void RestoreLine(int fd, const FoundLine& found) {
+    tcsetattr(fd, TCSANOW, &found.Settings);
+#ifdef __linux__
+    serial_struct serial{};
+    if (found.LowLatencySet && ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+        serial.flags &= ~ASYNC_LOW_LATENCY;
         ioctl(fd, TIOCSSERIAL, &serial);
     }
 #endif
@@ -142,8 +164,9 @@ bool OpenWakePipe(int ends[2]) {
 // running job).
 class PosixPort final : public PortDevice {
 public:
-    PosixPort(int fd, const int wake[2], std::uint32_t readTimeoutMs)
-        : fd_(fd), wakeRead_(wake[0]), wakeWrite_(wake[1]), readTimeoutMs_(readTimeoutMs) {}
+    PosixPort(int fd, const int wake[2], std::uint32_t readTimeoutMs, const FoundLine& found)
+        : fd_(fd), wakeRead_(wake[0]), wakeWrite_(wake[1]), readTimeoutMs_(readTimeoutMs),
+          found_(found) {}
     ~PosixPort() override { Close(); }
     PosixPort(const PosixPort&) = delete;
     PosixPort& operator=(const PosixPort&) = delete;
@@ -168,6 +191,7 @@ private:
     const int wakeRead_;
     const int wakeWrite_;
     const std::uint32_t readTimeoutMs_;
+    const FoundLine found_;
     // Set by open and by every read: the next write then starts a packet.
     bool packetStart_ = true;
     // Bytes fetched by one read() that the caller has not taken yet.
@@ -291,6 +315,7 @@ bool PosixPort::Close() {
     // the driver's closing time (30 s).
     AwaitDrain(Clock::now() + WriteBound());
     tcflush(fd_, TCOFLUSH);
+    RestoreLine(fd_, found_);
     // Exclusive mode stays on the tty while anyone else still has it open; clear it so the next
     // open is not refused.
     ioctl(fd_, TIOCNXCL);
@@ -320,21 +345,30 @@ OpenFailure OpenKind(int error) {
     }
 }
 
-// The group that may open the device (dialout for most serial devices), so the user can be told
-// which group to join.
-std::string OwningGroup(const std::string& path) {
+// Who may open the device: its group (dialout for most serial devices), its owner and its mode,
+// so the user can be told whether joining the group would help.
+PortOpenFailure Refusal(OpenFailure kind, const std::string& path) {
+    PortOpenFailure failure{.Kind = kind, .Device = path};
     struct stat info {};
-    if (stat(path.c_str(), &info) != 0) {
-        return {};
+    if (kind != OpenFailure::PermissionDenied || stat(path.c_str(), &info) != 0) {
+        return failure;
     }
-    long size = sysconf(_SC_GETGR_R_SIZE_MAX);
+    long size = std::max(sysconf(_SC_GETGR_R_SIZE_MAX), sysconf(_SC_GETPW_R_SIZE_MAX));
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 4096);
     group entry{};
     group* found = nullptr;
     while (getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) {
         buffer.resize(buffer.size() * 2);
     }
-    return found != nullptr ? std::string(found->gr_name) : std::to_string(info.st_gid);
+    failure.Group = found != nullptr ? std::string(found->gr_name) : std::to_string(info.st_gid);
+    passwd user{};
+    passwd* owner = nullptr;
+    while (getpwuid_r(info.st_uid, &user, buffer.data(), buffer.size(), &owner) == ERANGE) {
+        buffer.resize(buffer.size() * 2);
+    }
+    failure.Owner = owner != nullptr ? std::string(owner->pw_name) : std::to_string(info.st_uid);
+    failure.Mode = info.st_mode;
+    return failure;
 }
 
 } // namespace
@@ -347,31 +381,39 @@ std::shared_ptr<PortDevice> OpenPlatformPort(const char* name, std::uint32_t bau
                                              std::uint32_t readTimeoutMs) {
     const std::string path = ResolveComName(name);
     if (path.empty()) {
-        RecordOpenFailure(name, {OpenFailure::NoDevice, {}, {}});
+        RecordOpenFailure(name, {.Kind = OpenFailure::NoDevice});
         return nullptr;
     }
     speed_t speed{};
     if (!FindSpeedCode(baudRate, &speed)) {
-        RecordOpenFailure(name, {OpenFailure::Other, path, {}});
+        RecordOpenFailure(name, {.Kind = OpenFailure::Other, .Device = path});
         return nullptr;
     }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        RecordOpenFailure(name, {OpenKind(errno), path, OwningGroup(path)});
+        RecordOpenFailure(name, Refusal(OpenKind(errno), path));
         return nullptr;
     }
     int wake[2] = {-1, -1};
     if (!Claim(fd)) {
-        RecordOpenFailure(name, {OpenFailure::InUse, path, {}});
+        RecordOpenFailure(name, {.Kind = OpenFailure::InUse, .Device = path});
         close(fd);
         return nullptr;
     }
-    if (!SetLine(fd, speed) || !OpenWakePipe(wake)) {
-        RecordOpenFailure(name, {OpenFailure::Other, path, {}});
+    FoundLine found;
+    if (tcgetattr(fd, &found.Settings) != 0) {
+        RecordOpenFailure(name, {.Kind = OpenFailure::Other, .Device = path});
         ioctl(fd, TIOCNXCL);
         close(fd);
         return nullptr;
     }
-    SetControlLines(fd);
-    return std::make_shared<PosixPort>(fd, wake, readTimeoutMs);
+    if (!SetLine(fd, speed) || !OpenWakePipe(wake)) {
+        RecordOpenFailure(name, {.Kind = OpenFailure::Other, .Device = path});
+        RestoreLine(fd, found);
+        ioctl(fd, TIOCNXCL);
+        close(fd);
+        return nullptr;
+    }
+    SetControlLines(fd, found);
+    return std::make_shared<PosixPort>(fd, wake, readTimeoutMs, found);
 }

@@ -13,11 +13,11 @@ namespace {
 // The time-outs that Windows applies to one ReadFile or WriteFile: a read returns at once with
 // what is there, else waits up to the read time-out for the first byte; a write may take three
 // read time-outs (CTS held off) before it reports a count of 0.
-bool SetTimeouts(HANDLE port, std::uint32_t readTimeoutMs) {
-    COMMTIMEOUTS timeouts{};
-    if (!GetCommTimeouts(port, &timeouts)) {
+bool SetTimeouts(HANDLE port, std::uint32_t readTimeoutMs, COMMTIMEOUTS& found) {
+    if (!GetCommTimeouts(port, &found)) {
         return false;
     }
+    COMMTIMEOUTS timeouts = found;
     // MAXDWORD itself would change the meaning of the read members, so the constants stay below.
     const auto bounded = [](std::uint64_t ms) {
         return static_cast<DWORD>(std::min<std::uint64_t>(ms, MAXDWORD - 1));
@@ -54,23 +54,32 @@ void ApplyLineSettings(DCB& dcb, std::uint32_t baudRate) {
 
 namespace {
 
-bool SetLine(HANDLE port, std::uint32_t baudRate) {
-    DCB dcb{};
-    dcb.DCBlength = sizeof(dcb);
-    if (!GetCommState(port, &dcb)) {
+bool SetLine(HANDLE port, std::uint32_t baudRate, DCB& found) {
+    found = DCB{};
+    found.DCBlength = sizeof(found);
+    if (!GetCommState(port, &found)) {
         return false;
     }
+    DCB dcb = found;
     ApplyLineSettings(dcb, baudRate);
     return SetCommState(port, &dcb) != 0;
 }
+
+// What the port was set to before this program opened it. A port opened only to be asked about
+// (and declined, or found silent) may belong to another program's configuration: closing puts
+// these back, so a scan leaves every port it does not use as it found it.
+struct FoundLine {
+    DCB State{};
+    COMMTIMEOUTS Timeouts{};
+};
 
 // A closed handle value may be handed out again by Windows at once, so no call may use it after
 // CloseHandle: each operation holds the mutex, and Close takes it before closing. Close first
 // cancels the operation in flight, so that leaving the program never waits out a time-out.
 class Win32Port final : public PortDevice {
 public:
-    Win32Port(HANDLE port, std::uint32_t readTimeoutMs)
-        : port_(port), readTimeoutMs_(readTimeoutMs) {}
+    Win32Port(HANDLE port, std::uint32_t readTimeoutMs, const FoundLine& found)
+        : port_(port), readTimeoutMs_(readTimeoutMs), found_(found) {}
     ~Win32Port() override {
         Close();
         if (worker_ != nullptr) {
@@ -123,6 +132,10 @@ public:
             Sleep(1);
         }
         std::lock_guard<std::mutex> guard(mutex_, std::adopt_lock);
+        DCB state = found_.State;
+        COMMTIMEOUTS timeouts = found_.Timeouts;
+        SetCommState(port_, &state);
+        SetCommTimeouts(port_, &timeouts);
         const bool closed = CloseHandle(port_) != 0;
         port_ = INVALID_HANDLE_VALUE;
         return closed;
@@ -174,6 +187,7 @@ private:
     std::mutex state_; // guards the members below, never held across a transfer
     HANDLE port_;
     const std::uint32_t readTimeoutMs_;
+    const FoundLine found_;
     bool closing_ = false;
     bool busy_ = false;
     HANDLE worker_ = nullptr;
@@ -191,9 +205,15 @@ std::shared_ptr<PortDevice> OpenPlatformPort(const char* name, std::uint32_t bau
     if (port == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
-    if (!SetLine(port, baudRate) || !SetTimeouts(port, readTimeoutMs)) {
+    FoundLine found;
+    if (!SetLine(port, baudRate, found.State)) {
         CloseHandle(port);
         return nullptr;
     }
-    return std::make_shared<Win32Port>(port, readTimeoutMs);
+    if (!SetTimeouts(port, readTimeoutMs, found.Timeouts)) {
+        SetCommState(port, &found.State);
+        CloseHandle(port);
+        return nullptr;
+    }
+    return std::make_shared<Win32Port>(port, readTimeoutMs, found);
 }

@@ -2,6 +2,7 @@
 // Why a port did not open. OpenComPort itself keeps its single -1 for every failure; callers that
 // want to tell the user more ask here afterwards.
 
+#include <cstdint>
 #include <string>
 
 enum class OpenFailure : int {
@@ -14,8 +15,15 @@ enum class OpenFailure : int {
 
 struct PortOpenFailure {
     OpenFailure Kind = OpenFailure::None;
-    std::string Device; // the device path, "" when none
-    std::string Group;  // for PermissionDenied: the group that owns the device, "" when unknown
+    std::string Device{}; // the device path, "" when none
+    std::string Group{};  // for PermissionDenied: the group that owns the device, "" when unknown
+    std::string Owner{};  // for PermissionDenied: the user that owns it, "" when unknown
+    // For PermissionDenied: its file type and permission bits, 0 when unknown.
+    std::uint32_t Mode = 0;
+
+    // Joining the group helps only when the group may both read and write the device; an unknown
+    // mode (a platform that cannot tell) is taken to allow it.
+    bool JoiningGroupHelps() const { return Mode == 0 || (Mode & 060) == 060; }
 };
 
 // What the most recent OpenComPort of this exact name met.

@@ -51,7 +51,7 @@ ComHandle OpenComPort(const char* name, std::uint32_t baudRate, std::uint32_t re
         return InvalidComHandle;
     }
     // A platform that cannot say why leaves this in place.
-    RecordOpenFailure(name, {OpenFailure::Other, {}, {}});
+    RecordOpenFailure(name, {.Kind = OpenFailure::Other});
     std::shared_ptr<PortDevice> device = OpenPlatformPort(name, baudRate, readTimeoutMs);
     if (device) {
         RecordOpenFailure(name, {});

@@ -42,37 +42,10 @@ void SetPortQuestion(PortQuestion newQuestion) {
     question = std::move(newQuestion);
 }
 
-std::int32_t ConnectTarget() {
-    ProgressTotal = 100;
-    if (TargetProfile.Connected == 1) {
-        return TargetProfile.PortIndex;
-    }
-    ProgressCount = 0;
+namespace {
 
-    bool accepted = false;
-    for (int index = 0; index < PortNameCount; ++index) {
-        const char* name = PortNameTable[index];
-        TargetProfile.PortIndex = index;
-        TargetProfile.PortName = name;
-        TargetProfile.PortHandle =
-            OpenComPort(name, TargetProfile.BaudRate, TargetProfile.ReadTimeoutMs);
-        if (TargetProfile.PortHandle == InvalidComHandle) {
-            continue;
-        }
-        if (AskAboutPort(name)) {
-            ProgressCount = 10;
-            accepted = true;
-            break;
-        }
-        ProgressCount = 0;
-        if (!ClosePort()) {
-            return ConnectResult::CloseFailed;
-        }
-    }
-    if (!accepted) {
-        return ConnectResult::NoPortAccepted;
-    }
-
+// Reads the device number on the open port and keeps the port only for the expected device.
+std::int32_t CheckDevice() {
     TargetProfile.Connected = 1;
     ProgressCount = 50;
     char number[8] = {};
@@ -95,6 +68,76 @@ std::int32_t ConnectTarget() {
     }
     ProgressCount = 100;
     return TargetProfile.PortIndex;
+}
+
+// A port kept open from an earlier job may lead to a board unplugged or replaced since: it is
+// kept only when the expected device still answers on it. True when it was kept.
+bool StillConnected() {
+    ProgressCount = 50;
+    char number[8] = {};
+    if (ReadDeviceId(number) > 0 && IsExpectedDevice(number)) {
+        ProgressCount = 100;
+        return true;
+    }
+    // The handle is forgotten whatever the close reports, so the connection is over either way.
+    ClosePort();
+    TargetProfile.Connected = 0;
+    return false;
+}
+
+// Opens the ports from first to last in table order, asking about each that opens when ask is
+// set (accepting it otherwise), then checks the device on the accepted one.
+std::int32_t ConnectWithin(int first, int last, bool ask) {
+    ProgressTotal = 100;
+    if (TargetProfile.Connected == 1) {
+        const int index = TargetProfile.PortIndex;
+        if (index < first || index > last) {
+            ClosePort();
+            TargetProfile.Connected = 0;
+        } else if (StillConnected()) {
+            return index;
+        }
+    }
+    ProgressCount = 0;
+
+    bool accepted = false;
+    for (int index = first; index <= last; ++index) {
+        const char* name = PortNameTable[index];
+        TargetProfile.PortIndex = index;
+        TargetProfile.PortName = name;
+        TargetProfile.PortHandle =
+            OpenComPort(name, TargetProfile.BaudRate, TargetProfile.ReadTimeoutMs);
+        if (TargetProfile.PortHandle == InvalidComHandle) {
+            continue;
+        }
+        if (!ask || AskAboutPort(name)) {
+            ProgressCount = 10;
+            accepted = true;
+            break;
+        }
+        ProgressCount = 0;
+        if (!ClosePort()) {
+            return ConnectResult::CloseFailed;
+        }
+    }
+    if (!accepted) {
+        return ConnectResult::NoPortAccepted;
+    }
+    return CheckDevice();
+}
+
+} // namespace
+
+std::int32_t ConnectTarget() {
+    return ConnectWithin(0, PortNameCount - 1, true);
+}
+
+std::int32_t ConnectNamedTarget(int index) {
+    if (index < 0 || index >= PortNameCount) {
+        ProgressTotal = 100;
+        return ConnectResult::NoPortAccepted;
+    }
+    return ConnectWithin(index, index, false);
 }
 
 std::int32_t DisconnectTarget() {

@@ -21,5 +21,11 @@ using PortQuestion = std::function<bool(const char* text, const char* caption)>;
 // Replaces the question asked for each port that opens; an empty function answers No.
 void SetPortQuestion(PortQuestion question);
 
+// Scans COM1..COM21, asking about each port that opens, and checks the device on the accepted
+// one. A port still open from an earlier call is kept only when the expected device answers on
+// it again; otherwise it is closed and the scan starts afresh.
 std::int32_t ConnectTarget();
+// The same for the one port at index of PortNameTable, opened without a question: no other port
+// is opened. A port still open on another index is closed first.
+std::int32_t ConnectNamedTarget(int index);
 std::int32_t DisconnectTarget();

@@ -21,3 +21,17 @@ std::vector<PortOpenFailure> PermissionRefusals() {
     }
     return refused;
 }
+
+std::string DeviceModeText(std::uint32_t mode) {
+    constexpr std::uint32_t TypeMask = 0170000;
+    constexpr std::uint32_t CharacterDevice = 0020000;
+    constexpr std::uint32_t Directory = 0040000;
+    std::string text;
+    const std::uint32_t type = mode & TypeMask;
+    text += type == CharacterDevice ? 'c' : type == Directory ? 'd' : '-';
+    const char* letters = "rwxrwxrwx";
+    for (int bit = 0; bit < 9; ++bit) {
+        text += (mode >> (8 - bit) & 1u) != 0 ? letters[bit] : '-';
+    }
+    return text;
+}

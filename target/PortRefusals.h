@@ -4,8 +4,13 @@
 
 #include "link/OpenFailure.h"
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 // One entry per device refused for permission in the last scan of the COM names, each device
 // once; empty when any of them opened (a board could then be reached) or none was refused.
 std::vector<PortOpenFailure> PermissionRefusals();
+
+// A device's mode as ls shows it ("crw-rw----"), to tell the user who may open it.
+std::string DeviceModeText(std::uint32_t mode);

@@ -1,0 +1,90 @@
+#include "cli/BoardProbe.h"
+
+#include "cli/Messages.h"
+#include "link/BootCommands.h"
+#include "link/ComPort.h"
+#include "link/Packet.h"
+
+#include <thread>
+
+namespace {
+
+ProbedPort Probe(const std::string& port, std::uint32_t baudRate, std::uint32_t readTimeoutMs) {
+    ProbedPort probed;
+    probed.Port = port;
+    const ComHandle handle = OpenComPort(port.c_str(), baudRate, readTimeoutMs);
+    if (handle == InvalidComHandle) {
+        probed.Failure = LastOpenFailure(port.c_str());
+        switch (probed.Failure.Kind) {
+        case OpenFailure::NoDevice:
+            probed.Finding = PortFinding::NoDevice;
+            break;
+        case OpenFailure::InUse:
+            probed.Finding = PortFinding::InUse;
+            break;
+        case OpenFailure::PermissionDenied:
+            probed.Finding = PortFinding::Refused;
+            break;
+        default:
+            probed.Finding = PortFinding::NotOpened;
+            break;
+        }
+        return probed;
+    }
+    probed.Device = -1;
+    probed.Code = ProbeDeviceId(handle, &probed.Device);
+    CloseComPort(handle);
+    if (probed.Code == PacketResult::TimedOut || probed.Code == PacketResult::ReadFailed ||
+        probed.Code == PacketResult::NotWritten) {
+        probed.Finding = PortFinding::NoAnswer;
+    } else if (probed.Code < 0 || probed.Device < 0) {
+        probed.Finding = PortFinding::NotUnderstood;
+    } else {
+        probed.Finding = PortFinding::Device;
+    }
+    return probed;
+}
+
+} // namespace
+
+std::vector<ProbedPort> ProbePorts(const std::vector<std::string>& ports, std::uint32_t baudRate,
+                                   std::uint32_t readTimeoutMs) {
+    std::vector<ProbedPort> probed(ports.size());
+    std::vector<std::thread> probes;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        probes.emplace_back([&probed, &ports, i, baudRate, readTimeoutMs] {
+            probed[i] = Probe(ports[i], baudRate, readTimeoutMs);
+        });
+    }
+    for (std::thread& probe : probes) {
+        probe.join();
+    }
+    return probed;
+}
+
+bool BoardAnswered(const ProbedPort& probed) {
+    return probed.Finding == PortFinding::Device || probed.Finding == PortFinding::NotUnderstood;
+}
+
+std::string FindingText(const ProbedPort& probed) {
+    switch (probed.Finding) {
+    case PortFinding::NoDevice:
+        return "no device";
+    case PortFinding::InUse:
+        return "in use by another program";
+    case PortFinding::Refused: {
+        const std::string advice = PermissionAdvice(probed.Failure);
+        return advice.substr(0, advice.find('\n'));
+    }
+    case PortFinding::NotOpened:
+        return "does not open";
+    case PortFinding::NoAnswer:
+        return "no answer";
+    case PortFinding::NotUnderstood:
+        return probed.Code < 0 ? "replies not understood: " + DescribeLinkCode(probed.Code)
+                               : "replies not understood: no device number in the reply";
+    case PortFinding::Device:
+        break;
+    }
+    return Format("device number %d", probed.Device);
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Looking at many ports at once before a many-board run: each port is opened in a thread of its
+// own and asked for its device number once, so that silent ports cost one short wait together,
+// not one each, and every port's finding can be shown.
+
+#include "link/OpenFailure.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum class PortFinding {
+    NoDevice,      // the name leads to no device
+    InUse,         // another program holds it
+    Refused,       // this user may not open it
+    NotOpened,     // it exists but would not open for another reason
+    NoAnswer,      // it opened but nothing answered the device read
+    NotUnderstood, // something answered, but not with a reply that carries a device number
+    Device,        // a board answered with its device number
+};
+
+struct ProbedPort {
+    std::string Port; // as given, or a name of PortNameTable
+    PortFinding Finding = PortFinding::NoDevice;
+    PortOpenFailure Failure; // why it did not open
+    int Device = 0;          // for PortFinding::Device
+    std::int32_t Code = 0;   // the device read's code for NoAnswer and NotUnderstood
+};
+
+// Probes every port at the same time; the results come in the order of ports. Each port is
+// closed again before this returns.
+std::vector<ProbedPort> ProbePorts(const std::vector<std::string>& ports, std::uint32_t baudRate,
+                                   std::uint32_t readTimeoutMs);
+
+// A board answered, whether or not with the expected device: it belongs in the run's table.
+bool BoardAnswered(const ProbedPort& probed);
+
+// What was found, in a few words ("no answer", "device number 32"); for a refused port only the
+// first line of the advice.
+std::string FindingText(const ProbedPort& probed);
