@@ -181,6 +181,48 @@ INSTANTIATE_TEST_SUITE_P(
                        }}),
     CaseName());
 
+// After a failed job the port stays open; before the next job uses it, the board on it must
+// still be the expected device, or the connection starts again with the port question.
+struct KeptPortChange {
+    std::string name;
+    std::function<void(PtyBoard&)> change;
+    friend void PrintTo(const KeptPortChange& c, std::ostream* out) { *out << c.name; }
+};
+
+class KeptPortChanged : public FlashJob, public testing::WithParamInterface<KeptPortChange> {};
+
+TEST_P(KeptPortChanged, IsLetGoAndTheNextJobScansAgain) {
+    script.Answer(PromptKind::OpenHexFile, false);
+    OpenDialog();
+    RunJob();
+    ASSERT_EQ(g_stage.load(), StageNoFile);
+    ASSERT_EQ(TargetProfile.Connected.load(), 1);
+
+    GetParam().change(board);
+    script.Answer(PromptKind::OpenHexFile, true, WriteHexFile());
+    RunJob();
+
+    EXPECT_EQ(g_stage.load(), StageConnectFailed);
+    EXPECT_EQ(script.Texts(PromptKind::PortQuestion),
+              (std::vector<QString>{QStringLiteral("COM1"), QStringLiteral("COM1")}));
+    EXPECT_EQ(script.Texts(PromptKind::Message).back(), ConnectFailedBox);
+    EXPECT_EQ(script.Texts(PromptKind::OpenHexFile).size(), 1u);
+    EXPECT_EQ(TargetProfile.Connected.load(), 0);
+    board.Session().WithBoard(
+        [](const Board& b) { EXPECT_EQ(b.Stats().RequestsByCommand[BootCode::EraseProgram], 0u); });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Job, KeptPortChanged,
+    testing::Values(KeptPortChange{"ReplacedByAnotherDevice",
+                                   [](PtyBoard& b) {
+                                       b.Session().WithBoard(
+                                           [](Board& chip) { chip.SetDeviceId(0x0400); });
+                                   }},
+                    // No reply to any read any more: the board is gone from the line.
+                    KeptPortChange{"Unplugged", [](PtyBoard& b) { b.Mute(1); }}),
+    CaseName());
+
 struct StepFailure {
     std::string name;
     std::function<void(PtyBoard&)> arrange;

@@ -6,6 +6,9 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 HexImage ReadHexImage(const std::string& path) {
     HexImage image;
     std::FILE* file = std::fopen(path.c_str(), "r");
@@ -87,5 +90,22 @@ CliTest::Run CliTest::Flash(const std::vector<std::string>& args) {
     run.Status = child->Wait(ProcessTimeoutMs);
     run.Out = child->Out();
     run.Err = child->Err();
+    return run;
+}
+
+CliTest::Run CliTest::FlashAsUser(const std::vector<std::string>& args) {
+    EXPECT_EQ(chmod(folder_.Path().c_str(), 0777), 0);
+    const bool root = geteuid() == 0;
+    std::vector<std::string> line = args;
+    if (root) {
+        line.insert(line.begin(),
+                    {"--reuid=65534", "--regid=65534", "--clear-groups", BinPath("tervix-flash")});
+    }
+    ChildProcess child(root ? "/usr/bin/setpriv" : "tervix-flash", line, folder_.Path(),
+                       {"TERVIX_PORTS=" + ports_});
+    Run run;
+    run.Status = child.Wait(ProcessTimeoutMs);
+    run.Out = child.Out();
+    run.Err = child.Err();
     return run;
 }

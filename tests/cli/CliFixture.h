@@ -63,6 +63,9 @@ protected:
         std::string Err;
     };
     Run Flash(const std::vector<std::string>& args);
+    // The same as a user in no group, where the tests run as root (who opens any device): as
+    // nobody, in a working folder that everyone may write.
+    Run FlashAsUser(const std::vector<std::string>& args);
     // Started but not waited for.
     std::unique_ptr<ChildProcess> StartFlash(const std::vector<std::string>& args,
                                              const std::string& input = "/dev/null");

@@ -76,7 +76,9 @@ TEST_F(PtyPort, OpenIsExclusiveAgainstThisAndOtherProcessesUntilClosed) {
     EXPECT_EQ(CloseComPort(again), 1);
 }
 
-TEST_F(PtyPort, OpenSetsRaw8N1WithCtsFlowControlOnALineWithoutModemLines) {
+// Closing puts back what the open found, so a port opened only to be looked at is left to its
+// owner as it was.
+TEST_F(PtyPort, OpenSetsRaw8N1WithCtsFlowControlAndCloseRestoresTheLineFound) {
     // Start from a cooked line at another speed, so every setting has to be made by the open.
     termios cooked{};
     ASSERT_EQ(tcgetattr(pty.HeldSlave(), &cooked), 0);
@@ -88,6 +90,8 @@ TEST_F(PtyPort, OpenSetsRaw8N1WithCtsFlowControlOnALineWithoutModemLines) {
     cfsetispeed(&cooked, B9600);
     cfsetospeed(&cooked, B9600);
     ASSERT_EQ(tcsetattr(pty.HeldSlave(), TCSANOW, &cooked), 0);
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.HeldSlave(), &before), 0);
 
     const ComHandle port = Open();
     ASSERT_NE(port, InvalidComHandle);
@@ -102,6 +106,14 @@ TEST_F(PtyPort, OpenSetsRaw8N1WithCtsFlowControlOnALineWithoutModemLines) {
     EXPECT_EQ(line.c_lflag & (ICANON | ECHO | ISIG), 0u);
     EXPECT_EQ(cfgetospeed(&line), static_cast<speed_t>(B115200));
     EXPECT_EQ(CloseComPort(port), 1);
+
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.HeldSlave(), &after), 0);
+    EXPECT_EQ(after.c_lflag, before.c_lflag);
+    EXPECT_EQ(after.c_iflag, before.c_iflag);
+    EXPECT_EQ(after.c_oflag, before.c_oflag);
+    EXPECT_EQ(after.c_cflag, before.c_cflag);
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B9600));
 }
 
 // Each failure leaves its cause for the caller to explain; a device this user may not open is

@@ -19,7 +19,7 @@ using Asked = std::vector<std::string>;
 class ConnectionTest : public PortsTest {};
 
 TEST_F(ConnectionTest, BoardOnCom3IsFoundAskedAboutAndKept) {
-    SimProcess sim;
+    SimProcess sim({"--stats"});
     ASSERT_TRUE(sim.Ok());
     ports_.Link("COM3", sim.SlavePath());
     answers_ = {true};
@@ -33,18 +33,49 @@ TEST_F(ConnectionTest, BoardOnCom3IsFoundAskedAboutAndKept) {
     EXPECT_EQ(ProgressCount, 100);
     EXPECT_FALSE(Free("COM3"));
 
-    // While connected: the same index at once, no question, the count left alone.
+    // While connected: the same index without a question, once the device has answered again.
     ProgressTotal = 0;
     ProgressCount = 42;
     EXPECT_EQ(ConnectTarget(), 2);
     EXPECT_EQ(asked_.size(), 1u);
     EXPECT_EQ(ProgressTotal, 100);
-    EXPECT_EQ(ProgressCount, 42);
+    EXPECT_EQ(ProgressCount, 100);
+    EXPECT_FALSE(Free("COM3"));
 
     EXPECT_EQ(DisconnectTarget(), ConnectResult::Disconnected);
     EXPECT_EQ(TargetProfile.Connected, 0);
     EXPECT_EQ(TargetProfile.PortHandle, InvalidComHandle);
     EXPECT_TRUE(Free("COM3"));
+    ASSERT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(sim.Stat("requests"), 2u);
+}
+
+// A port kept open may lead to another board by now: one that reports another number is let go
+// and the scan asks again, as for a new job.
+TEST_F(ConnectionTest, KeptPortWithAnotherDeviceIsClosedAndTheScanStartsAgain) {
+    Pty line;
+    ASSERT_TRUE(line.Ok());
+    ports_.Link("COM1", line.SlavePath());
+    answers_ = {true, true};
+    const Bytes request{0x0F, 0x0F, 0x01, 0x02, 0xFE, 0xFF, 0x3F, 0xC1, 0x04};
+    const Bytes device33{0x0F, 0x0F, 0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x27, 0x05, 0x04, 0x96, 0x04};
+    const Bytes device32{0x0F, 0x0F, 0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x00, 0x05, 0x04, 0xBD, 0x04};
+    std::atomic<std::int32_t> result{1};
+    std::thread first([&result] { result = ConnectTarget(); });
+    EXPECT_EQ(line.Receive(request.size()), request);
+    line.Send(device33);
+    first.join();
+    ASSERT_EQ(result, 0);
+
+    std::thread again([&result] { result = ConnectTarget(); });
+    EXPECT_EQ(line.Receive(request.size()), request);
+    line.Send(device32); // the kept port's board is not the one connected to
+    EXPECT_EQ(line.Receive(request.size()), request);
+    line.Send(device33); // the scan's board, after its question
+    again.join();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(asked_, (Asked{"COM1", "COM1"}));
+    EXPECT_EQ(TargetProfile.Connected, 1);
 }
 
 // The count is at 50 while the device number is read.
@@ -111,11 +142,13 @@ TEST_F(ConnectionTest, RefusalsOfAScanNameEachDeviceOnceAndOnlyWhenNothingOpened
     EXPECT_EQ(ConnectTarget(), ConnectResult::NoPortAccepted);
     EXPECT_TRUE(PermissionRefusals().empty()); // no devices at all
 
-    const PortOpenFailure usb{OpenFailure::PermissionDenied, "/dev/ttyUSB0", "dialout"};
+    const PortOpenFailure usb{
+        .Kind = OpenFailure::PermissionDenied, .Device = "/dev/ttyUSB0", .Group = "dialout"};
     RecordOpenFailure("COM2", usb);
     RecordOpenFailure("\\\\.\\COM12", usb);
-    RecordOpenFailure("COM5", {OpenFailure::InUse, "/dev/ttyACM0", {}});
-    RecordOpenFailure("COM7", {OpenFailure::PermissionDenied, "/dev/ttyS0", "uucp"});
+    RecordOpenFailure("COM5", {.Kind = OpenFailure::InUse, .Device = "/dev/ttyACM0"});
+    RecordOpenFailure(
+        "COM7", {.Kind = OpenFailure::PermissionDenied, .Device = "/dev/ttyS0", .Group = "uucp"});
     const std::vector<PortOpenFailure> refused = PermissionRefusals();
     ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0].Device, "/dev/ttyUSB0");
