@@ -410,9 +410,10 @@ int RunOnBoards(const BoardJob& job) {
         found = FindBoards(ports, job.Session.Quiet);
         if (expect != 0 && found.Boards.size() != static_cast<std::size_t>(expect)) {
             return Fail(ExitStatus::Connection,
-                        Format("expected %d boards with device %s, found %zu: no board was "
+                        Format("expected %d boards with device %s, found %d: no board was "
                                "written",
-                               expect, TargetProfile.DeviceNumber.load(), found.Boards.size()));
+                               expect, TargetProfile.DeviceNumber.load(),
+                               static_cast<int>(found.Boards.size())));
         }
     }
     if (!many) {
