@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(
     CaseName());
 
 // A previous program may leave XON/XOFF on: the image's 0x11 and 0x13 bytes, and the read-back
-// of them, must still pass unchanged.
+// of them, must still pass unchanged. Closing gives the port back to that program as it was.
 TEST_F(WineTest, SoftwareFlowControlLeftOnIsCleared) {
     SimBoard& board = AddComBoard(8);
     const Run dirty = Windows("tervix-port-probe", {"dirty", "COM8"});
@@ -162,6 +162,10 @@ TEST_F(WineTest, SoftwareFlowControlLeftOnIsCleared) {
         "flow.hex", ":020000040000FA\n:10020000001113001113FFFF001113000011130060\n:00000001FF\n");
     const Run run = Windows("tervix-flash", {"flash", "--port", "COM8", WinPath(file)});
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+    const Run after = Windows("tervix-port-probe", {"settings", "COM8"});
+    ASSERT_EQ(after.Status, 0) << after.Out << after.Err;
+    EXPECT_EQ(Findings(after.Out)["fOutX"], "1");
+    EXPECT_EQ(Findings(after.Out)["fInX"], "1");
     board.Stop();
     ExpectHolds(board, ReadHexImage(file));
 }

@@ -3,6 +3,7 @@
 //
 //   tervix-port-probe line-settings          the settings written over a record with every bit set
 //   tervix-port-probe dirty PORT             leaves PORT as a careless program would
+//   tervix-port-probe settings PORT          what PORT is set to now, without changing it
 //   tervix-port-probe close-in-read PORT MS  closes PORT while a read waits out MS ms
 
 #include "link/ComPort.h"
@@ -92,6 +93,21 @@ int CloseInRead(const char* name, std::uint32_t timeoutMs) {
     return 0;
 }
 
+int Settings(const char* name) {
+    HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        std::printf("open=failed %lu\n", GetLastError());
+        return 1;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof(dcb);
+    const bool read = GetCommState(port, &dcb) != 0;
+    std::printf("fOutX=%u\nfInX=%u\n", dcb.fOutX, dcb.fInX);
+    CloseHandle(port);
+    return read ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -101,10 +117,13 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "dirty") == 0) {
         return Dirty(argv[2]);
     }
+    if (argc == 3 && std::strcmp(argv[1], "settings") == 0) {
+        return Settings(argv[2]);
+    }
     if (argc == 4 && std::strcmp(argv[1], "close-in-read") == 0) {
         return CloseInRead(argv[2], static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)));
     }
-    std::fprintf(stderr, "usage: tervix-port-probe line-settings | dirty PORT | "
+    std::fprintf(stderr, "usage: tervix-port-probe line-settings | dirty PORT | settings PORT | "
                          "close-in-read PORT MS\n");
     return 64;
 }
