@@ -387,6 +387,7 @@ namespace {
 
 struct InterruptCase {
     std::string name;
+    std::size_t boards; // one runs in the process itself, several in a child each
     int signal;
     bool group; // to the parent's whole process group, as a terminal's Ctrl-C; else the parent
     int status;
@@ -410,11 +411,12 @@ bool AllEnd(const std::vector<pid_t>& pids, std::chrono::milliseconds within) {
 
 } // namespace
 
-// Four paced boards are stopped while they erase: each child closes its port between two
-// requests, and every board gets its record unless the parent itself was killed.
+// Paced boards are stopped while they erase: each closes its port between two requests, and
+// every board gets its record unless the process that writes the records was killed.
 TEST_P(InterruptedRun, AccountsForEveryBoardAndLeavesNoChild) {
     const InterruptCase& c = GetParam();
-    const std::vector<std::string> ports = {"COM3", "COM4", "COM5", "COM6"};
+    std::vector<std::string> ports = {"COM3", "COM4", "COM5", "COM6"};
+    ports.resize(c.boards);
     std::vector<std::string> args{"flash", ExampleHex(), "--record", Path("r.jsonl")};
     for (const std::string& port : ports) {
         AddBoard(port, {"--pace"});
@@ -422,10 +424,11 @@ TEST_P(InterruptedRun, AccountsForEveryBoardAndLeavesNoChild) {
     }
     std::unique_ptr<ChildProcess> flash = StartFlash(args, "/dev/null", true);
     for (const std::string& port : ports) {
-        ASSERT_TRUE(flash->AwaitError(port + ": erase", ProcessTimeoutMs)) << flash->Err();
+        const std::string erasing = c.boards > 1 ? port + ": erase" : "erase: ";
+        ASSERT_TRUE(flash->AwaitError(erasing, ProcessTimeoutMs)) << flash->Err();
     }
     const std::vector<pid_t> children = ChildrenOf(flash->Pid());
-    ASSERT_EQ(children.size(), ports.size());
+    ASSERT_EQ(children.size(), c.boards > 1 ? c.boards : 0);
     if (c.group) {
         flash->SignalGroup(c.signal);
     } else {
@@ -452,14 +455,15 @@ TEST_P(InterruptedRun, AccountsForEveryBoardAndLeavesNoChild) {
         EXPECT_EQ(record["sha256"], Sha256Of(ReadAll(ExampleHex())));
     }
     EXPECT_EQ(recorded, std::set<std::string>(ports.begin(), ports.end()));
-    EXPECT_THAT(flash->Out(), HasSubstr("4 boards: 0 succeeded, 4 failed"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Boards, InterruptedRun,
-                         testing::Values(InterruptCase{"SigintToTheGroup", SIGINT, true, 130},
-                                         InterruptCase{"SigtermToTheParent", SIGTERM, false, 143},
-                                         InterruptCase{"SigkillToTheParent", SIGKILL, false, 137}),
-                         CaseName());
+INSTANTIATE_TEST_SUITE_P(
+    Boards, InterruptedRun,
+    testing::Values(InterruptCase{"SigintToTheGroup", 4, SIGINT, true, 130},
+                    InterruptCase{"SigtermToTheParent", 4, SIGTERM, false, 143},
+                    InterruptCase{"SigkillToTheParent", 4, SIGKILL, false, 137},
+                    InterruptCase{"SighupToOneBoard", 1, SIGHUP, false, 143}),
+    CaseName());
 
 // The reader of standard output goes away at once: the boards are still flashed and recorded.
 TEST_F(CliTest, AClosedOutputStopsThePrintingOnly) {
