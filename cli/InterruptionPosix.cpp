@@ -1,5 +1,7 @@
 #include "cli/Interruption.h"
 
+#include "cli/ExitStatus.h"
+
 #include "link/Packet.h"
 
 #include <csignal>
@@ -36,5 +38,5 @@ int StopSignal() {
 }
 
 int InterruptedStatus() {
-    return stopSignal == SIGINT ? 130 : 143;
+    return stopSignal == SIGINT ? ExitStatus::Interrupted : ExitStatus::Terminated;
 }

@@ -1,5 +1,7 @@
 #include "cli/Interruption.h"
 
+#include "cli/ExitStatus.h"
+
 #include "link/Packet.h"
 
 #include <windows.h>
@@ -34,5 +36,5 @@ int StopSignal() {
 }
 
 int InterruptedStatus() {
-    return stopSignal.load() == SIGINT ? 130 : 143;
+    return stopSignal.load() == SIGINT ? ExitStatus::Interrupted : ExitStatus::Terminated;
 }
