@@ -1,7 +1,8 @@
 #pragma once
 // One child tervix-flash per board: started in the board's own folder, its standard output and
 // error read together through one pipe, so the parent sees its progress and its result in the
-// order they were written. One file per platform behind this interface.
+// order they were written. A child never outlives the parent, however the parent ends. One file
+// per platform behind this interface.
 
 #include <memory>
 #include <string>
@@ -23,6 +24,9 @@ public:
     BoardProcess& operator=(const BoardProcess&) = delete;
 
     bool Started() const;
+    // Passes a stop on to a child still running (POSIX: the signal; Windows delivers Ctrl-C and
+    // Ctrl-Break to every process on the console, so there is nothing to pass on).
+    void Interrupt(int signal);
     // Appends what output is there to text without waiting; false once the output is closed.
     bool ReadAvailable(std::string& text);
     // Waits for the child's end: its exit status, or 128 + the signal that ended it.

@@ -1,10 +1,12 @@
 #include "cli/BoardProcess.h"
 
 #include <cerrno>
+#include <csignal>
 #include <filesystem>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,8 +29,14 @@ BoardProcess::BoardProcess(const std::string& program, const std::vector<std::st
         argv.push_back(const_cast<char*>(a.c_str()));
     }
     argv.push_back(nullptr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
     if (pid == 0) {
+        // The parent's end, even by SIGKILL, stops the child as a SIGTERM would: at the next
+        // request, its port closed. A parent gone before this took effect is seen at once.
+        if (prctl(PR_SET_PDEATHSIG, SIGTERM) != 0 || getppid() != parent) {
+            _exit(127);
+        }
         const int input = open("/dev/null", O_RDONLY);
         if (input < 0 || dup2(input, STDIN_FILENO) < 0 || dup2(pipeFds[1], STDOUT_FILENO) < 0 ||
             dup2(pipeFds[1], STDERR_FILENO) < 0 || chdir(folder.c_str()) != 0) {
@@ -56,6 +64,12 @@ BoardProcess::~BoardProcess() {
 
 bool BoardProcess::Started() const {
     return handle_->Pid > 0;
+}
+
+void BoardProcess::Interrupt(int signal) {
+    if (handle_->Pid > 0) {
+        kill(handle_->Pid, signal);
+    }
 }
 
 bool BoardProcess::ReadAvailable(std::string& text) {

@@ -42,6 +42,24 @@ bool HasOutput(HANDLE pipe) {
 
 constexpr int PollPeriodMs = 20;
 
+// Every child is put into one job that kills its processes when its last handle closes: the
+// parent holds that handle until it ends, however it ends, so no child outlives it.
+HANDLE ChildrenJob() {
+    static const HANDLE job = [] {
+        HANDLE created = CreateJobObjectA(nullptr, nullptr);
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (created != nullptr &&
+            !SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits,
+                                     sizeof limits)) {
+            CloseHandle(created);
+            created = nullptr;
+        }
+        return created;
+    }();
+    return job;
+}
+
 } // namespace
 
 BoardProcess::BoardProcess(const std::string& program, const std::vector<std::string>& args,
@@ -68,13 +86,23 @@ BoardProcess::BoardProcess(const std::string& program, const std::vector<std::st
     startup.hStdOutput = writeEnd;
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
-                                        nullptr, folder.c_str(), &startup, &info);
+    // Suspended until it is in the job, so it cannot start a board outside it.
+    const BOOL created = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                        CREATE_SUSPENDED, nullptr, folder.c_str(), &startup, &info);
     CloseHandle(writeEnd);
     if (input != INVALID_HANDLE_VALUE) {
         CloseHandle(input);
     }
     if (!created) {
+        CloseHandle(readEnd);
+        return;
+    }
+    const HANDLE job = ChildrenJob();
+    if (job == nullptr || !AssignProcessToJobObject(job, info.hProcess) ||
+        ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
+        TerminateProcess(info.hProcess, 127);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
         CloseHandle(readEnd);
         return;
     }
@@ -93,6 +121,8 @@ BoardProcess::~BoardProcess() {
 bool BoardProcess::Started() const {
     return handle_->Process != nullptr;
 }
+
+void BoardProcess::Interrupt(int) {}
 
 bool BoardProcess::ReadAvailable(std::string& text) {
     if (handle_->Output == nullptr) {

@@ -4,7 +4,8 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitStatus.h"
-#include "cli/FileDigest.h"
+#include "cli/HexSnapshot.h"
+#include "cli/Interruption.h"
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
 #include "cli/PortMap.h"
@@ -196,7 +197,10 @@ nlohmann::ordered_json RecordOf(const BoardJob& job, const std::optional<std::st
     record.Outcome.Device = Field<int>(board.ChildRecord, "device");
     record.Outcome.Rows = Field<int>(board.ChildRecord, "rows").value_or(0);
     record.Outcome.Result = Field<std::string>(board.ChildRecord, "result").value_or("");
-    if (record.Outcome.Result.empty()) {
+    if (record.Outcome.Result.empty() && StopSignal() != 0) {
+        // Stopped before it could say so itself.
+        record.Outcome.Result = InterruptedResult(board.Stage);
+    } else if (record.Outcome.Result.empty()) {
         record.Outcome.Result =
             board.Reason.empty() ? Format("ended with status %d", board.Status) : board.Reason;
     }
@@ -279,9 +283,16 @@ private:
     std::map<std::string, std::string> shown_;
 };
 
+// The records a file refused: how many, and why the last one was.
+struct Unrecorded {
+    int Count = 0;
+    std::string Reason;
+};
+
 // A result of several lines (advice on a refused port) shows its first line in the table; the
 // rest follows the table, once however many boards share it.
-void PrintSummary(const std::vector<Board>& boards) {
+void PrintSummary(const std::vector<Board>& boards, const std::string& recordFile,
+                  const Unrecorded& unrecorded) {
     std::printf("%-10s %-6s %5s %8s %4s  %s\n", "Port", "Device", "Rows", "Seconds", "Exit",
                 "Result");
     int failed = 0;
@@ -302,12 +313,17 @@ void PrintSummary(const std::vector<Board>& boards) {
     }
     std::printf("%zu boards: %zu succeeded, %d failed\n", boards.size(), boards.size() - failed,
                 failed);
+    if (unrecorded.Count > 0) {
+        std::printf("the records of %d of the %zu boards were not written to %s: %s\n",
+                    unrecorded.Count, boards.size(), recordFile.c_str(), unrecorded.Reason.c_str());
+    }
     for (const std::string& note : notes) {
         std::printf("\n%s\n", note.c_str());
     }
 }
 
 // Writes a finished board's record where it was asked for; false when the record file refused.
+// A closed standard output only loses the printed line.
 bool Publish(const BoardJob& job, RecordFile* file, const nlohmann::ordered_json& record) {
     const std::string line = record.dump();
     if (job.Boards.Json) {
@@ -315,13 +331,18 @@ bool Publish(const BoardJob& job, RecordFile* file, const nlohmann::ordered_json
         std::fflush(stdout);
     }
     if (file != nullptr && !file->Append(line)) {
-        Fail(ExitStatus::File, "cannot append to the record " + job.Boards.Record);
+        Fail(ExitStatus::File,
+             Format("cannot append to the record %s: %s; the record of %s was not written",
+                    job.Boards.Record.c_str(), file->Error().c_str(),
+                    record["port"].is_string() ? record["port"].get<std::string>().c_str()
+                                               : "the board"));
         return false;
     }
     return true;
 }
 
-int RunOneHere(const BoardJob& job, RecordFile* file) {
+int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
+               const std::optional<std::string>& name, RecordFile* file) {
     const auto started = Clock::now();
     const std::uint32_t sentBefore = PacketsSent();
     SessionOptions session = job.Session;
@@ -330,9 +351,15 @@ int RunOneHere(const BoardJob& job, RecordFile* file) {
     }
     session.Json = job.Boards.Json;
     BoardRecord record;
-    const int status = job.RunOne(session, record.Outcome);
+    int status = job.RunOne(session, snapshot != nullptr ? snapshot->Path() : std::string(),
+                            name.value_or(""), record.Outcome);
     if (status != ExitStatus::Success) {
         record.Outcome.Result = LastFailure();
+    }
+    // A failure that the stop caused is the stop; one found before it stays what it was.
+    if (status != ExitStatus::Success && StopSignal() != 0 && ExchangeStopped()) {
+        record.Outcome.Result = InterruptedResult(CurrentStage());
+        status = InterruptedStatus();
     }
     if (!job.Boards.Ports.empty()) {
         record.Port = job.Boards.Ports.front();
@@ -340,8 +367,8 @@ int RunOneHere(const BoardJob& job, RecordFile* file) {
         record.Port = TargetProfile.PortName.load();
     }
     record.Command = job.Command;
-    record.File = job.File;
-    record.Sha256 = job.File ? FileSha256(*job.File) : std::nullopt;
+    record.File = name;
+    record.Sha256 = snapshot != nullptr ? snapshot->Sha256() : std::nullopt;
     record.Requests = PacketsSent() - sentBefore;
     record.Seconds = SecondsSince(started);
     record.ExitStatus = status;
@@ -351,11 +378,14 @@ int RunOneHere(const BoardJob& job, RecordFile* file) {
     return status;
 }
 
-std::vector<std::string> ChildArgs(const BoardJob& job, const std::string& port) {
+// Every child reads the parent's private copy of the file, under the name the user gave.
+std::vector<std::string> ChildArgs(const BoardJob& job, const HexSnapshot* snapshot,
+                                   const std::optional<std::string>& name,
+                                   const std::string& port) {
     std::vector<std::string> args{job.Command};
     args.insert(args.end(), job.ChildArgs.begin(), job.ChildArgs.end());
-    if (job.File) {
-        args.push_back(std::filesystem::absolute(*job.File).string());
+    if (snapshot != nullptr && name) {
+        args.insert(args.end(), {snapshot->Path(), "--file-name", *name});
     }
     args.insert(args.end(), {"--port", port, "--json", "--progress-for-parent"});
     if (job.Session.TimeoutMs != 0) {
@@ -364,9 +394,7 @@ std::vector<std::string> ChildArgs(const BoardJob& job, const std::string& port)
     return args;
 }
 
-} // namespace
-
-int RunOnBoards(const BoardJob& job) {
+int RunBoards(const BoardJob& job) {
     LoadDefaults();
     if (job.Session.TimeoutMs != 0) {
         TargetProfile.ReadTimeoutMs = job.Session.TimeoutMs;
@@ -379,11 +407,30 @@ int RunOnBoards(const BoardJob& job) {
                         Format("%s and %s name the same port", it->second.c_str(), port.c_str()));
         }
     }
+    // A child is given the parent's copy of the file; its name is the one the user gave.
+    std::optional<std::string> name = job.File;
+    if (job.File && !job.Boards.FileName.empty()) {
+        name = job.Boards.FileName;
+    }
     std::unique_ptr<RecordFile> file;
     if (!job.Boards.Record.empty()) {
         file = std::make_unique<RecordFile>(job.Boards.Record);
         if (!file->Ok()) {
-            return Fail(ExitStatus::File, "cannot write the record " + job.Boards.Record);
+            return Fail(ExitStatus::File,
+                        "cannot write the record " + job.Boards.Record + ": " + file->Error());
+        }
+        // Appending a record to the firmware would corrupt the file being flashed.
+        if (job.File && file->IsFile(*job.File)) {
+            return Fail(ExitStatus::Usage,
+                        Format("the record %s is the HEX file %s; give another --record",
+                               job.Boards.Record.c_str(), name->c_str()));
+        }
+    }
+    std::unique_ptr<HexSnapshot> snapshot;
+    if (job.File) {
+        snapshot = std::make_unique<HexSnapshot>(*job.File);
+        if (!snapshot->Ok()) {
+            return Fail(ExitStatus::File, snapshot->Error());
         }
     }
     const int expect = job.Boards.Expect;
@@ -392,10 +439,11 @@ int RunOnBoards(const BoardJob& job) {
     }
     const bool many = job.Boards.Ports.size() > 1 || job.Boards.All;
     if (!many && expect == 0) {
-        return RunOneHere(job, file.get());
+        return RunOneHere(job, snapshot.get(), name, file.get());
     }
 
-    if (int status = job.Refuse(); status != ExitStatus::Success) {
+    if (int status = job.Refuse(snapshot ? snapshot->Path() : std::string(), name.value_or(""));
+        status != ExitStatus::Success) {
         return status;
     }
     std::vector<std::string> ports = job.Boards.Ports;
@@ -444,7 +492,7 @@ int RunOnBoards(const BoardJob& job) {
         }
     }
     const std::optional<std::string> sha256 =
-        job.File ? FileSha256(*job.File) : std::optional<std::string>();
+        snapshot ? snapshot->Sha256() : std::optional<std::string>();
 
     const std::string program = OwnProgramPath();
     std::vector<Board> boards(ports.size());
@@ -460,8 +508,13 @@ int RunOnBoards(const BoardJob& job) {
             board.ChildRecord = FailedCheck(failed->second);
             continue;
         }
-        board.Child =
-            std::make_unique<BoardProcess>(program, ChildArgs(job, ports[i]), FolderFor(ports[i]));
+        if (StopSignal() != 0) {
+            board.Running = false;
+            board.Status = InterruptedStatus();
+            continue;
+        }
+        board.Child = std::make_unique<BoardProcess>(
+            program, ChildArgs(job, snapshot.get(), name, ports[i]), FolderFor(ports[i]));
         if (!board.Child->Started()) {
             board.Running = false;
             board.Status = ExitStatus::Usage;
@@ -474,8 +527,19 @@ int RunOnBoards(const BoardJob& job) {
     int worst = ExitStatus::Success;
     std::size_t running = ports.size();
     std::vector<bool> published(ports.size(), false);
+    Unrecorded unrecorded;
+    bool passedOn = false;
     while (running > 0) {
         AwaitBoardOutput(children, RedrawPeriodMs);
+        // A stop sent to the parent alone (a supervisor's SIGTERM) reaches every board too.
+        if (StopSignal() != 0 && !passedOn) {
+            passedOn = true;
+            for (Board& board : boards) {
+                if (board.Running) {
+                    board.Child->Interrupt(StopSignal());
+                }
+            }
+        }
         running = 0;
         for (std::size_t i = 0; i < boards.size(); ++i) {
             Board& board = boards[i];
@@ -490,13 +554,28 @@ int RunOnBoards(const BoardJob& job) {
                 worst = std::max(worst, board.Status);
                 if (!Publish(job, file.get(), board.Record)) {
                     worst = std::max(worst, ExitStatus::File);
+                    ++unrecorded.Count;
+                    unrecorded.Reason = file->Error();
                 }
             }
         }
         display.Show(boards, running == 0);
     }
     if (!job.Session.Quiet && !job.Boards.Json) {
-        PrintSummary(boards);
+        PrintSummary(boards, job.Boards.Record, unrecorded);
     }
     return worst;
+}
+
+} // namespace
+
+int RunOnBoards(const BoardJob& job) {
+    CatchStopSignals();
+    const int status = RunBoards(job);
+    // A child reports its board's own status; the run as a whole ends with the signal's.
+    if (StopSignal() != 0 && !job.Session.ForParent) {
+        return Fail(InterruptedStatus(), "interrupted: every board still running was stopped "
+                                         "before its next request and its port closed");
+    }
+    return status;
 }

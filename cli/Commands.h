@@ -12,19 +12,20 @@
 #include <vector>
 
 // The commands below that take a board fill in what they learned about it, for its record.
+// Those that take a file read it from source, the run's private copy, and name it as File.
 struct FlashOptions {
     SessionOptions Session;
     std::string File;
     bool NoRunMode = false;
     bool Fast = false; // whole-row requests instead of the desktop program's row-by-row traffic
 };
-int RunFlash(const FlashOptions& options, BoardOutcome& outcome);
+int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome);
 
 struct VerifyOptions {
     SessionOptions Session;
     std::string File;
 };
-int RunVerify(const VerifyOptions& options, BoardOutcome& outcome);
+int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutcome& outcome);
 
 struct EraseOptions {
     SessionOptions Session;
@@ -42,11 +43,13 @@ struct BoardsOptions {
     int Expect = 0;                 // boards that must answer with the expected device; 0: any
     std::string Record;             // file the records are appended to; empty for none
     bool Json = false;              // the records on standard output instead of the summary
+    std::string FileName;           // a board's child: the file's name as the parent was given it
 };
 
 // flash, verify or erase on one board in this process, or on several at once with one child
-// process per board in a folder of its own. Prints a record per board as asked and returns the
-// worst board's exit status.
+// process per board in a folder of its own. The file is read once, into a private copy that
+// every board reads. Prints a record per board as asked and returns the worst board's exit
+// status; a run stopped by a signal stops every board and returns the signal's status.
 struct BoardJob {
     std::string Command;
     std::optional<std::string> File;    // as given
@@ -54,9 +57,12 @@ struct BoardJob {
     SessionOptions Session;
     BoardsOptions Boards;
     // Refuses what no board should get (a bad file, a forbidden range); returns an exit status.
-    std::function<int()> Refuse;
+    // source is the file's private copy, name the file as given ("" without a file).
+    std::function<int(const std::string& source, const std::string& name)> Refuse;
     // The command on the one board that session names.
-    std::function<int(const SessionOptions& session, BoardOutcome& outcome)> RunOne;
+    std::function<int(const SessionOptions& session, const std::string& source,
+                      const std::string& name, BoardOutcome& outcome)>
+        RunOne;
 };
 int RunOnBoards(const BoardJob& job);
 

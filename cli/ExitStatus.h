@@ -10,6 +10,10 @@ inline constexpr int Erase = 3;
 inline constexpr int Transfer = 4; // write, verify or read failed
 inline constexpr int Finish = 5;   // setting run mode or closing the port failed
 inline constexpr int Usage = 64;   // bad command line, or a question that cannot be asked
+
+// Stopped by a signal: 128 + its number, as the shells report it.
+inline constexpr int Interrupted = 130; // SIGINT
+inline constexpr int Terminated = 143;  // SIGTERM or SIGHUP
 } // namespace ExitStatus
 
 // The table printed at the end of every --help.
@@ -24,4 +28,6 @@ inline constexpr const char* ExitStatusHelp =
     "  3   erase failed\n"
     "  4   write, verify or read failed\n"
     "  5   setting run mode or closing the port failed\n"
-    "  64  usage error\n";
+    "  64  usage error\n"
+    "  130 interrupted by SIGINT (Ctrl-C)\n"
+    "  143 interrupted by SIGTERM or SIGHUP\n";

@@ -5,5 +5,5 @@
 #include <optional>
 #include <string>
 
-// Lower-case hexadecimal; none when the file cannot be read.
-std::optional<std::string> FileSha256(const std::string& path);
+// Lower-case hexadecimal; none when the digest cannot be made.
+std::optional<std::string> Sha256Hex(const std::string& bytes);

@@ -4,30 +4,10 @@
 
 #include <openssl/evp.h>
 
-#include <fstream>
-#include <memory>
-
-namespace {
-
-struct DigestFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-} // namespace
-
-std::optional<std::string> FileSha256(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::unique_ptr<EVP_MD_CTX, DigestFree> context(EVP_MD_CTX_new());
-    if (!file || !context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) {
-        return std::nullopt;
-    }
-    char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        EVP_DigestUpdate(context.get(), buffer, static_cast<std::size_t>(file.gcount()));
-    }
+std::optional<std::string> Sha256Hex(const std::string& bytes) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
-    if (file.bad() || EVP_DigestFinal_ex(context.get(), digest, &length) != 1) {
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
         return std::nullopt;
     }
     std::string hex;

@@ -6,8 +6,6 @@
 
 #include <bcrypt.h>
 
-#include <fstream>
-
 namespace {
 
 constexpr ULONG Sha256Size = 32;
@@ -28,22 +26,18 @@ struct Sha256Hash {
 
 } // namespace
 
-std::optional<std::string> FileSha256(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
+std::optional<std::string> Sha256Hex(const std::string& bytes) {
     Sha256Hash sha;
-    if (!file ||
-        !BCRYPT_SUCCESS(
+    if (!BCRYPT_SUCCESS(
             BCryptOpenAlgorithmProvider(&sha.Algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
-        !BCRYPT_SUCCESS(BCryptCreateHash(sha.Algorithm, &sha.Hash, nullptr, 0, nullptr, 0, 0))) {
+        !BCRYPT_SUCCESS(BCryptCreateHash(sha.Algorithm, &sha.Hash, nullptr, 0, nullptr, 0, 0)) ||
+        !BCRYPT_SUCCESS(BCryptHashData(sha.Hash,
+                                       reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                                       static_cast<ULONG>(bytes.size()), 0))) {
         return std::nullopt;
     }
-    char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
-        BCryptHashData(sha.Hash, reinterpret_cast<PUCHAR>(buffer),
-                       static_cast<ULONG>(file.gcount()), 0);
-    }
     UCHAR digest[Sha256Size];
-    if (file.bad() || !BCRYPT_SUCCESS(BCryptFinishHash(sha.Hash, digest, Sha256Size, 0))) {
+    if (!BCRYPT_SUCCESS(BCryptFinishHash(sha.Hash, digest, Sha256Size, 0))) {
         return std::nullopt;
     }
     std::string hex;

@@ -2,6 +2,7 @@
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
 #include "cli/HexRefusal.h"
+#include "cli/Interruption.h"
 #include "cli/Messages.h"
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -91,9 +91,9 @@ int ProgramFailure(const std::string& file, std::int32_t code) {
 
 // For --fast the whole file becomes one image before the board is touched, so two records that
 // disagree about a byte stop the job while the board still holds its old application.
-int BuildImage(const char* path, FlashImage& image) {
+int BuildImage(const char* source, const char* path, FlashImage& image) {
     const std::int32_t code =
-        BuildFlashImage(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit), image);
+        BuildFlashImage(source, HexRowSettingsFromProfile(TargetProfile.AddressUnit), image);
     if (code == ImageResult::Conflict) {
         return Fail(ExitStatus::File,
                     Format("%s lines %u and %u give different bytes for %s address 0x%04X; "
@@ -137,7 +137,7 @@ std::uint32_t EraseBlocks() {
 
 } // namespace
 
-int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
+int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome) {
     const auto started = std::chrono::steady_clock::now();
     Session session(options.Session, &outcome);
     if (int status = session.CheckUsage(); status != ExitStatus::Success) {
@@ -148,7 +148,7 @@ int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
     // A file the programmer would stop on, or one that would leave the board blank, is refused
     // before the board's application is erased; so is a folder where the log cannot be kept.
     HexCheck check;
-    if (int status = RefuseUnfitFile(options.File, check); status != ExitStatus::Success) {
+    if (int status = RefuseUnfitFile(source, options.File, check); status != ExitStatus::Success) {
         return status;
     }
     if (!ProgramLogUsable()) {
@@ -158,7 +158,7 @@ int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
 
     FlashImage image;
     if (options.Fast) {
-        if (int status = BuildImage(path, image); status != ExitStatus::Success) {
+        if (int status = BuildImage(source.c_str(), path, image); status != ExitStatus::Success) {
             return status;
         }
     }
@@ -170,7 +170,8 @@ int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
     ProgressDisplay& progress = session.Progress();
     ProgressCount = static_cast<std::int32_t>(TargetProfile.ProgramStart.load());
     progress.Begin({"erase", "B", static_cast<std::int32_t>(TargetProfile.ProgramStart.load()), 1});
-    std::int32_t result = options.Fast ? EraseForFastFlash(path) : EraseForFlash(path);
+    std::int32_t result =
+        options.Fast ? EraseForFastFlash(source.c_str()) : EraseForFlash(source.c_str());
     progress.End(result >= 0);
     if (result < 0) {
         return Fail(ExitStatus::Erase,
@@ -178,12 +179,12 @@ int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
                            DescribeLinkCode(result).c_str()));
     }
 
-    std::this_thread::sleep_for(EraseToWritePause);
+    PauseUnlessStopped(EraseToWritePause);
 
     ProgressCount = 0;
     progress.Begin({"write", "rec", 0, 0});
     ImageFailure failure;
-    result = options.Fast ? ProgramImageFast(image, failure) : ProgramForFlash(path);
+    result = options.Fast ? ProgramImageFast(image, failure) : ProgramForFlash(source.c_str());
     progress.End(result >= 0);
     if (result < 0) {
         outcome.Rows = VerifiedRowsBeforeFailure();
@@ -192,6 +193,7 @@ int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
     }
 
     if (!options.NoRunMode) {
+        NoteStage("run-mode");
         result = SetRunMode(1);
         if (result < 0) {
             return Fail(ExitStatus::Finish, "setting run mode failed: " + DescribeLinkCode(result));

@@ -5,14 +5,14 @@
 #include "target/ProgramLog.h"
 #include "target/TargetProfile.h"
 
-int RefuseUnfitFile(const std::string& file, HexCheck& check) {
-    const char* path = file.c_str();
-    check = CheckHexFile(path, HexRowSettingsFromProfile(TargetProfile.AddressUnit));
+int RefuseUnfitFile(const std::string& file, const std::string& name, HexCheck& check) {
+    const char* path = name.c_str();
+    check = CheckHexFile(file.c_str(), HexRowSettingsFromProfile(TargetProfile.AddressUnit));
     switch (check.Fault) {
     case HexFault::None:
         break;
     case HexFault::Unreadable:
-        return Fail(ExitStatus::File, "cannot read " + file);
+        return Fail(ExitStatus::File, "cannot read " + name);
     case HexFault::Refused:
         return Fail(ExitStatus::File,
                     Format("%s line %u: %s; nothing was written (the programmer would stop with "

@@ -33,6 +33,8 @@ const char* LinkCause(std::int32_t code) {
         return "writing to the port failed";
     case PacketResult::NotWritten:
         return "the port would not send (is CTS held off?)";
+    case PacketResult::Stopped:
+        return "stopped before the request was sent";
     case BootResult::VerifyMismatch:
         return "the bytes read back differ from those written";
     case BootResult::NoPort:

@@ -1,6 +1,7 @@
 #include "cli/ProgressDisplay.h"
 
 #include "cli/Console.h"
+#include "cli/Interruption.h"
 #include "cli/Messages.h"
 #include "target/TargetProfile.h"
 
@@ -45,6 +46,7 @@ ProgressDisplay::~ProgressDisplay() {
 }
 
 void ProgressDisplay::Begin(const ProgressStage& stage) {
+    NoteStage(stage.Name);
     std::lock_guard<std::mutex> guard(lock_);
     stage_ = stage;
     started_ = std::chrono::steady_clock::now();

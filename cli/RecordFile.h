@@ -17,6 +17,11 @@ public:
     bool Ok() const;
     // Writes line and its line end with one call; false when not all of it was written.
     bool Append(const std::string& line);
+    // Why the open or the last append failed, in words ("No space left on device").
+    const std::string& Error() const;
+    // Whether the open file is the one at path, whatever either is called (same device and
+    // inode, or volume and file index).
+    bool IsFile(const std::string& path) const;
 
     struct Handle;
 

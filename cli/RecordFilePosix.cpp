@@ -1,17 +1,33 @@
 #include "cli/RecordFile.h"
 
+#include "cli/Messages.h"
+
 #include <cerrno>
+#include <system_error>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 struct RecordFile::Handle {
     int Fd = -1;
+    std::string Error;
 };
+
+namespace {
+
+std::string Reason(int error) {
+    return std::generic_category().message(error);
+}
+
+} // namespace
 
 RecordFile::RecordFile(const std::string& path) : handle_(std::make_unique<Handle>()) {
     // Not inherited: the children of a run on several boards never write it.
     handle_->Fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (handle_->Fd < 0) {
+        handle_->Error = Reason(errno);
+    }
 }
 
 RecordFile::~RecordFile() {
@@ -30,7 +46,23 @@ bool RecordFile::Append(const std::string& line) {
     do {
         written = write(handle_->Fd, whole.data(), whole.size());
     } while (written < 0 && errno == EINTR);
+    if (written < 0) {
+        handle_->Error = Reason(errno);
+    } else if (written != static_cast<ssize_t>(whole.size())) {
+        handle_->Error = Format("only %zd of %zu bytes were written", written, whole.size());
+    }
     return written == static_cast<ssize_t>(whole.size());
+}
+
+const std::string& RecordFile::Error() const {
+    return handle_->Error;
+}
+
+bool RecordFile::IsFile(const std::string& path) const {
+    struct stat mine {};
+    struct stat other {};
+    return handle_->Fd >= 0 && fstat(handle_->Fd, &mine) == 0 && stat(path.c_str(), &other) == 0 &&
+           mine.st_dev == other.st_dev && mine.st_ino == other.st_ino;
 }
 
 std::string HostName() {

@@ -2,14 +2,32 @@
 
 #include <windows.h>
 
+#include <system_error>
+
 struct RecordFile::Handle {
     HANDLE File = INVALID_HANDLE_VALUE;
+    std::string Error;
 };
+
+namespace {
+
+std::string LastErrorText() {
+    return std::system_category().message(static_cast<int>(GetLastError()));
+}
+
+bool Identity(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
+    return file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info);
+}
+
+} // namespace
 
 RecordFile::RecordFile(const std::string& path) : handle_(std::make_unique<Handle>()) {
     // Append-only access makes every write land at the end, also with other writers.
     handle_->File = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_->File == INVALID_HANDLE_VALUE) {
+        handle_->Error = LastErrorText();
+    }
 }
 
 RecordFile::~RecordFile() {
@@ -25,9 +43,37 @@ bool RecordFile::Ok() const {
 bool RecordFile::Append(const std::string& line) {
     const std::string whole = line + "\n";
     DWORD written = 0;
-    return WriteFile(handle_->File, whole.data(), static_cast<DWORD>(whole.size()), &written,
-                     nullptr) &&
-           written == whole.size();
+    if (!WriteFile(handle_->File, whole.data(), static_cast<DWORD>(whole.size()), &written,
+                   nullptr)) {
+        handle_->Error = LastErrorText();
+        return false;
+    }
+    if (written != whole.size()) {
+        handle_->Error = "only part of the line was written";
+        return false;
+    }
+    return true;
+}
+
+const std::string& RecordFile::Error() const {
+    return handle_->Error;
+}
+
+bool RecordFile::IsFile(const std::string& path) const {
+    // Opened for no access at all: only its identity is read, also of a file another holds.
+    const HANDLE other =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION mine{};
+    BY_HANDLE_FILE_INFORMATION theirs{};
+    const bool same = Identity(handle_->File, mine) && Identity(other, theirs) &&
+                      mine.dwVolumeSerialNumber == theirs.dwVolumeSerialNumber &&
+                      mine.nFileIndexHigh == theirs.nFileIndexHigh &&
+                      mine.nFileIndexLow == theirs.nFileIndexLow;
+    if (other != INVALID_HANDLE_VALUE) {
+        CloseHandle(other);
+    }
+    return same;
 }
 
 std::string HostName() {

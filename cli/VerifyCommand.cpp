@@ -112,16 +112,16 @@ struct Difference {
 
 } // namespace
 
-int RunVerify(const VerifyOptions& options, BoardOutcome& outcome) {
+int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutcome& outcome) {
     Session session(options.Session, &outcome);
     if (int status = session.CheckUsage(); status != ExitStatus::Success) {
         return status;
     }
     HexCheck check;
-    if (int status = RefuseUnfitFile(options.File, check); status != ExitStatus::Success) {
+    if (int status = RefuseUnfitFile(source, options.File, check); status != ExitStatus::Success) {
         return status;
     }
-    const FileBytes bytes = ReadFileBytes(options.File, check);
+    const FileBytes bytes = ReadFileBytes(source, check);
     const std::vector<Span> spans = SpansOf(bytes);
 
     if (int status = session.Connect(); status != ExitStatus::Success) {

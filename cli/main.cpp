@@ -72,12 +72,13 @@ void AddBoardsOptions(CLI::App* command, SessionOptions& session, BoardsOptions&
         ->check(CLI::Range(1u, 60000u))
         ->group("");
     command->add_flag("--progress-for-parent", session.ForParent)->group("");
+    command->add_option("--file-name", boards.FileName)->group("");
 }
 
 // The file is read once more by each board's command; only the verdict counts here.
-int RefuseFile(const std::string& file) {
+int RefuseFile(const std::string& source, const std::string& name) {
     HexCheck check;
-    return RefuseUnfitFile(file, check);
+    return RefuseUnfitFile(source, name, check);
 }
 
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* help) {
@@ -180,12 +181,13 @@ int main(int argc, char** argv) {
         if (flash.Fast) {
             own.emplace_back("--fast");
         }
-        return RunOnBoards({"flash", flash.File, own, flash.Session, flashBoards,
-                            [&flash] { return RefuseFile(flash.File); },
-                            [&flash](const SessionOptions& session, BoardOutcome& outcome) {
+        return RunOnBoards({"flash", flash.File, own, flash.Session, flashBoards, RefuseFile,
+                            [&flash](const SessionOptions& session, const std::string& source,
+                                     const std::string& name, BoardOutcome& outcome) {
                                 FlashOptions one = flash;
                                 one.Session = session;
-                                return RunFlash(one, outcome);
+                                one.File = name;
+                                return RunFlash(one, source, outcome);
                             }});
     }
     if (verifyCommand->parsed()) {
@@ -194,11 +196,13 @@ int main(int argc, char** argv) {
                             {},
                             verify.Session,
                             verifyBoards,
-                            [&verify] { return RefuseFile(verify.File); },
-                            [&verify](const SessionOptions& session, BoardOutcome& outcome) {
+                            RefuseFile,
+                            [&verify](const SessionOptions& session, const std::string& source,
+                                      const std::string& name, BoardOutcome& outcome) {
                                 VerifyOptions one = verify;
                                 one.Session = session;
-                                return RunVerify(one, outcome);
+                                one.File = name;
+                                return RunVerify(one, source, outcome);
                             }});
     }
     if (eraseCommand->parsed()) {
@@ -208,13 +212,15 @@ int main(int argc, char** argv) {
                 own.insert(own.end(), {option, value});
             }
         }
-        return RunOnBoards({"erase", std::nullopt, own, erase.Session, eraseBoards,
-                            [&erase] { return CheckEraseRange(erase); },
-                            [&erase](const SessionOptions& session, BoardOutcome& outcome) {
-                                EraseOptions one = erase;
-                                one.Session = session;
-                                return RunErase(one, outcome);
-                            }});
+        return RunOnBoards(
+            {"erase", std::nullopt, own, erase.Session, eraseBoards,
+             [&erase](const std::string&, const std::string&) { return CheckEraseRange(erase); },
+             [&erase](const SessionOptions& session, const std::string&, const std::string&,
+                      BoardOutcome& outcome) {
+                 EraseOptions one = erase;
+                 one.Session = session;
+                 return RunErase(one, outcome);
+             }});
     }
     if (runModeCommand->parsed()) {
         return RunRunMode(runMode);

@@ -8,6 +8,10 @@
 namespace {
 
 std::atomic<std::uint32_t> packetsSent{0};
+// Set from a signal handler: lock-free, as static_assert below makes sure.
+std::atomic<bool> stopRequested{false};
+std::atomic<bool> exchangeStopped{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 bool NeedsEscape(std::uint8_t byte) {
     return byte == StartByte || byte == EndByte || byte == EscapeByte;
@@ -99,6 +103,18 @@ std::uint32_t PacketsSent() {
     return packetsSent.load(std::memory_order_relaxed);
 }
 
+void RequestStop() {
+    stopRequested.store(true, std::memory_order_relaxed);
+}
+
+bool StopRequested() {
+    return stopRequested.load(std::memory_order_relaxed);
+}
+
+bool ExchangeStopped() {
+    return exchangeStopped.load(std::memory_order_relaxed);
+}
+
 std::int32_t ReceivePacket(ComHandle port, std::uint8_t* buffer, std::uint16_t capacity) {
     ReceiveBudget budget(port);
     std::uint32_t sum = 0;
@@ -163,6 +179,10 @@ std::int32_t ExchangePacket(ComHandle port, std::uint8_t* buffer, std::uint16_t 
     // A failed reply may already have overwritten the request; every attempt sends the original.
     const std::vector<std::uint8_t> request(buffer, buffer + sendLength);
     for (std::uint16_t remaining = attempts; remaining > 0; --remaining) {
+        if (StopRequested()) {
+            exchangeStopped.store(true, std::memory_order_relaxed);
+            return PacketResult::Stopped;
+        }
         std::copy(request.begin(), request.end(), buffer);
         std::int32_t sent = SendPacket(port, buffer, sendLength);
         if (sent < 0) {

@@ -24,6 +24,8 @@ inline constexpr std::int32_t PayloadWriteFailed = -113;
 inline constexpr std::int32_t ChecksumEscapeWriteFailed = -114;
 inline constexpr std::int32_t ChecksumWriteFailed = -115;
 inline constexpr std::int32_t EndWriteFailed = -116;
+// A stop was requested (RequestStop) before the request went out; nothing was sent.
+inline constexpr std::int32_t Stopped = -1004;
 } // namespace PacketResult
 
 // A receive gives up as a time-out after this many bytes skipped while hunting for a start, or
@@ -37,6 +39,15 @@ std::int32_t SendPacket(ComHandle port, const std::uint8_t* payload, std::uint16
 
 // Packets this process has sent whole, repeats included: what a run cost the board in requests.
 std::uint32_t PacketsSent();
+
+// Stopping at a request boundary. Once RequestStop has been called (a signal handler may call
+// it: it only sets a lock-free atomic flag), every exchange ends with PacketResult::Stopped
+// before sending its request, so whatever operation runs ends by its normal path, which closes
+// the port, and no request is ever cut in half.
+void RequestStop();
+bool StopRequested();
+// Whether an exchange has ended with PacketResult::Stopped: an operation was cut short.
+bool ExchangeStopped();
 
 // Reads one packet into buffer (payload then checksum, unescaped); returns the stored count.
 std::int32_t ReceivePacket(ComHandle port, std::uint8_t* buffer, std::uint16_t capacity);

@@ -42,7 +42,13 @@ std::FILE* CreateProgramLog() {
         return nullptr;
     }
 #ifdef _WIN32
-    return std::fopen(ProgramLogName, "w");
+    // The Windows C library buffers "line-buffered" files fully: unbuffered is how a line gets
+    // there before the next request.
+    std::FILE* file = std::fopen(ProgramLogName, "w");
+    if (file != nullptr) {
+        std::setvbuf(file, nullptr, _IONBF, 0);
+    }
+    return file;
 #else
     // The check above and the open are apart: the open itself refuses a link and does not wait
     // for a FIFO's reader, and what it opened is judged before anything is truncated.
@@ -60,6 +66,8 @@ std::FILE* CreateProgramLog() {
     std::FILE* file = fdopen(fd, "w");
     if (file == nullptr) {
         close(fd);
+    } else {
+        std::setvbuf(file, nullptr, _IOLBF, BUFSIZ);
     }
     return file;
 #endif

@@ -12,5 +12,6 @@ inline constexpr const char* ProgramLogName = "temp.log";
 bool ProgramLogUsable();
 
 // Creates the log afresh for writing, or returns null when it is refused or cannot be created.
-// Opening never blocks, whatever stands under the name.
+// Opening never blocks, whatever stands under the name. Every line reaches the file as it ends,
+// before the row's request goes out, so the log of a run killed at any point holds every row sent.
 std::FILE* CreateProgramLog();

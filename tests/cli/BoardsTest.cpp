@@ -2,6 +2,7 @@
 // of each, verify and erase, the command lines refused before any board is touched, and which
 // ports a run opens and what it says about each.
 
+#include "link/ComPort.h"
 #include "tests/cli/CliFixture.h"
 #include "tests/support/CaseName.h"
 #include "tests/support/Pty.h"
@@ -10,7 +11,9 @@
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +22,7 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include <grp.h>
 #include <sys/inotify.h>
@@ -277,15 +281,24 @@ TEST_P(RefusedRun, BeforeAnyBoardIsTouched) {
     const Refusal& r = GetParam();
     SimBoard& board = AddBoard("COM3");
     AddBoard("COM4");
+    // FW is a copy of the example in the test's folder, FWLINK another name of that copy.
+    const std::string firmware = folder_.Create("fw.hex", ReadAll(ExampleHex()));
+    std::filesystem::create_hard_link(firmware, Path("fwlink.hex"));
+    const std::map<std::string, std::string> stands = {{"DEVICE", board.Device()},
+                                                       {"HEX", ExampleHex()},
+                                                       {"FW", firmware},
+                                                       {"FWLINK", Path("fwlink.hex")},
+                                                       {"FOLDER", folder_.Path().string()}};
     std::vector<std::string> args = r.args;
     for (std::string& arg : args) {
-        arg = arg == "DEVICE" ? board.Device() : arg == "HEX" ? ExampleHex() : arg;
+        arg = stands.contains(arg) ? stands.at(arg) : arg;
     }
     const Run run = Flash(args);
     EXPECT_EQ(run.Status, r.status);
     EXPECT_THAT(run.Err, HasSubstr(r.error));
     board.Stop();
     EXPECT_EQ(board.Stat("requests"), 0u);
+    EXPECT_EQ(folder_.Read("fw.hex"), ReadAll(ExampleHex()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -303,7 +316,19 @@ INSTANTIATE_TEST_SUITE_P(
                             {"flash", "HEX", "--port", "COM3", "--port", "COM4", "--record",
                              "/nonexistent/boards.jsonl"},
                             2,
-                            "cannot write the record /nonexistent/boards.jsonl"},
+                            "cannot write the record /nonexistent/boards.jsonl: No such file"},
+                    Refusal{"RecordIsAFolder",
+                            {"verify", "HEX", "--port", "COM3", "--record", "FOLDER"},
+                            2,
+                            "Is a directory"},
+                    Refusal{"RecordIsTheHexFile",
+                            {"flash", "FW", "--port", "COM3", "--port", "COM4", "--record", "FW"},
+                            64,
+                            "is the HEX file"},
+                    Refusal{"RecordIsTheHexFileByAnotherName",
+                            {"flash", "FW", "--port", "COM3", "--record", "FWLINK"},
+                            64,
+                            "is the HEX file"},
                     Refusal{"BadFileOnce",
                             {"flash", "missing.hex", "--port", "COM3", "--port", "COM4"},
                             2,
@@ -569,3 +594,204 @@ TEST_F(CliTest, RefusedBoardsGetAShortCellAndTheAdviceOnceBelowTheTable) {
     EXPECT_EQ(times("a udev rule or the administrator must grant you access"), 1u);
     EXPECT_EQ(times("usermod -aG root"), 0u);
 }
+
+struct FullRecordCase {
+    std::string name;
+    std::vector<std::string> ports;
+    std::string said; // on standard output, or error for one board
+};
+
+class FullRecordRun : public CliTest, public testing::WithParamInterface<FullRecordCase> {};
+
+} // namespace
+
+// /dev/full opens for appending and takes no byte: the boards are flashed, and the run says that
+// their records are lost instead of ending well.
+TEST_P(FullRecordRun, SaysTheRecordsWereNotWritten) {
+    const FullRecordCase& c = GetParam();
+    std::vector<std::string> args{"flash", ExampleHex(), "--record", "/dev/full"};
+    for (const std::string& port : c.ports) {
+        AddBoard(port);
+        args.insert(args.end(), {"--port", port});
+    }
+    const Run run = Flash(args);
+    EXPECT_EQ(run.Status, 2) << run.Err;
+    EXPECT_THAT(run.Out + run.Err, HasSubstr(c.said));
+    for (auto& board : boards_) {
+        board->Stop();
+        ExpectProgramHolds(*board, ReadHexImage(ExampleHex()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, FullRecordRun,
+    testing::Values(FullRecordCase{"OneBoard",
+                                   {"COM3"},
+                                   "cannot append to the record /dev/full: No space left on "
+                                   "device; the record of COM3 was not written"},
+                    FullRecordCase{"TwoBoards",
+                                   {"COM3", "COM4"},
+                                   "the records of 2 of the 2 boards were not written to "
+                                   "/dev/full: No space left on device"}),
+    CaseName());
+
+namespace {
+
+struct InterruptCase {
+    std::string name;
+    std::size_t boards; // one runs in the process itself, several in a child each
+    int signal;
+    bool group; // to the parent's whole process group, as a terminal's Ctrl-C; else the parent
+    int status;
+};
+
+class InterruptedRun : public CliTest, public testing::WithParamInterface<InterruptCase> {};
+
+// Each process of pids has ended by the deadline.
+bool AllEnd(const std::vector<pid_t>& pids, std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    for (;;) {
+        if (std::all_of(pids.begin(), pids.end(), Ended)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+} // namespace
+
+// Paced boards are stopped while they erase: each closes its port between two requests, and
+// every board gets its record unless the process that writes the records was killed.
+TEST_P(InterruptedRun, AccountsForEveryBoardAndLeavesNoChild) {
+    const InterruptCase& c = GetParam();
+    std::vector<std::string> ports = {"COM3", "COM4", "COM5", "COM6"};
+    ports.resize(c.boards);
+    std::vector<std::string> args{"flash", ExampleHex(), "--record", Path("r.jsonl")};
+    for (const std::string& port : ports) {
+        AddBoard(port, {"--pace"});
+        args.insert(args.end(), {"--port", port});
+    }
+    std::unique_ptr<ChildProcess> flash = StartFlash(args, "/dev/null", true);
+    for (const std::string& port : ports) {
+        const std::string erasing = c.boards > 1 ? port + ": erase" : "erase: ";
+        ASSERT_TRUE(flash->AwaitError(erasing, ProcessTimeoutMs)) << flash->Err();
+    }
+    const std::vector<pid_t> children = ChildrenOf(flash->Pid());
+    ASSERT_EQ(children.size(), c.boards > 1 ? c.boards : 0);
+    if (c.group) {
+        flash->SignalGroup(c.signal);
+    } else {
+        flash->Signal(c.signal);
+    }
+    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), c.status) << flash->Err();
+    EXPECT_TRUE(AllEnd(children, std::chrono::seconds(2)));
+    for (auto& board : boards_) {
+        const ComHandle port = OpenComPort(board->Device().c_str(), 115200, 100);
+        EXPECT_NE(port, InvalidComHandle) << board->Device();
+        CloseComPort(port);
+    }
+
+    const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("r.jsonl"));
+    if (c.signal == SIGKILL) {
+        EXPECT_TRUE(records.empty());
+        return;
+    }
+    std::set<std::string> recorded;
+    for (const nlohmann::ordered_json& record : records) {
+        recorded.insert(record["port"].get<std::string>());
+        EXPECT_EQ(record["exit_status"], c.status);
+        EXPECT_THAT(record["result"].get<std::string>(), testing::StartsWith("interrupted while "));
+        EXPECT_EQ(record["sha256"], Sha256Of(ReadAll(ExampleHex())));
+    }
+    EXPECT_EQ(recorded, std::set<std::string>(ports.begin(), ports.end()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, InterruptedRun,
+    testing::Values(InterruptCase{"SigintToTheGroup", 4, SIGINT, true, 130},
+                    InterruptCase{"SigtermToTheParent", 4, SIGTERM, false, 143},
+                    InterruptCase{"SigkillToTheParent", 4, SIGKILL, false, 137},
+                    InterruptCase{"SighupToOneBoard", 1, SIGHUP, false, 143}),
+    CaseName());
+
+// The reader of standard output goes away at once: the boards are still flashed and recorded.
+TEST_F(CliTest, AClosedOutputStopsThePrintingOnly) {
+    AddBoard("COM3");
+    AddBoard("COM4");
+    const std::string script = "\"$@\" | true; exit \"${PIPESTATUS[0]}\"";
+    ChildProcess shell("/bin/bash",
+                       {"-c", script, "bash", BinPath("tervix-flash"), "flash", ExampleHex(),
+                        "--port", "COM3", "--port", "COM4", "--json", "--record", Path("r.jsonl")},
+                       folder_.Path(), {"TERVIX_PORTS=" + ports_});
+    EXPECT_EQ(shell.Wait(ProcessTimeoutMs), 0) << shell.Err();
+    EXPECT_EQ(JsonLines(folder_.Read("r.jsonl")).size(), 2u);
+    for (auto& board : boards_) {
+        board->Stop();
+        ExpectProgramHolds(*board, ReadHexImage(ExampleHex()));
+    }
+}
+
+namespace {
+
+struct ReplacedCase {
+    std::string name;
+    std::vector<std::string> ports;
+    bool fast;
+    bool remove; // the file deleted, else replaced by another
+};
+
+class ReplacedFileRun : public CliTest, public testing::WithParamInterface<ReplacedCase> {};
+
+} // namespace
+
+// The file changes once the boards are being erased: boards and records hold the file as it was
+// when the run started.
+TEST_P(ReplacedFileRun, BoardsAndRecordsKeepTheFileAsItWas) {
+    const ReplacedCase& c = GetParam();
+    const std::string original = ReadAll(ExampleHex());
+    const std::string firmware = folder_.Create("fw.hex", original);
+    std::vector<std::string> args{"flash", "fw.hex", "--record", Path("r.jsonl")};
+    if (c.fast) {
+        args.push_back("--fast");
+    }
+    for (const std::string& port : c.ports) {
+        AddBoard(port, {"--pace"});
+        args.insert(args.end(), {"--port", port});
+    }
+    std::unique_ptr<ChildProcess> flash = StartFlash(args);
+    ASSERT_TRUE(flash->AwaitError("erase", ProcessTimeoutMs)) << flash->Err();
+    if (c.remove) {
+        std::filesystem::remove(firmware);
+    } else {
+        const std::string other = folder_.Create("other.hex", RowsHex(3, 0x11));
+        std::filesystem::rename(other, firmware);
+    }
+    ASSERT_EQ(flash->Wait(ProcessTimeoutMs), 0) << flash->Err();
+
+    const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("r.jsonl"));
+    ASSERT_EQ(records.size(), c.ports.size());
+    for (const nlohmann::ordered_json& record : records) {
+        EXPECT_EQ(record["file"], "fw.hex");
+        EXPECT_EQ(record["sha256"], Sha256Of(original));
+        EXPECT_EQ(record["rows"], 8);
+    }
+    for (auto& board : boards_) {
+        board->Stop();
+        ExpectProgramHolds(*board, ReadHexImage(ExampleHex()));
+    }
+    // The run's private copy went with it.
+    for (const auto& entry : std::filesystem::directory_iterator(folder_.Path())) {
+        EXPECT_FALSE(entry.path().filename().string().starts_with("tervix-")) << entry.path();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boards, ReplacedFileRun,
+    testing::Values(ReplacedCase{"RowByRowOneBoard", {"COM3"}, false, false},
+                    ReplacedCase{"FastOneBoard", {"COM3"}, true, true},
+                    ReplacedCase{"RowByRowTwoBoards", {"COM3", "COM4"}, false, true},
+                    ReplacedCase{"FastTwoBoards", {"COM3", "COM4"}, true, false}),
+    CaseName());

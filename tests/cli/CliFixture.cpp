@@ -35,6 +35,26 @@ HexImage ReadHexImage(const std::string& path) {
     return image;
 }
 
+std::string RowsHex(unsigned rows, std::uint8_t first) {
+    std::string text;
+    for (unsigned row = 0; row < rows; ++row) {
+        const unsigned address = 0x200 + row * 16;
+        unsigned sum = 16 + (address >> 8) + (address & 0xFF);
+        char line[64];
+        std::snprintf(line, sizeof line, ":10%04X00", address);
+        text += line;
+        for (unsigned i = 0; i < 16; ++i) {
+            const unsigned byte = (first + row * 16 + i) & 0xFF;
+            sum += byte;
+            std::snprintf(line, sizeof line, "%02X", byte);
+            text += line;
+        }
+        std::snprintf(line, sizeof line, "%02X\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        text += line;
+    }
+    return text + ":00000001FF\n";
+}
+
 std::string ExampleHex() {
     return TERVIX_EXAMPLES_DIR "/blink.hex";
 }
@@ -78,10 +98,13 @@ SimBoard& CliTest::AddBoard(const std::string& comName, const std::vector<std::s
 }
 
 std::unique_ptr<ChildProcess> CliTest::StartFlash(const std::vector<std::string>& args,
-                                                  const std::string& input) {
-    return std::make_unique<ChildProcess>("tervix-flash", args, folder_.Path(),
-                                          std::vector<std::string>{"TERVIX_PORTS=" + ports_},
-                                          input);
+                                                  const std::string& input, bool ownGroup) {
+    // Temporary files (the run's copy of the HEX file) stay in the test's folder, so one left
+    // by a killed run goes with it.
+    return std::make_unique<ChildProcess>(
+        "tervix-flash", args, folder_.Path(),
+        std::vector<std::string>{"TERVIX_PORTS=" + ports_, "TMPDIR=" + folder_.Path().string()},
+        input, ownGroup);
 }
 
 CliTest::Run CliTest::Flash(const std::vector<std::string>& args) {

@@ -23,6 +23,10 @@ HexImage ReadHexImage(const std::string& path);
 // The bundled example (examples/blink.hex).
 std::string ExampleHex();
 
+// Intel HEX text of rows 16-byte rows of program memory from 0x200, byte i of the image being
+// first + i (mod 256), and the end record.
+std::string RowsHex(unsigned rows, std::uint8_t first);
+
 // Upper addresses the way the files use them.
 inline constexpr std::uint32_t EepromBase = 0xF00000;
 
@@ -66,9 +70,10 @@ protected:
     // The same as a user in no group, where the tests run as root (who opens any device): as
     // nobody, in a working folder that everyone may write.
     Run FlashAsUser(const std::vector<std::string>& args);
-    // Started but not waited for.
+    // Started but not waited for; with ownGroup as the leader of a process group.
     std::unique_ptr<ChildProcess> StartFlash(const std::vector<std::string>& args,
-                                             const std::string& input = "/dev/null");
+                                             const std::string& input = "/dev/null",
+                                             bool ownGroup = false);
 
     std::string Path(const std::string& name) const { return folder_.File(name); }
 

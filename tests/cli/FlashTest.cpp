@@ -7,7 +7,9 @@
 
 #include <gmock/gmock.h>
 
+#include <csignal>
 #include <filesystem>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -305,3 +307,23 @@ INSTANTIATE_TEST_SUITE_P(
         OddFile{"DataOnlyInDisabledSpaces", "disabled_spaces_only.hex", 2,
                 "holds no data for program memory or data EEPROM; nothing was erased"}),
     CaseName());
+
+// The log is written line by line before each row's request: a run killed mid-write leaves a log
+// that names every row the board received, and at most the one row it was about to send.
+TEST_F(CliTest, AKilledRunsLogHoldsEveryRowSent) {
+    SimBoard& board = AddBoard("COM3", {"--pace"});
+    folder_.Create("rows.hex", RowsHex(200, 0));
+    std::unique_ptr<ChildProcess> flash = StartFlash({"flash", "rows.hex", "--port", "COM3"});
+    ASSERT_TRUE(flash->AwaitError("write: ", ProcessTimeoutMs)) << flash->Err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    flash->Signal(SIGKILL);
+    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 128 + SIGKILL);
+    board.Stop();
+    const std::string log = folder_.Read("temp.log");
+    const auto lines = static_cast<std::uint64_t>(std::count(log.begin(), log.end(), '\n'));
+    const std::uint64_t written = board.Stat("write_program");
+    ASSERT_GT(written, 0u);
+    ASSERT_LT(written, 200u) << "the run ended before it was killed";
+    EXPECT_GE(lines, written);
+    EXPECT_LE(lines, written + 1);
+}

@@ -3,9 +3,11 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -46,7 +48,7 @@ std::string BinPath(const std::string& program) {
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& args,
                            const std::string& folder, const std::vector<std::string>& env,
-                           const std::string& input) {
+                           const std::string& input, bool ownGroup) {
     int outPipe[2];
     int errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0) {
@@ -88,6 +90,9 @@ ChildProcess::ChildProcess(const std::string& program, const std::vector<std::st
 
     pid_ = fork();
     if (pid_ == 0) {
+        if (ownGroup && setpgid(0, 0) != 0) {
+            _exit(127);
+        }
         const int in = open(input.c_str(), O_RDONLY | O_NOCTTY);
         // Descriptors the test holds without close-on-exec (a port, say) must not live on in
         // the child, or the test would never see that port close.
@@ -121,6 +126,41 @@ void ChildProcess::Signal(int signal) const {
     if (pid_ > 0 && status_ < 0) {
         kill(pid_, signal);
     }
+}
+
+void ChildProcess::SignalGroup(int signal) const {
+    if (pid_ > 0 && status_ < 0) {
+        kill(-pid_, signal);
+    }
+}
+
+std::vector<pid_t> ChildrenOf(pid_t pid) {
+    std::vector<pid_t> children;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream stat(entry.path() / "stat");
+        // "pid (name) state ppid ...": the name may hold blanks, so read from its closing ')'.
+        std::string line;
+        std::getline(stat, line);
+        const std::size_t close = line.rfind(')');
+        char state = 0;
+        long parent = 0;
+        if (close != std::string::npos &&
+            std::sscanf(line.c_str() + close + 1, " %c %ld", &state, &parent) == 2 &&
+            parent == pid) {
+            children.push_back(static_cast<pid_t>(std::stol(line)));
+        }
+    }
+    return children;
+}
+
+bool Ended(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line)) {
+        return true;
+    }
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && line.size() > close + 2 && line[close + 2] == 'Z';
 }
 
 bool ChildProcess::Pump(int timeoutMs) {

@@ -12,10 +12,11 @@ class ChildProcess {
 public:
     // Starts program (a file in the build's bin folder, or an absolute path) with args in folder,
     // with extra environment entries "NAME=value" on top of the test's own, and standard input from
-    // input (a terminal, for instance) instead of /dev/null.
+    // input (a terminal, for instance) instead of /dev/null. With ownGroup the child leads a
+    // process group of its own, which SignalGroup reaches as a terminal's Ctrl-C would.
     ChildProcess(const std::string& program, const std::vector<std::string>& args,
                  const std::string& folder, const std::vector<std::string>& env = {},
-                 const std::string& input = "/dev/null");
+                 const std::string& input = "/dev/null", bool ownGroup = false);
     // Kills the child if it still runs.
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
@@ -30,6 +31,7 @@ public:
     bool AwaitError(const std::string& text, int timeoutMs);
 
     void Signal(int signal) const;
+    void SignalGroup(int signal) const;
 
     // Collects output until the child ends; its exit status, 128 + the signal that ended it, or
     // -1 when it did not end within timeoutMs.
@@ -51,6 +53,11 @@ private:
     std::string out_;
     std::string err_;
 };
+
+// The processes whose parent is pid now.
+std::vector<pid_t> ChildrenOf(pid_t pid);
+// Whether pid has ended: no such process, or one that only waits to be reaped.
+bool Ended(pid_t pid);
 
 // The program in the build's bin folder: TERVIX_BIN_DIR, else the test program's folder. An
 // absolute path (a system tool) stands as it is.
