@@ -2,6 +2,7 @@
 
 #include "link/BootCommands.h"
 #include "link/Packet.h"
+#include "target/EraseRunMode.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -36,6 +37,8 @@ const char* LinkCause(std::int32_t code) {
         return "the bytes read back differ from those written";
     case BootResult::NoPort:
         return "no port is open";
+    case EraseResult::BootModeNotKept:
+        return "the run-mode flag did not read back as boot mode";
     default:
         return code >= BootResult::UnitTooLarge && code <= BootResult::BadCommand
                    ? "the request was refused before sending"
