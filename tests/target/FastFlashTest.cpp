@@ -204,6 +204,10 @@ struct StuckCase {
     std::uint32_t stuck;
 };
 
+void PrintTo(const StuckCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class FastVerify : public BoardTest, public testing::WithParamInterface<StuckCase> {};
 
 TEST_P(FastVerify, NamesTheStuckByte) {
