@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -55,9 +56,9 @@ int CheckEraseRange(const EraseOptions& options) {
 int EnterBootModeForErase() {
     const std::int32_t result = EnterBootMode();
     if (result < 0) {
-        return Fail(ExitStatus::Erase, "setting boot mode before the erase failed, nothing was "
-                                       "erased: " +
-                                           DescribeLinkCode(result));
+        const std::string reason = DescribeLinkCode(result);
+        return Fail(ExitStatus::Erase,
+                    "setting boot mode before the erase failed, nothing was erased: " + reason);
     }
     return ExitStatus::Success;
 }

@@ -121,8 +121,7 @@ int main(int argc, char** argv) {
                  "read_program, write_program, erase_program, read_eeprom, write_eeprom, "
                  "read_config, write_config, write_other, malformed, bytes_received, "
                  "bytes_sent, violations, erases_in_run_mode, dropped_replies, "
-                 "bad_checksum_replies, cut_replies, "
-                 "noise_bytes, modelled_ms, mode");
+                 "bad_checksum_replies, cut_replies, noise_bytes, modelled_ms, mode");
     app.add_flag("--pace", o.pace,
                  "Delay each reply to the modelled time: the request and reply on the wire "
                  "at the baud rate (10 bits a byte) plus the chip's programming time "
