@@ -101,7 +101,8 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
     g_stage.store(StageClear);
 
     HexPathLoan path(std::move(chosen));
-    if (EraseForFlash(path.c_str()) < 0) {
+    // Boot mode first: a board whose erase or write fails then stays in its bootloader.
+    if (EnterBootMode() < 0 || EraseForFlash(path.c_str()) < 0) {
         g_stage.store(StageClearFailed);
         ShowBox(*link, QStringLiteral("Please Check  if in Boot State or not?"));
         return JobResult::ClearFailed;

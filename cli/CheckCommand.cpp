@@ -91,6 +91,12 @@ int RunCheck(const CheckOptions& options) {
                                              path, static_cast<unsigned>(check.ErrorLine),
                                              check.Error.c_str(), static_cast<int>(check.Code)));
     }
+    // The programmer would run, but the board could not end up holding the file.
+    if (check.Fault == HexFault::Unwritable) {
+        return Fail(ExitStatus::File,
+                    Format("%s line %u: %s; flash would refuse it", path,
+                           static_cast<unsigned>(check.ErrorLine), check.Error.c_str()));
+    }
     // flash refuses it: erasing the board for nothing would only wipe it.
     if (check.Fault == HexFault::NoData) {
         return Fail(ExitStatus::File,

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 namespace {
 
@@ -52,6 +53,16 @@ int CheckEraseRange(const EraseOptions& options) {
     return SpanOf(options) ? ExitStatus::Success : ExitStatus::Usage;
 }
 
+int EnterBootModeForErase() {
+    const std::int32_t result = EnterBootMode();
+    if (result < 0) {
+        const std::string reason = DescribeLinkCode(result);
+        return Fail(ExitStatus::Erase,
+                    "setting boot mode before the erase failed, nothing was erased: " + reason);
+    }
+    return ExitStatus::Success;
+}
+
 int RunErase(const EraseOptions& options, BoardOutcome& outcome) {
     Session session(options.Session, &outcome);
     if (int status = session.CheckUsage(); status != ExitStatus::Success) {
@@ -63,6 +74,9 @@ int RunErase(const EraseOptions& options, BoardOutcome& outcome) {
     }
 
     if (int status = session.Connect(); status != ExitStatus::Success) {
+        return status;
+    }
+    if (int status = EnterBootModeForErase(); status != ExitStatus::Success) {
         return status;
     }
     ProgressTotal = static_cast<std::int32_t>(span->To);

@@ -19,6 +19,10 @@ int RefuseUnfitFile(const std::string& file, const std::string& name, HexCheck& 
                            "%d)",
                            path, static_cast<unsigned>(check.ErrorLine), check.Error.c_str(),
                            static_cast<int>(check.Code)));
+    case HexFault::Unwritable:
+        return Fail(ExitStatus::File,
+                    Format("%s line %u: %s; nothing was written", path,
+                           static_cast<unsigned>(check.ErrorLine), check.Error.c_str()));
     case HexFault::NoData:
         return Fail(ExitStatus::File,
                     Format("%s: %s; nothing was erased", path, check.Error.c_str()));

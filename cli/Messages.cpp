@@ -3,6 +3,7 @@
 #include "link/BootCommands.h"
 #include "link/Packet.h"
 #include "target/PortRefusals.h"
+#include "target/EraseRunMode.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -39,6 +40,8 @@ const char* LinkCause(std::int32_t code) {
         return "the bytes read back differ from those written";
     case BootResult::NoPort:
         return "no port is open";
+    case EraseResult::BootModeNotKept:
+        return "the run-mode flag did not read back as boot mode";
     default:
         return code >= BootResult::UnitTooLarge && code <= BootResult::BadCommand
                    ? "the request was refused before sending"

@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     BoardsOptions flashBoards;
     CLI::App* flashCommand =
         AddCommand(app, "flash",
-                   "Connect and check the device, erase, pause 1 s, write with read-back, set "
-                   "run mode, disconnect");
+                   "Connect and check the device, set boot mode, erase, pause 1 s, write with "
+                   "read-back, set run mode, disconnect");
     flashCommand->add_option("FILE", flash.File, "Intel HEX file")->required();
     flashCommand->add_flag("--no-run-mode", flash.NoRunMode, "Leave the board in boot mode");
     flashCommand->add_flag("--fast", flash.Fast,
@@ -126,7 +126,8 @@ int main(int argc, char** argv) {
     EraseOptions erase;
     BoardsOptions eraseBoards;
     CLI::App* eraseCommand =
-        AddCommand(app, "erase", "Erase the application area, one 64-byte block per request");
+        AddCommand(app, "erase",
+                   "Set boot mode, then erase the application area, one 64-byte block per request");
     eraseCommand->add_option(
         "--from", erase.From,
         "First address, a multiple of 0x40 (decimal or 0x...; default 0x200, the "

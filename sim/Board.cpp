@@ -76,6 +76,7 @@ std::optional<std::vector<std::uint8_t>> Board::Execute(const std::uint8_t* payl
         break;
     case 3: // erase program memory, count in 64-byte rows, none of them past its end
         wellFormed = dataSize == 0 && !ErasesPastProgram(address, count);
+        stats_.ErasesInRunMode += wellFormed && RunMode() ? 1 : 0;
         if (wellFormed && EraseRows(address, count)) {
             ++stats_.Violations;
         }

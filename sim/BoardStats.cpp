@@ -26,6 +26,7 @@ std::string FormatStats(const BoardStats& stats, bool runMode) {
     line("bytes_received", stats.BytesReceived);
     line("bytes_sent", stats.BytesSent);
     line("violations", stats.Violations);
+    line("erases_in_run_mode", stats.ErasesInRunMode);
     line("dropped_replies", stats.DroppedReplies);
     line("bad_checksum_replies", stats.BadChecksumReplies);
     line("cut_replies", stats.CutReplies);

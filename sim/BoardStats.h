@@ -12,6 +12,9 @@ struct BoardStats {
     std::uint64_t BytesReceived = 0;
     std::uint64_t BytesSent = 0;
     std::uint64_t Violations = 0;
+    // Erase requests taken while the run-mode flag was set: a job that stopped there would leave
+    // the bootloader to start a half-erased application.
+    std::uint64_t ErasesInRunMode = 0;
     std::uint64_t DroppedReplies = 0;
     std::uint64_t BadChecksumReplies = 0;
     std::uint64_t CutReplies = 0;

@@ -59,6 +59,20 @@ std::int32_t SetRunMode(std::uint8_t flag) {
     return BootWrite(TargetProfile.PortHandle, command, &data);
 }
 
+std::int32_t EnterBootMode() {
+    if (const std::int32_t written = SetRunMode(0); written < 0) {
+        return written;
+    }
+    const BootCommand read{BootCode::ReadEeprom, 1, RunModeFlagAddress, 1, 1,
+                           TargetProfile.Retries};
+    std::uint8_t flag[MaxBootData];
+    const std::int32_t count = BootRead(TargetProfile.PortHandle, read, flag);
+    if (count < 0) {
+        return count;
+    }
+    return count >= 1 && flag[0] == 0xFF ? 1 : EraseResult::BootModeNotKept;
+}
+
 std::int32_t EraseAndProgram(const char* hexPath) {
     TargetProfile.HexPath = hexPath;
     if (EraseRange(TargetProfile.ProgramStart, TargetProfile.ProgramEnd) < 0) {

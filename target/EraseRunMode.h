@@ -6,6 +6,8 @@
 namespace EraseResult {
 inline constexpr std::int32_t EraseFailed = -101;
 inline constexpr std::int32_t ProgramFailed = -102;
+// The run-mode flag read back as something other than boot mode after boot mode was written.
+inline constexpr std::int32_t BootModeNotKept = -103;
 } // namespace EraseResult
 
 inline constexpr std::uint16_t EraseAttempts = 5;
@@ -19,4 +21,9 @@ std::int32_t EraseRangeInRuns(std::uint32_t first, std::uint32_t last, std::uint
 std::int32_t EraseForFlash(const char* hexPath);
 // flag != 0: run mode (writes 0x00); flag == 0: boot mode (writes 0xFF).
 std::int32_t SetRunMode(std::uint8_t flag);
+// Writes boot mode into the run-mode flag and reads the flag back, before anything is erased: a
+// board whose erase or write then fails stays in its bootloader at the next reset instead of
+// starting half an application. Returns 1, the code of the failed write or read, or
+// EraseResult::BootModeNotKept.
+std::int32_t EnterBootMode();
 std::int32_t EraseAndProgram(const char* hexPath);

@@ -12,10 +12,10 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
-// Stores the supplied bytes of row; false, with the conflict noted in image, when one of them
-// contradicts a byte an earlier record gave.
-bool AddRow(const HexRow& row, HexSpace space, std::uint32_t byteAddress, std::uint32_t line,
-            FlashImage& image) {
+} // namespace
+
+std::int32_t AddImageRow(const HexRow& row, HexSpace space, std::uint32_t byteAddress,
+                         std::uint32_t line, FlashImage& image) {
     auto& memory = space == HexSpace::Eeprom ? image.Eeprom : image.Flash;
     for (unsigned i = 0; i < HexRowSize; ++i) {
         if ((row.Supplied >> i & 1u) == 0) {
@@ -28,13 +28,11 @@ bool AddRow(const HexRow& row, HexSpace space, std::uint32_t byteAddress, std::u
             image.EarlierLine = it->second.Line;
             image.ConflictAddress = address;
             image.ConflictSpace = space;
-            return false;
+            return ImageResult::Conflict;
         }
     }
-    return true;
+    return 0;
 }
-
-} // namespace
 
 std::int32_t BuildFlashImage(const char* path, const HexRowSettings& settings, FlashImage& image) {
     image = FlashImage{};
@@ -65,8 +63,10 @@ std::int32_t BuildFlashImage(const char* path, const HexRowSettings& settings, F
             const HexRow& row = plan.Rows[r];
             const std::uint32_t byteAddress =
                 plan.Space == HexSpace::Eeprom ? row.Address : row.Address * settings.AddressUnit;
-            if (!AddRow(row, plan.Space, byteAddress, record.Line, image)) {
-                return ImageResult::Conflict;
+            if (const std::int32_t code =
+                    AddImageRow(row, plan.Space, byteAddress, record.Line, image);
+                code < 0) {
+                return code;
             }
         }
         ++image.Records;

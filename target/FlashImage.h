@@ -37,6 +37,12 @@ struct FlashImage {
     HexSpace ConflictSpace = HexSpace::None;
 };
 
+// Adds the supplied bytes of row, whose first byte lies at byteAddress of space, from the record
+// on line. Returns 0, or ImageResult::Conflict with ErrorLine, EarlierLine, ConflictAddress and
+// ConflictSpace set when a byte contradicts one an earlier record gave.
+std::int32_t AddImageRow(const HexRow& row, HexSpace space, std::uint32_t byteAddress,
+                         std::uint32_t line, FlashImage& image);
+
 // Reads the whole file at path. Returns the number of records handled, or the first fault's
 // code: ProgramResult::FileError, ProgramResult::BadRecord and the codes of PlanHexRecord as the
 // programmer would stop with them, or ImageResult::Conflict.

@@ -1,6 +1,7 @@
 #include "target/HexCheck.h"
 
 #include "link/BootCommands.h"
+#include "target/FlashImage.h"
 #include "target/HexProgrammer.h"
 #include "target/ProgramLog.h"
 
@@ -86,6 +87,28 @@ void Refuse(HexCheck& check, std::int32_t code, std::uint32_t line, std::string 
     check.Error = std::move(reason);
 }
 
+// A row that the board cannot take as the file means it: past the end of program memory, or
+// with a byte that an earlier record gave differently. Empty when the row is fine; image
+// collects the bytes of the rows so far.
+std::string UnwritableRow(const HexRowPlan& plan, const HexRow& row, std::uint32_t line,
+                          const HexRowSettings& settings, FlashImage& image) {
+    const std::uint32_t byteAddress =
+        plan.Space == HexSpace::Eeprom ? row.Address : row.Address * settings.AddressUnit;
+    // The programmer sends the whole row, padding included, so the row's end counts.
+    if (plan.Space == HexSpace::Program && byteAddress + (HexRowSize - 1) > settings.ProgramEnd) {
+        return Words("program memory data at 0x%04X lies past the end of program memory at 0x%04X",
+                     static_cast<unsigned>(std::max(byteAddress, settings.ProgramEnd + 1)),
+                     static_cast<unsigned>(settings.ProgramEnd));
+    }
+    if (AddImageRow(row, plan.Space, byteAddress, line, image) == ImageResult::Conflict) {
+        return Words("the bytes for %s address 0x%04X differ from those on line %u",
+                     HexSpaceName(image.ConflictSpace),
+                     static_cast<unsigned>(image.ConflictAddress),
+                     static_cast<unsigned>(image.EarlierLine));
+    }
+    return {};
+}
+
 } // namespace
 
 const char* HexSpaceName(HexSpace space) {
@@ -117,6 +140,7 @@ HexCheck CheckHexFile(const char* path, const HexRowSettings& settings) {
     HexRecordReader reader(file.get());
     HexRecord record;
     std::uint16_t upper = 0;
+    FlashImage image;
     while (record.Type != HexType::EndOfFile && check.Records < check.Lines) {
         const HexStatus status = reader.Next(record);
         if (status == HexStatus::NoMoreInput) {
@@ -137,11 +161,20 @@ HexCheck CheckHexFile(const char* path, const HexRowSettings& settings) {
             ++check.SkippedRecords;
         }
         for (unsigned r = 0; r < plan.RowCount; ++r) {
-            // An EEPROM row carries only the record's bytes; with none it is not sent at all.
-            if (plan.Space == HexSpace::Eeprom && plan.Rows[r].Supplied == 0) {
-                continue;
+            const HexRow& row = plan.Rows[r];
+            if (plan.Enabled) {
+                if (std::string reason = UnwritableRow(plan, row, record.Line, settings, image);
+                    !reason.empty()) {
+                    check.Fault = HexFault::Unwritable;
+                    check.ErrorLine = record.Line;
+                    check.Error = std::move(reason);
+                    return check;
+                }
             }
-            check.Rows.push_back({plan.Space, plan.Enabled, plan.Rows[r].Address, record.Line});
+            // A record of 0 bytes supplies no data, whatever its row is padded with.
+            if (row.Supplied != 0) {
+                check.Rows.push_back({plan.Space, plan.Enabled, row.Address, record.Line});
+            }
         }
         ++check.Records;
     }

@@ -21,7 +21,9 @@ enum class HexFault : std::uint8_t {
     None,
     Unreadable,    // the file cannot be opened
     Refused,       // the programmer would stop on a record: Code and ErrorLine say which
-    NoData,        // no data row falls into a space the profile writes
+    NoData,        // no record gives a byte to a space the profile writes
+    Unwritable,    // the board cannot end up holding the file: two records give one address
+                   // different bytes, or program-memory data lies past the end of program memory
     LogUnwritable, // the programming log cannot be created in the current folder
 };
 
@@ -36,7 +38,8 @@ struct HexCheck {
     std::uint32_t SkippedRecords = 0; // data records whose upper address selects no memory
 };
 
-// Reads the file as the programmer would: Unreadable, Refused, NoData or None.
+// Reads the file as the programmer would: Unreadable, Refused, Unwritable, NoData or None. Rows
+// that carry none of the file's bytes (a record of 0 bytes) are not listed.
 HexCheck CheckHexFile(const char* path, const HexRowSettings& settings);
 
 // CheckHexFile, and then whether the run could create its log here (LogUnwritable): all that can

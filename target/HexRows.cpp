@@ -50,6 +50,7 @@ HexRowSettings HexRowSettingsFromProfile(std::uint8_t addressUnit) {
     s.IdEnable = TargetProfile.IdEnable != 0;
     s.ConfigEnable = TargetProfile.ConfigEnable != 0;
     s.EepromEnd = TargetProfile.EepromEnd;
+    s.ProgramEnd = TargetProfile.ProgramEnd;
     return s;
 }
 

@@ -32,9 +32,10 @@ struct HexRowSettings {
     bool IdEnable = false;
     bool ConfigEnable = false;
     std::uint32_t EepromEnd = 0xFF;
+    std::uint32_t ProgramEnd = 0x7FFF; // the last byte of program memory
 };
 
-// The profile's enable flags and EEPROM end, with the address unit of the run.
+// The profile's enable flags and memory ends, with the address unit of the run.
 HexRowSettings HexRowSettingsFromProfile(std::uint8_t addressUnit);
 
 struct HexRowPlan {

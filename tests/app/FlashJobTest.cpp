@@ -44,6 +44,7 @@ protected:
 };
 
 TEST_F(FlashJob, SuccessfulJobOnCom3WritesTheFileAndEndsWithAllLampsLit) {
+    board.Session().WithBoard([](Board& b) { b.LoadEeprom(0xFF, 0x00); });
     ports.Link("COM3", board.DevicePath());
     linked = true;
     const QString hex = WriteHexFile();
@@ -83,7 +84,10 @@ TEST_F(FlashJob, SuccessfulJobOnCom3WritesTheFileAndEndsWithAllLampsLit) {
         EXPECT_EQ(b.ReadProgramSpace(0x7FFF), 0xFF);
         EXPECT_TRUE(b.RunMode());
         EXPECT_EQ(b.Stats().Violations, 0u);
+        EXPECT_EQ(b.Stats().ErasesInRunMode, 0u);
     });
+    EXPECT_LT(board.FirstRequestAt(BootCode::WriteEeprom),
+              board.FirstRequestAt(BootCode::EraseProgram));
     EXPECT_TRUE(std::filesystem::exists(scratch.File("temp.log")));
     EXPECT_EQ(TargetProfile.Connected.load(), 0);
     std::uint8_t byte = 0;
@@ -229,13 +233,18 @@ struct StepFailure {
     std::int32_t stage;
     int failedLamp;
     std::vector<QString> boxes; // after "Check whether COM1 port is OK!"
+    bool erases;                // erase requests reach the board
+    bool runMode;               // the board's flag at the end
     friend void PrintTo(const StepFailure& c, std::ostream* out) { *out << c.name; }
 };
 
 class StepFails : public FlashJob, public testing::WithParamInterface<StepFailure> {};
 
+// The board runs its application when the job starts; it is flagged for boot mode before
+// anything is erased, and keeps that flag when a later step fails.
 TEST_P(StepFails, ShowsItsLampAndBoxAndKeepsThePortOpen) {
     const StepFailure& c = GetParam();
+    board.Session().WithBoard([](Board& b) { b.LoadEeprom(0xFF, 0x00); });
     c.arrange(board);
     script.Answer(PromptKind::OpenHexFile, true, WriteHexFile());
     OpenDialog();
@@ -248,25 +257,43 @@ TEST_P(StepFails, ShowsItsLampAndBoxAndKeepsThePortOpen) {
     boxes.insert(boxes.end(), c.boxes.begin(), c.boxes.end());
     EXPECT_EQ(script.Texts(PromptKind::Message), boxes);
     EXPECT_EQ(TargetProfile.Connected.load(), 1);
+    const BoardStats stats = board.Session().Stats();
+    EXPECT_EQ(stats.RequestsByCommand[BootCode::EraseProgram] > 0, c.erases);
+    EXPECT_EQ(stats.ErasesInRunMode, 0u);
+    board.Session().WithBoard([&](const Board& b) { EXPECT_EQ(b.RunMode(), c.runMode); });
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Job, StepFails,
     testing::Values(
+        // The boot-mode flag is the first EEPROM write; failing it is failing the erase.
+        StepFailure{"BootMode",
+                    [](PtyBoard& b) { b.Mute(5); },
+                    StageClearFailed,
+                    3,
+                    {QStringLiteral("Please Check  if in Boot State or not?")},
+                    false,
+                    false},
         StepFailure{"Erase",
                     [](PtyBoard& b) { b.Mute(3); },
                     StageClearFailed,
                     3,
-                    {QStringLiteral("Please Check  if in Boot State or not?")}},
+                    {QStringLiteral("Please Check  if in Boot State or not?")},
+                    true,
+                    false},
         StepFailure{"Write",
                     [](PtyBoard& b) {
                         b.Session().WithBoard([](Board& chip) { chip.SetStuckByte(0x210, 0x00); });
                     },
                     StageWriteFailed,
                     4,
-                    {QStringLiteral("Chip OK?  Writing failed!")}},
-        // The file holds no EEPROM data: the only EEPROM write is the run-mode flag.
-        StepFailure{"RunMode", [](PtyBoard& b) { b.Mute(5); }, StageWriteFailed, 4, {}}),
+                    {QStringLiteral("Chip OK?  Writing failed!")},
+                    true,
+                    false},
+        // The file holds no EEPROM data: after the boot-mode flag, the only EEPROM write is the
+        // run-mode flag (which the board took; only its reply is lost).
+        StepFailure{
+            "RunMode", [](PtyBoard& b) { b.Mute(5, 1); }, StageWriteFailed, 4, {}, true, true}),
     CaseName());
 
 } // namespace
@@ -309,6 +336,7 @@ TEST_P(FileRefused, BeforeTheEraseWithOneBoxAndThePortKept) {
     const BoardStats stats = board.Session().Stats();
     EXPECT_EQ(stats.RequestsByCommand[BootCode::EraseProgram], 0u);
     EXPECT_EQ(stats.RequestsByCommand[BootCode::WriteProgram], 0u);
+    EXPECT_EQ(stats.RequestsByCommand[BootCode::WriteEeprom], 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -322,7 +350,20 @@ INSTANTIATE_TEST_SUITE_P(
                 QStringLiteral("Line 2: extended segment address 1000")},
         Refusal{"DataOnlyInDisabledSpaces", "disabled_spaces_only.hex",
                 QStringLiteral("the file holds no data for program memory or data EEPROM")},
-        Refusal{"LogIsAFifo", nullptr, QStringLiteral("temp.log cannot be written")}),
+        Refusal{"LogIsAFifo", nullptr, QStringLiteral("temp.log cannot be written")},
+        Refusal{"OnlyARecordOfNoBytes", "zero_count_only.hex",
+                QStringLiteral("the file holds no data for program memory or data EEPROM")},
+        Refusal{"ProgramBytesThatDisagree", "program_conflict.hex",
+                QStringLiteral("Line 2: the bytes for program memory address 0x020A differ from "
+                               "those on line 1")},
+        Refusal{"EepromBytesThatDisagree", "eeprom_conflict.hex",
+                QStringLiteral("Line 4: the bytes for data EEPROM address 0x0012 differ from "
+                               "those on line 3")},
+        Refusal{"PastTheEndOfProgramMemory", "past_program_end.hex",
+                QStringLiteral("Line 2: program memory data at 0x8000 lies past the end of "
+                               "program memory at 0x7FFF")},
+        Refusal{"PastTheEndThroughAnUpperAddress", "past_64k.hex",
+                QStringLiteral("Line 3: program memory data at 0x10000 lies past the end")}),
     CaseName());
 
 TEST_F(FlashJob, FileWithLoneCarriageReturnsIsWrittenInFull) {

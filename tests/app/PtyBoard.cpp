@@ -2,11 +2,15 @@
 
 #include <array>
 #include <cerrno>
+#include <limits>
 
 #include <poll.h>
 #include <unistd.h>
 
 PtyBoard::PtyBoard() : session_(std::make_shared<BoardSession>()) {
+    for (auto& from : mutedFrom_) {
+        from.store(std::numeric_limits<std::uint64_t>::max());
+    }
     if (pty_.Ok()) {
         server_ = std::thread([this] { Serve(); });
     }
@@ -47,7 +51,7 @@ void PtyBoard::Serve() {
                 std::chrono::steady_clock::rep none = 0;
                 first_[command].compare_exchange_strong(none, now);
                 last_[command].store(now);
-                muted = muted || (muted_.load() & (1u << command)) != 0;
+                muted = muted || after.RequestsByCommand[command] > mutedFrom_[command].load();
             }
             before = after;
             if (!muted && !out.Bytes.empty()) {

@@ -25,8 +25,11 @@ public:
     BoardSession& Session() { return *session_; }
     const std::string& DevicePath() const { return pty_.SlavePath(); }
 
-    // Withholds every reply to requests with this command code from now on.
-    void Mute(std::uint8_t command) { muted_.fetch_or(1u << command); }
+    // Withholds every reply to requests with this command code, from now on or once `after`
+    // more of them have been answered.
+    void Mute(std::uint8_t command, std::uint64_t after = 0) {
+        mutedFrom_[command].store(session_->Stats().RequestsByCommand[command] + after);
+    }
 
     // When the first and the latest request with this command code arrived; the clock's epoch
     // when none has.
@@ -44,7 +47,8 @@ private:
 
     Pty pty_;
     std::shared_ptr<BoardSession> session_;
-    std::atomic<std::uint32_t> muted_{0};
+    // Requests of a command counted beyond this are not answered.
+    std::array<std::atomic<std::uint64_t>, 9> mutedFrom_;
     std::array<std::atomic<std::chrono::steady_clock::rep>, 9> first_{};
     std::array<std::atomic<std::chrono::steady_clock::rep>, 9> last_{};
     std::atomic<bool> stop_{false};

@@ -200,10 +200,11 @@ class EraseRun : public CliTest, public testing::WithParamInterface<EraseCase> {
 
 } // namespace
 
+// The erased board is left in boot mode, flagged before its first erase.
 TEST_P(EraseRun, BlanksTheSpanAndNothingElse) {
     const EraseCase& c = GetParam();
-    SimBoard& erased = AddBoard("COM3", {"--load", ExampleHex()});
-    SimBoard& untouched = AddBoard("COM4", {"--load", ExampleHex()});
+    SimBoard& erased = AddBoard("COM3", {"--load", InRunMode(ExampleHex())});
+    SimBoard& untouched = AddBoard("COM4", {"--load", InRunMode(ExampleHex())});
     std::vector<std::string> args{"erase", "--port", "COM3"};
     args.insert(args.end(), c.range.begin(), c.range.end());
     const Run run = Flash(args);
@@ -212,7 +213,13 @@ TEST_P(EraseRun, BlanksTheSpanAndNothingElse) {
     erased.Stop();
     untouched.Stop();
     EXPECT_EQ(erased.StatText("violations"), "0");
+    EXPECT_EQ(erased.Stat("erases_in_run_mode"), 0u);
+    EXPECT_EQ(erased.StatText("mode"), "boot");
+    EXPECT_EQ(untouched.StatText("mode"), "run");
     for (const auto& [address, byte] : erased.Memory()) {
+        if (address == EepromBase + 0xFF) {
+            continue; // the run-mode flag, above
+        }
         if (address >= c.first && address <= c.last) {
             ASSERT_EQ(byte, 0xFF) << "at 0x" << std::hex << address;
         } else {
@@ -247,7 +254,8 @@ TEST_F(CliTest, EveryRunAppendsItsBoardsLineEvenWhenItFails) {
     EXPECT_EQ(records[1]["device"], 33);
     EXPECT_TRUE(records[1]["file"].is_null());
     EXPECT_TRUE(records[1]["sha256"].is_null());
-    EXPECT_EQ(records[1]["requests"], 505);
+    // The device read, boot mode written and read back, 504 erase requests.
+    EXPECT_EQ(records[1]["requests"], 507);
 }
 
 // The board goes away while the run erases it: that board fails on its own, the other finishes.

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -131,4 +132,18 @@ CliTest::Run CliTest::FlashAsUser(const std::vector<std::string>& args) {
     run.Out = child.Out();
     run.Err = child.Err();
     return run;
+}
+
+std::string CliTest::InRunMode(const std::string& hex) {
+    std::string text;
+    std::ifstream in(hex);
+    for (std::string line; !hex.empty() && std::getline(in, line);) {
+        if (line.rfind(":00000001FF", 0) != 0) {
+            text += line + "\n";
+        }
+    }
+    const std::string name =
+        (hex.empty() ? std::string("board") : std::filesystem::path(hex).stem().string()) +
+        ".run-mode.hex";
+    return folder_.Create(name, text + ":0200000400F00A\n:0100FF000000\n:00000001FF\n");
 }

@@ -77,6 +77,10 @@ protected:
 
     std::string Path(const std::string& name) const { return folder_.File(name); }
 
+    // An image for a board's --load: the HEX file's records (none when empty) with the run-mode
+    // flag set, as on a board whose application runs.
+    std::string InRunMode(const std::string& hex = {});
+
     TempFolder folder_;
     std::string ports_;
     // Declared after the folder, so the boards end before it is removed.

@@ -47,7 +47,7 @@ std::vector<std::string> Args(std::vector<std::string> args,
 } // namespace
 
 TEST_F(CliTest, FlashWritesTheFileVerifiesItAndSetsRunMode) {
-    SimBoard& board = AddBoard("COM3");
+    SimBoard& board = AddBoard("COM3", {"--load", InRunMode()});
     const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_THAT(run.Out, HasSubstr("504 blocks erased, 8 rows written and verified, run mode set"));
@@ -58,21 +58,28 @@ TEST_F(CliTest, FlashWritesTheFileVerifiesItAndSetsRunMode) {
     EXPECT_EQ(board.StatText("mode"), "run");
     EXPECT_EQ(board.Stat("violations"), 0u);
     EXPECT_EQ(board.Stat("erase_program"), 504u);
+    // Boot mode written and read back before the first erase, the file's EEPROM row written and
+    // read back, run mode after the last row.
+    EXPECT_EQ(board.Stat("erases_in_run_mode"), 0u);
+    EXPECT_EQ(board.Stat("write_eeprom"), 3u);
+    EXPECT_EQ(board.Stat("read_eeprom"), 2u);
     // The programmer's log lands in the working folder: one line per row sent.
     const std::string log = folder_.Read("temp.log");
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
 }
 
-// The same board and summary as without --fast, in fewer and larger requests.
+// The same board as without --fast, in fewer and larger requests; the summary counts the rows
+// the writes carried.
 TEST_F(CliTest, FastFlashLeavesTheSameBoard) {
-    SimBoard& board = AddBoard("COM3");
+    SimBoard& board = AddBoard("COM3", {"--load", InRunMode()});
     const Run run = Flash({"flash", "--fast", "--port", "COM3", ExampleHex()});
     ASSERT_EQ(run.Status, 0) << run.Err;
-    EXPECT_THAT(run.Out, HasSubstr("504 blocks erased, 8 rows written and verified, run mode set"));
+    EXPECT_THAT(run.Out, HasSubstr("504 blocks erased, 7 rows written and verified, run mode set"));
     board.Stop();
     ExpectHolds(board, ReadHexImage(ExampleHex()));
     EXPECT_EQ(board.StatText("mode"), "run");
     EXPECT_EQ(board.Stat("erase_program"), 16u);
+    EXPECT_EQ(board.Stat("erases_in_run_mode"), 0u);
     EXPECT_EQ(board.Stat("write_program"), 2u);
     EXPECT_EQ(board.Stat("malformed"), 0u);
     EXPECT_EQ(board.Stat("violations"), 0u);
@@ -184,6 +191,16 @@ TEST_F(CliTest, BadFilesExitWithTwoBeforeTheBoardIsTouched) {
         EXPECT_EQ(run.Status, 2);
         EXPECT_THAT(run.Err, HasSubstr("cannot write temp.log here"));
     }
+    {
+        // A second name of another file: writing the log would overwrite that file.
+        std::filesystem::remove(Path("temp.log"));
+        ASSERT_TRUE(folder_.Write("kept.txt", "kept\n"));
+        std::filesystem::create_hard_link(Path("kept.txt"), Path("temp.log"));
+        const Run run = Flash({"flash", "--port", "COM3", ExampleHex()});
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_THAT(run.Err, HasSubstr("cannot write temp.log here"));
+        EXPECT_EQ(folder_.Read("kept.txt"), "kept\n");
+    }
     board.Stop();
     EXPECT_EQ(board.Stat("requests"), 0u);
 }
@@ -214,11 +231,11 @@ const std::vector<std::string> Slow = {"--timeout-ms", "500", "--port", "COM3"};
 
 TEST_P(FailingRun, ExitsWithItsStatusAndSaysWhy) {
     const Failure& f = GetParam();
-    SimBoard& board = AddBoard("COM3", f.board);
-    // Program memory only, so the EEPROM's slowness shows in the run-mode write.
+    // Every board runs its application until a job flags it for the bootloader.
+    std::vector<std::string> options{"--load", InRunMode()};
+    options.insert(options.end(), f.board.begin(), f.board.end());
+    SimBoard& board = AddBoard("COM3", options);
     ASSERT_TRUE(folder_.Write("app.hex", ":040200000DEF01F00D\n:00000001FF\n"));
-    // 0x201 is 0xEF on line 1 and 0x00 on line 2.
-    ASSERT_TRUE(folder_.Write("conflict.hex", ":040200000DEF01F00D\n:0102010000FC\n:00000001FF\n"));
     const Run run = Flash(f.args);
     EXPECT_EQ(run.Status, f.status);
     for (const std::string& error : f.errors) {
@@ -235,9 +252,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         Failure("WithoutPortChoiceOrTerminalNoPortIsTouched", {}, {"flash", ExampleHex()}, 64,
                 {"give --port NAME or --yes"}, "requests", "0"),
+        // A board that is not the one expected keeps running its application.
         Failure("WrongDeviceIsNamedAndNotErased", {"--device-id", "0x0404"},
                 {"flash", "--port", "COM3", ExampleHex()}, 1,
-                {"device number 32, expected 33 (PIC18F452)"}, "erase_program", "0"),
+                {"device number 32, expected 33 (PIC18F452)"}, "mode", "run"),
         Failure("SilentBoardIsADeviceReadFailure", {"--silent"},
                 Args({"flash", "--port", "COM3", ExampleHex()}, Fast), 1,
                 {"device read failed on COM3", "no valid reply after every attempt (code -5)"}, "",
@@ -249,23 +267,24 @@ INSTANTIATE_TEST_SUITE_P(
         Failure("FastVerifyMismatchNamesTheByte", {"--stuck", "0x21A=0x00"},
                 {"flash", "--fast", "--port", "COM3", ExampleHex()}, 4,
                 {"verify mismatch at 0x021A"}, "mode", "boot"),
-        Failure("FastConflictingRecordsAreRefusedBeforeTheBoardIsTouched", {},
-                {"flash", "--fast", "--port", "COM3", "conflict.hex"}, 2,
-                {"conflict.hex lines 1 and 2 give different bytes for program memory address "
-                 "0x0201; nothing was written"},
-                "requests", "0"),
         Failure("SlowErase", {"--pace", "--erase-ms", "30000"}, Args({"flash", "app.hex"}, Slow), 3,
                 {"erase failed at 0x200: no valid reply after every attempt"}, "", ""),
         Failure("SlowWrite", {"--pace", "--write-ms", "30000"}, Args({"flash", "app.hex"}, Slow), 4,
                 {"writing row 0x0200 failed: no valid reply after every attempt"}, "", ""),
-        Failure("SlowRunMode", {"--pace", "--eeprom-ms", "30000"}, Args({"flash", "app.hex"}, Slow),
-                5, {"setting run mode failed: no valid reply after every attempt"}, "", ""),
+        // The boot-mode flag is the first EEPROM write: nothing is erased without it.
+        Failure("SlowBootModeStopsBeforeTheErase", {"--pace", "--eeprom-ms", "30000"},
+                Args({"flash", "app.hex"}, Slow), 3,
+                {"setting boot mode before the erase failed, nothing was erased: no valid reply "
+                 "after every attempt"},
+                "", ""),
+        Failure("SlowBootModeStopsTheEraseCommand", {"--pace", "--eeprom-ms", "30000"},
+                Args({"erase"}, Slow), 3, {"setting boot mode before the erase failed"}, "", ""),
         Failure("SlowRunModeCommand", {"--pace", "--eeprom-ms", "30000"}, Args({"run-mode"}, Slow),
                 5, {"setting run mode failed"}, "", "")),
     CaseName());
 
-// Files that once left the board wiped or incomplete while the run reported success: written in
-// full, or refused before anything is erased.
+// Files that once left the board wiped or incomplete, or that no board can end up holding:
+// written in full, or refused before anything is erased, with and without --fast.
 namespace {
 
 struct OddFile {
@@ -281,16 +300,20 @@ class OddFileRun : public CliTest, public testing::WithParamInterface<OddFile> {
 
 TEST_P(OddFileRun, IsWrittenInFullOrRefusedBeforeTheErase) {
     const OddFile& f = GetParam();
-    SimBoard& board = AddBoard("COM3");
+    SimBoard& board = AddBoard("COM3", {"--load", InRunMode()});
     const std::string file = std::string(TERVIX_HOSTILE_CORPUS) + "/" + f.file;
-    const Run run = Flash({"flash", "--port", "COM3", file});
-    EXPECT_EQ(run.Status, f.status) << run.Err;
-    EXPECT_THAT(run.Err, HasSubstr(f.error));
+    for (const std::vector<std::string>& path :
+         {std::vector<std::string>{}, std::vector<std::string>{"--fast"}}) {
+        const Run run = Flash(Args({"flash", "--port", "COM3", file}, path));
+        EXPECT_EQ(run.Status, f.status) << run.Err;
+        EXPECT_THAT(run.Err, HasSubstr(f.error));
+    }
     board.Stop();
     if (f.status == 0) {
         ExpectHolds(board, ReadHexImage(file));
     } else {
         EXPECT_EQ(board.Stat("requests"), 0u);
+        EXPECT_EQ(board.StatText("mode"), "run");
     }
 }
 
@@ -305,7 +328,22 @@ INSTANTIATE_TEST_SUITE_P(
         OddFile{"NonZeroSegment", "segment_02.hex", 2,
                 "segment_02.hex line 2: extended segment address 1000"},
         OddFile{"DataOnlyInDisabledSpaces", "disabled_spaces_only.hex", 2,
-                "holds no data for program memory or data EEPROM; nothing was erased"}),
+                "holds no data for program memory or data EEPROM; nothing was erased"},
+        OddFile{"OnlyARecordOfNoBytes", "zero_count_only.hex", 2,
+                "zero_count_only.hex: the file holds no data for program memory or data EEPROM; "
+                "nothing was erased"},
+        OddFile{"EmptyEepromRecordBesideData", "empty_eeprom_record.hex", 0, ""},
+        OddFile{"ProgramBytesThatDisagree", "program_conflict.hex", 2,
+                "program_conflict.hex line 2: the bytes for program memory address 0x020A differ "
+                "from those on line 1; nothing was written"},
+        OddFile{"EepromBytesThatDisagree", "eeprom_conflict.hex", 2,
+                "eeprom_conflict.hex line 4: the bytes for data EEPROM address 0x0012 differ from "
+                "those on line 3; nothing was written"},
+        OddFile{"PastTheEndOfProgramMemory", "past_program_end.hex", 2,
+                "past_program_end.hex line 2: program memory data at 0x8000 lies past the end of "
+                "program memory at 0x7FFF; nothing was written"},
+        OddFile{"PastTheEndThroughAnUpperAddress", "past_64k.hex", 2,
+                "past_64k.hex line 3: program memory data at 0x10000 lies past the end"}),
     CaseName());
 
 // The log is written line by line before each row's request: a run killed mid-write leaves a log

@@ -125,12 +125,15 @@ protected:
         ASSERT_FALSE(folder_.Path().empty());
         ASSERT_TRUE(folder_.Write("image.hex", TestImage()));
         ASSERT_TRUE(folder_.Write("large.hex", LargeImage()));
+        // The board runs an application: its run-mode flag is set.
+        ASSERT_TRUE(folder_.Write("run-mode.hex", ":0200000400F00A\n:0100FF000000\n:00000001FF\n"));
         std::filesystem::create_directory(folder_.File("ports"));
     }
 
     std::vector<std::string> SimOptions(const std::vector<std::string>& extra) const {
-        std::vector<std::string> options{"--link", folder_.File("ports/COM3"), "--stats", "--dump",
-                                         folder_.File("dump.hex")};
+        std::vector<std::string> options{
+            "--link", folder_.File("ports/COM3"),  "--stats", "--dump", folder_.File("dump.hex"),
+            "--load", folder_.File("run-mode.hex")};
         options.insert(options.end(), extra.begin(), extra.end());
         return options;
     }
@@ -216,6 +219,10 @@ TEST_P(FaultInjection, EndsRightWithinItsBound) {
     if (c.exitStatus == 0) {
         ExpectBoardEqualsFile(stats);
     }
+    // Flagged for the bootloader before its first erase; back in run mode only when every row
+    // was verified. A board never erased keeps its application.
+    EXPECT_EQ(Stat(stats, "erases_in_run_mode"), 0.0);
+    EXPECT_EQ(stats.at("mode"), c.exitStatus == 0 || c.exitStatus == 1 ? "run" : "boot");
 }
 
 INSTANTIATE_TEST_SUITE_P(

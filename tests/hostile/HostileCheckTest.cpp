@@ -69,7 +69,23 @@ INSTANTIATE_TEST_SUITE_P(
         CheckCase{"BinaryJunkWithColon", "binary_junk_colon.bin", 2, "line 5:", "-1020"},
         CheckCase{"EmptyFile", "empty.hex", 2, NoData, RefusedByFlash},
         CheckCase{"NoEndOfFileRecord", "no_eof.hex", 0, "", ""},
-        CheckCase{"RecordsAfterEndOfFile", "after_eof.hex", 0, "", ""}),
+        CheckCase{"RecordsAfterEndOfFile", "after_eof.hex", 0, "", ""},
+        // Files that the programmer takes but no board can end up holding.
+        CheckCase{"OnlyARecordOfNoBytes", "zero_count_only.hex", 2, NoData, RefusedByFlash},
+        CheckCase{"EmptyEepromRecordBesideData", "empty_eeprom_record.hex", 0, "", ""},
+        CheckCase{"ProgramBytesThatDisagree", "program_conflict.hex", 2,
+                  "line 2: the bytes for program memory address 0x020A differ from those on "
+                  "line 1",
+                  RefusedByFlash},
+        CheckCase{"EepromBytesThatDisagree", "eeprom_conflict.hex", 2,
+                  "line 4: the bytes for data EEPROM address 0x0012 differ from those on line 3",
+                  RefusedByFlash},
+        CheckCase{"PastTheEndOfProgramMemory", "past_program_end.hex", 2,
+                  "line 2: program memory data at 0x8000 lies past the end of program memory at "
+                  "0x7FFF",
+                  RefusedByFlash},
+        CheckCase{"PastTheEndThroughAnUpperAddress", "past_64k.hex", 2,
+                  "line 3: program memory data at 0x10000 lies past the end", RefusedByFlash}),
     CaseName{});
 
 TEST(HostileCheckSize, FiftyMegabyteFileIsChecked) {

@@ -168,7 +168,19 @@ INSTANTIATE_TEST_SUITE_P(
         HostileCase{"BinaryJunkWithColon", "binary_junk_colon.bin", -1020, -1020, {}},
         HostileCase{"EmptyFile", "empty.hex", 0, 0, {}},
         HostileCase{"NoEndOfFileRecord", "no_eof.hex", 2, 2, {P(0x200), P(0x210)}},
-        HostileCase{"RecordsAfterEndOfFile", "after_eof.hex", 2, 2, {P(0x200)}}),
+        HostileCase{"RecordsAfterEndOfFile", "after_eof.hex", 2, 2, {P(0x200)}},
+        // Refused by the check before any erase; the programmer alone writes what it can. A
+        // program row without bytes is padding only; an EEPROM row without bytes is not sent.
+        HostileCase{"OnlyARecordOfNoBytes", "zero_count_only.hex", 2, 2, {P(0x300)}},
+        HostileCase{"EmptyEepromRecordBesideData", "empty_eeprom_record.hex", 4, 4, {P(0x200)}},
+        // The board has nothing at 0x8000 and 0x10000: the read-back differs.
+        HostileCase{"PastTheEndOfProgramMemory",
+                    "past_program_end.hex",
+                    -12,
+                    3,
+                    {P(0x200), P(0x7FF0), P(0x8000)}},
+        HostileCase{
+            "PastTheEndThroughAnUpperAddress", "past_64k.hex", -12, 4, {P(0x200), P(0x10000)}}),
     CaseName{});
 
 class HostileFileContent : public testing::Test {

@@ -3,11 +3,17 @@
 #include "link/Packet.h"
 #include "target/HexRecord.h"
 #include "target/TargetProfile.h"
+#include "tests/support/CaseName.h"
 #include "tests/target/TargetFixture.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -112,5 +118,73 @@ TEST_F(EraseTest, RunModeFlagByte) {
     CloseComPort(TargetProfile.PortHandle);
     EXPECT_LT(SetRunMode(1), 0);
 }
+
+// Boot mode before an erase: the flag written as 0xFF, then read back. A line that loses the
+// write's or the read's replies, or a board that does not keep the flag, stops the job before it
+// erases.
+constexpr std::uint8_t W = BootCode::WriteEeprom;
+constexpr std::uint8_t R = BootCode::ReadEeprom;
+
+// What the line makes of a request: nullopt lets the board answer it; an empty reply is lost.
+using Line = std::optional<Bytes> (*)(const Bytes& request);
+
+std::optional<Bytes> Answered(const Bytes&) {
+    return std::nullopt;
+}
+std::optional<Bytes> WritesLost(const Bytes& r) {
+    return r[0] == W ? std::optional<Bytes>(Bytes{}) : std::nullopt;
+}
+std::optional<Bytes> ReadsLost(const Bytes& r) {
+    return r[0] == R ? std::optional<Bytes>(Bytes{}) : std::nullopt;
+}
+// Acknowledged, never stored.
+std::optional<Bytes> WritesIgnored(const Bytes& r) {
+    return r[0] == W ? std::optional<Bytes>(Bytes(r.begin(), r.begin() + 5)) : std::nullopt;
+}
+
+struct BootModeCase {
+    std::string name;
+    Line line;
+    std::int32_t result;
+    std::vector<std::uint8_t> commands; // of the requests, in order, repeats included
+    std::uint8_t flag;                  // afterwards
+};
+
+class BootMode : public testing::TestWithParam<BootModeCase> {};
+
+TEST_P(BootMode, IsWrittenAndReadBack) {
+    const BootModeCase& c = GetParam();
+    LoadDefaults();
+    TargetProfile.Retries = 2;
+    auto board = std::make_shared<Board>();
+    board->LoadEeprom(RunModeFlagAddress, 0x00);
+    AttachedPort line = AttachMemoryPort(50);
+    line.port->SetResponder([&c, board](const Bytes& request) {
+        std::optional<Bytes> reply = c.line(request);
+        if (!reply) {
+            reply = board->Execute(request.data(), request.size()).value_or(Bytes{});
+        }
+        return reply->empty() ? Bytes{} : Frame(*reply);
+    });
+    TargetProfile.PortHandle = line.handle;
+    EXPECT_EQ(EnterBootMode(), c.result);
+    std::vector<std::uint8_t> commands;
+    for (const Bytes& request : line.port->Requests()) {
+        commands.push_back(request[0]);
+    }
+    EXPECT_EQ(commands, c.commands);
+    EXPECT_EQ(board->ReadEeprom(RunModeFlagAddress), c.flag);
+    CloseComPort(line.handle);
+    LoadDefaults();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flag, BootMode,
+    testing::Values(
+        BootModeCase{"Kept", Answered, 1, {W, R}, 0xFF},
+        BootModeCase{"WriteLost", WritesLost, PacketResult::NoAttemptsLeft, {W, W}, 0x00},
+        BootModeCase{"ReadLost", ReadsLost, PacketResult::NoAttemptsLeft, {W, R, R}, 0xFF},
+        BootModeCase{"NotKept", WritesIgnored, EraseResult::BootModeNotKept, {W, R}, 0x00}),
+    CaseName());
 
 } // namespace

@@ -53,13 +53,18 @@ struct ImageCase {
     std::size_t logLines;
 };
 
-// One 16-byte record per row from first to the end of program memory.
-HexFile UpToTheTop(std::uint32_t first) {
+// 16-byte records from first up to end.
+HexFile Filled(std::uint32_t first, std::uint32_t end) {
     HexFile f;
-    for (std::uint32_t a = first; a < 0x8000; a += 16) {
+    for (std::uint32_t a = first; a < end; a += 16) {
         f.Data(static_cast<std::uint16_t>(a), Pattern(16, static_cast<std::uint8_t>(a >> 4)));
     }
     return f;
+}
+
+// One 16-byte record per row from first to the end of program memory.
+HexFile UpToTheTop(std::uint32_t first) {
+    return Filled(first, 0x8000);
 }
 
 std::vector<ImageCase> Cases() {
@@ -72,7 +77,8 @@ std::vector<ImageCase> Cases() {
              .Data(0x0304, Pattern(4, 0x10))
              .Data(0x0318, Pattern(16, 0x20)),
          1, 0, 3},
-        // Consecutive EEPROM bytes go in one write, a gap starts another.
+        // Consecutive EEPROM bytes go in one write, a gap starts another; a record of no bytes
+        // adds nothing.
         {"Eeprom",
          HexFile()
              .Data(0x0400, Pattern(8, 1))
@@ -80,9 +86,19 @@ std::vector<ImageCase> Cases() {
              .Data(0x0010, Pattern(3, 0x11))
              .Data(0x0014, Pattern(2, 0x31))
              .Data(0x0013, {0x99})
+             .Data(0x0030, {})
              .Data(0x0040, Pattern(16, 0x41))
              .Data(0x0050, Pattern(2, 0x51)),
          1, 2, 4},
+        // 100 consecutive EEPROM bytes: 64 in the first write, the rest in a second.
+        {"LongEepromRun",
+         HexFile()
+             .ToEeprom()
+             .Data(0x0000, Pattern(32, 1))
+             .Data(0x0020, Pattern(32, 2))
+             .Data(0x0040, Pattern(32, 3))
+             .Data(0x0060, Pattern(4, 4)),
+         0, 2, 7},
         // A block of 0xFF left by the erase is only read back: the writes go round it.
         {"BlankRowsAreNotWritten",
          HexFile()
@@ -180,18 +196,46 @@ TEST_F(BoardTest, FastImageRefusesRecordsThatDisagree) {
     EXPECT_EQ(image.ConflictSpace, HexSpace::Program);
 }
 
-TEST_F(BoardTest, FastVerifyNamesTheStuckByte) {
-    board_->WithBoard([](Board& b) { b.SetStuckByte(0x0431, 0x00); });
-    const std::string path =
-        folder_->Create("a.hex", HexLine(HexType::Data, 0x0420, Pattern(32, 1)) + HexEnd);
+// A byte that reads back other than the file's stops the run, wherever it lies in a read span,
+// also in a blank block that is only read back: an erase that left old bytes there must not pass.
+struct StuckCase {
+    std::string name;
+    HexFile file;
+    std::uint32_t stuck;
+};
+
+void PrintTo(const StuckCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FastVerify : public BoardTest, public testing::WithParamInterface<StuckCase> {};
+
+TEST_P(FastVerify, NamesTheStuckByte) {
+    const StuckCase& c = GetParam();
+    const std::string path = folder_->Create("a.hex", c.file.Text + HexEnd);
     FlashImage image;
-    ASSERT_EQ(BuildFlashImage(path.c_str(), HexRowSettingsFromProfile(1), image), 2);
+    ASSERT_GT(BuildFlashImage(path.c_str(), HexRowSettingsFromProfile(1), image), 0);
+    const std::uint8_t wrong = static_cast<std::uint8_t>(c.file.Program.at(c.stuck) ^ 0x5A);
+    board_->WithBoard([&](Board& b) { b.SetStuckByte(c.stuck, wrong); });
     ImageFailure failure;
     EXPECT_EQ(ProgramImageFast(image, failure), BootResult::VerifyMismatch);
     EXPECT_EQ(failure.Space, HexSpace::Program);
-    EXPECT_EQ(failure.Address, 0x431u);
-    // Read back twice before giving up.
-    EXPECT_EQ(Requests(BootCode::ReadProgram), 2u);
+    EXPECT_EQ(failure.Address, c.stuck);
+    // The span is read back twice before the run gives up; the spans before it once.
+    EXPECT_EQ(Requests(BootCode::ReadProgram), (c.stuck - 0x200) / 128 + 2);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Stuck, FastVerify,
+    testing::Values(StuckCase{"InAWrittenRow", HexFile().Data(0x0200, Pattern(32, 1)), 0x211},
+                    StuckCase{"InABlankBlock",
+                              HexFile()
+                                  .Data(0x0200, Pattern(8, 1))
+                                  .Data(0x0208, std::vector<std::uint8_t>(16, 0xFF))
+                                  .Data(0x0218, Pattern(8, 2)),
+                              0x0210},
+                    StuckCase{"LastOfAFullSpan", Filled(0x0200, 0x0300), 0x027F},
+                    StuckCase{"LastOfTheLastSpan", Filled(0x0200, 0x02A0), 0x029F}),
+    CaseName());
 
 } // namespace
