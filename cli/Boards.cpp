@@ -465,7 +465,7 @@ int RunBoards(const BoardJob& job) {
         }
     }
     if (!many) {
-        return RunOneHere(job, file.get());
+        return RunOneHere(job, snapshot.get(), name, file.get());
     }
     if (job.Boards.All) {
         // The boards that failed the check keep their place among those that passed.

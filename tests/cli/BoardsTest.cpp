@@ -603,6 +603,8 @@ TEST_F(CliTest, RefusedBoardsGetAShortCellAndTheAdviceOnceBelowTheTable) {
     EXPECT_EQ(times("usermod -aG root"), 0u);
 }
 
+namespace {
+
 struct FullRecordCase {
     std::string name;
     std::vector<std::string> ports;
