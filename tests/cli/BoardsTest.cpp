@@ -786,7 +786,9 @@ TEST_P(ReplacedFileRun, BoardsAndRecordsKeepTheFileAsItWas) {
     for (const nlohmann::ordered_json& record : records) {
         EXPECT_EQ(record["file"], "fw.hex");
         EXPECT_EQ(record["sha256"], Sha256Of(original));
-        EXPECT_EQ(record["rows"], 8);
+        // --fast counts the rows its writes carried: the example shares one row between two
+        // records.
+        EXPECT_EQ(record["rows"], c.fast ? 7 : 8);
     }
     for (auto& board : boards_) {
         board->Stop();
