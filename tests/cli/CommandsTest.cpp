@@ -10,7 +10,6 @@
 
 #include <grp.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 using testing::HasSubstr;
 
