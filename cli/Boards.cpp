@@ -143,6 +143,9 @@ nlohmann::ordered_json RecordOf(const BoardJob& job, const std::optional<std::st
     record.File = job.File;
     record.Sha256 = sha256;
     record.Outcome.Device = Field<int>(board.ChildRecord, "device");
+    record.Outcome.Serial = Field<std::string>(board.ChildRecord, "serial");
+    record.Outcome.Time = Field<std::string>(board.ChildRecord, "time");
+    record.Tags = job.Boards.Tags;
     record.Outcome.Rows = Field<int>(board.ChildRecord, "rows").value_or(0);
     record.Outcome.Result = Field<std::string>(board.ChildRecord, "result").value_or("");
     if (record.Outcome.Result.empty()) {
@@ -275,6 +278,7 @@ int RunOneHere(const BoardJob& job, RecordFile* file) {
     }
     record.Command = job.Command;
     record.File = job.File;
+    record.Tags = job.Boards.Tags;
     record.Sha256 = job.File ? FileSha256(*job.File) : std::nullopt;
     record.Requests = PacketsSent() - sentBefore;
     record.Seconds = SecondsSince(started);

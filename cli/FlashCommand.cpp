@@ -3,6 +3,9 @@
 #include "cli/ExitStatus.h"
 #include "cli/HexRefusal.h"
 #include "cli/Messages.h"
+#include "cli/RecordFile.h"
+#include "line/SharedFile.h"
+#include "line/UtcTime.h"
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
 #include "target/FastFlash.h"
@@ -128,6 +131,52 @@ int FastProgramFailure(const std::string& file, std::int32_t code, const ImageFa
                 "writing or reading back at " + where + " failed: " + DescribeLinkCode(code));
 }
 
+int SerialFailure(const SerialFault& fault) {
+    switch (fault.What) {
+    case SerialFault::Usage:
+        return Fail(ExitStatus::Usage, fault.Why);
+    case SerialFault::Transfer:
+        return Fail(ExitStatus::Transfer, fault.Why);
+    default:
+        return Fail(ExitStatus::File, fault.Why);
+    }
+}
+
+// Before the erase: the board's number, kept from the board or taken from the book.
+int TakeSerial(BoardSerial* serial, const FlashOptions& options) {
+    if (serial == nullptr) {
+        return ExitStatus::Success;
+    }
+    const std::string port = options.Session.Choice.Port.empty() ? TargetProfile.PortName.load()
+                                                                 : options.Session.Choice.Port;
+    if (SerialFault fault = serial->Take(port)) {
+        return SerialFailure(fault);
+    }
+    return ExitStatus::Success;
+}
+
+// After the image, before run mode: the number's bytes, written and read back.
+int WriteSerial(BoardSerial* serial, const FlashOptions& options) {
+    if (serial == nullptr) {
+        return ExitStatus::Success;
+    }
+    ImageFailure failure;
+    const std::int32_t result = serial->Write(failure);
+    if (result >= 0) {
+        return ExitStatus::Success;
+    }
+    const std::string where = SerialPlaceText(*options.Serial.Place);
+    if (result == BootResult::VerifyMismatch) {
+        return Fail(ExitStatus::Transfer,
+                    Format("serial number %s at %s: verify mismatch at 0x%04X",
+                           serial->Value()->c_str(), where.c_str(),
+                           static_cast<unsigned>(failure.Address)));
+    }
+    return Fail(ExitStatus::Transfer,
+                Format("writing serial number %s at %s failed: %s", serial->Value()->c_str(),
+                       where.c_str(), DescribeLinkCode(result).c_str()));
+}
+
 std::uint32_t EraseBlocks() {
     const std::uint32_t first = TargetProfile.ProgramStart;
     const std::uint32_t last = TargetProfile.ProgramEnd;
@@ -135,9 +184,7 @@ std::uint32_t EraseBlocks() {
     return last < first ? 0 : (last - first) / block + 1;
 }
 
-} // namespace
-
-int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
+int FlashBoard(const FlashOptions& options, BoardOutcome& outcome, BoardSerial* serial) {
     const auto started = std::chrono::steady_clock::now();
     Session session(options.Session, &outcome);
     if (int status = session.CheckUsage(); status != ExitStatus::Success) {
@@ -166,6 +213,9 @@ int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
     if (int status = session.Connect(); status != ExitStatus::Success) {
         return status;
     }
+    if (int status = TakeSerial(serial, options); status != ExitStatus::Success) {
+        return status;
+    }
 
     ProgressDisplay& progress = session.Progress();
     ProgressCount = static_cast<std::int32_t>(TargetProfile.ProgramStart.load());
@@ -190,6 +240,9 @@ int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
         return options.Fast ? FastProgramFailure(options.File, result, failure)
                             : ProgramFailure(options.File, result);
     }
+    if (int status = WriteSerial(serial, options); status != ExitStatus::Success) {
+        return status;
+    }
 
     if (!options.NoRunMode) {
         result = SetRunMode(1);
@@ -207,10 +260,35 @@ int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
     outcome.Result = Format("%u blocks erased, %ld rows written and verified, %s",
                             static_cast<unsigned>(EraseBlocks()), static_cast<long>(rows),
                             options.NoRunMode ? "left in boot mode" : "run mode set");
+    if (serial != nullptr) {
+        outcome.Result +=
+            Format(", serial %s%s", serial->Value()->c_str(), serial->Kept() ? " kept" : "");
+    }
     if (session.ShowsSummary()) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::printf("flashed %s: %s, %.1f s\n", path, outcome.Result.c_str(), seconds);
     }
     return ExitStatus::Success;
+}
+
+} // namespace
+
+int RunFlash(const FlashOptions& options, BoardOutcome& outcome) {
+    if (!options.Serial.Place) {
+        return FlashBoard(options, outcome, nullptr);
+    }
+    BoardSerial serial(options.Serial, {HostName(), OwnProcessId(), ""});
+    const int status = FlashBoard(options, outcome, &serial);
+    // The journal and the record name the same moment.
+    outcome.Time = UtcTimeNow();
+    if (status == ExitStatus::Success) {
+        outcome.Serial = serial.Value();
+    }
+    std::string warning;
+    serial.End(status == ExitStatus::Success, *outcome.Time, warning);
+    if (!warning.empty()) {
+        std::fprintf(stderr, "tervix-flash: %s\n", warning.c_str());
+    }
+    return status;
 }

@@ -4,7 +4,10 @@
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
 #include "cli/HexRefusal.h"
+#include "cli/LineOptions.h"
+#include "cli/SerialCommand.h"
 #include "res/Version.h"
+#include "target/TargetProfile.h"
 
 #include <CLI/CLI.hpp>
 
@@ -73,6 +76,11 @@ int RefuseFile(const std::string& file) {
     return RefuseUnfitFile(file, check);
 }
 
+// How many boards a run may write: what the counter's numbers must reach.
+std::size_t BoardCount(const BoardsOptions& boards) {
+    return boards.All ? PortNameCount : std::max<std::size_t>(boards.Ports.size(), 1);
+}
+
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* help) {
     CLI::App* command = app.add_subcommand(name, help);
     command->footer(ExitStatusHelp);
@@ -106,6 +114,8 @@ int main(int argc, char** argv) {
                            "Fewer, larger requests: several erase rows, up to 128 bytes per "
                            "write and read; the same board contents and checks");
     AddBoardsOptions(flashCommand, flash.Session, flashBoards);
+    LineOptions flashLine;
+    AddFlashLineOptions(flashCommand, flashLine);
 
     VerifyOptions verify;
     BoardsOptions verifyBoards;
@@ -114,6 +124,8 @@ int main(int argc, char** argv) {
         "Read back what the file defines in the written spaces and compare; writes nothing");
     verifyCommand->add_option("FILE", verify.File, "Intel HEX file")->required();
     AddBoardsOptions(verifyCommand, verify.Session, verifyBoards);
+    LineOptions verifyLine;
+    AddVerifyLineOptions(verifyCommand, verifyLine);
 
     EraseOptions erase;
     BoardsOptions eraseBoards;
@@ -159,6 +171,9 @@ int main(int argc, char** argv) {
 
     AddCommand(app, "ports", "List COM1..COM21 with the device each maps to and whether it opens");
 
+    SerialCommandOptions serial;
+    CLI::App* serialCommand = AddSerialCommand(app, serial);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -166,7 +181,13 @@ int main(int argc, char** argv) {
     }
 
     if (flashCommand->parsed()) {
-        std::vector<std::string> own;
+        if (int status = CheckLineOptions(flashLine, flash.File, BoardCount(flashBoards));
+            status != ExitStatus::Success) {
+            return status;
+        }
+        flash.Serial = flashLine.Serial;
+        flashBoards.Tags = flashLine.TagPairs;
+        std::vector<std::string> own = SerialChildArgs(flashLine);
         if (flash.NoRunMode) {
             own.emplace_back("--no-run-mode");
         }
@@ -182,12 +203,14 @@ int main(int argc, char** argv) {
                             }});
     }
     if (verifyCommand->parsed()) {
-        return RunOnBoards({"verify",
-                            verify.File,
-                            {},
-                            verify.Session,
-                            verifyBoards,
-                            [&verify] { return RefuseFile(verify.File); },
+        if (int status = CheckLineOptions(verifyLine, verify.File, BoardCount(verifyBoards));
+            status != ExitStatus::Success) {
+            return status;
+        }
+        verify.Serial = verifyLine.Serial;
+        verifyBoards.Tags = verifyLine.TagPairs;
+        return RunOnBoards({"verify", verify.File, SerialChildArgs(verifyLine), verify.Session,
+                            verifyBoards, [&verify] { return RefuseFile(verify.File); },
                             [&verify](const SessionOptions& session, BoardOutcome& outcome) {
                                 VerifyOptions one = verify;
                                 one.Session = session;
@@ -217,6 +240,9 @@ int main(int argc, char** argv) {
     }
     if (checkCommand->parsed()) {
         return RunCheck(check);
+    }
+    if (serialCommand->parsed()) {
+        return RunSerial(serial);
     }
     return RunPorts(); // the one subcommand left
 }

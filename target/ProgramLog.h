@@ -14,3 +14,7 @@ bool ProgramLogUsable();
 // Creates the log afresh for writing, or returns null when it is refused or cannot be created.
 // Opening never blocks, whatever stands under the name.
 std::FILE* CreateProgramLog();
+
+// Opens the log an earlier run of this job began, for adding rows at its end, under the same
+// rules; null when it is refused or cannot be opened.
+std::FILE* ExtendProgramLog();
