@@ -3,6 +3,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/FileDigest.h"
 #include "cli/Messages.h"
+#include "target/TargetProfile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -78,16 +79,18 @@ void AddVerifyLineOptions(CLI::App* command, LineOptions& options) {
 }
 
 int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t boards) {
+    // The places and the file are judged against the profile's memory map.
+    LoadDefaults();
     options.TagPairs.clear();
     for (const std::string& tag : options.Tags) {
         const auto equals = tag.find('=');
         if (equals == std::string::npos || equals == 0) {
-            return Fail(ExitStatus::Usage, "--tag " + tag + ": give KEY=VALUE");
+            return Fail(ExitStatus::Usage, std::string("--tag ") + tag + ": give KEY=VALUE");
         }
         const std::string key = tag.substr(0, equals);
         if (std::any_of(options.TagPairs.begin(), options.TagPairs.end(),
                         [&key](const auto& pair) { return pair.first == key; })) {
-            return Fail(ExitStatus::Usage, "--tag " + key + " is given twice");
+            return Fail(ExitStatus::Usage, std::string("--tag ") + key + " is given twice");
         }
         options.TagPairs.emplace_back(key, tag.substr(equals + 1));
     }
@@ -99,11 +102,12 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
             !std::all_of(expected.begin(), expected.end(),
                          [](unsigned char c) { return std::isxdigit(c) != 0; })) {
             return Fail(ExitStatus::Usage,
-                        "--expect-sha256 takes 64 hexadecimal digits, not " + options.ExpectSha256);
+                        std::string("--expect-sha256 takes 64 hexadecimal digits, not ") +
+                            options.ExpectSha256);
         }
         const std::optional<std::string> actual = FileSha256(file);
         if (!actual) {
-            return Fail(ExitStatus::File, "cannot read " + file);
+            return Fail(ExitStatus::File, std::string("cannot read ") + file);
         }
         if (*actual != expected) {
             return Fail(ExitStatus::File, Format("%s has the SHA-256 %s, not the expected %s; "

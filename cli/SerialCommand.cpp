@@ -18,7 +18,7 @@ int RunInit(const SerialCommandOptions& options) {
     const std::string& file = options.File;
     const FileLock lock(LockPathOf(file));
     if (!lock.Ok()) {
-        return Fail(ExitStatus::File, "cannot lock " + LockPathOf(file));
+        return Fail(ExitStatus::File, std::string("cannot lock ") + LockPathOf(file));
     }
     std::error_code ignored;
     // Numbers of an earlier counter may be on boards: starting again could give them twice.
@@ -29,7 +29,7 @@ int RunInit(const SerialCommandOptions& options) {
         }
     }
     if (!ReplaceFileDurably(file, std::to_string(options.Start) + "\n")) {
-        return Fail(ExitStatus::File, "cannot write " + file);
+        return Fail(ExitStatus::File, std::string("cannot write ") + file);
     }
     std::printf("%s: the next number is %llu\n", file.c_str(),
                 static_cast<unsigned long long>(options.Start));
@@ -82,7 +82,8 @@ int RunStatus(const SerialCommandOptions& options) {
         const JournalLine& line = lines[i];
         std::printf("  %s  %-8s  %-12s  %-10s  %s\n", line.Time.c_str(), line.Event.c_str(),
                     line.Serial.c_str(), line.Port.c_str(),
-                    line.RecordTime.empty() ? "" : ("record " + line.RecordTime).c_str());
+                    line.RecordTime.empty() ? ""
+                                            : (std::string("record ") + line.RecordTime).c_str());
     }
     return ExitStatus::Success;
 }

@@ -41,7 +41,7 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
         format.Length = static_cast<std::uint32_t>(first->size());
     }
     if (std::string refusal = SerialPlaceRefusal(place, format.Length); !refusal.empty()) {
-        return Fault(SerialFault::Usage, "--serial-at: " + refusal);
+        return Fault(SerialFault::Usage, std::string("--serial-at: ") + refusal);
     }
     if (hasSource) {
         std::vector<std::string> values = book.List();
@@ -49,13 +49,13 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
             // The boards of this run take the next numbers, unless some were released.
             const auto next = book.Next();
             if (!next) {
-                return Fault(SerialFault::File,
-                             "the counter " + source.Counter + " has run out of numbers");
+                return Fault(SerialFault::File, std::string("the counter ") + source.Counter +
+                                                    " has run out of numbers");
             }
             const std::uint64_t first = std::stoull(*next);
             const std::uint64_t span = source.Step * (boards > 0 ? boards - 1 : 0);
             if (first > UINT64_MAX - span) {
-                return Fault(SerialFault::Usage, "the counter " + source.Counter +
+                return Fault(SerialFault::Usage, std::string("the counter ") + source.Counter +
                                                      " would run past the largest number");
             }
             values = {*next, std::to_string(first + span)};
@@ -107,7 +107,7 @@ SerialFault BoardSerial::Take(const std::string& port) {
         return Fault(SerialFault::File, why + "; " + port + " was not erased");
     }
     reserved_ = true;
-    value_ = value;
+    reservedValue_ = value;
     auto bytes = EncodeSerial(settings_.Format, value, why);
     if (!bytes) {
         return Fault(SerialFault::Usage, settings_.Source.File() + ": " + why + " at " +
@@ -115,6 +115,7 @@ SerialFault BoardSerial::Take(const std::string& port) {
                                              " was not erased");
     }
     bytes_ = std::move(*bytes);
+    value_ = DecodeSerial(settings_.Format, bytes_);
     return {};
 }
 
@@ -128,9 +129,9 @@ void BoardSerial::End(bool passed, const std::string& recordTime, std::string& w
     }
     reserved_ = false;
     std::string why;
-    if (!book_.End(*value_, passed ? JournalEvent::Used : JournalEvent::Released, owner_,
+    if (!book_.End(reservedValue_, passed ? JournalEvent::Used : JournalEvent::Released, owner_,
                    recordTime, why)) {
-        warning = "serial number " + *value_ + " stays reserved: " + why;
+        warning = std::string("serial number ") + reservedValue_ + " stays reserved: " + why;
     }
 }
 
@@ -140,7 +141,7 @@ SerialFault ReadBoardSerial(const SerialSettings& settings, std::optional<std::s
     const std::uint32_t length = settings.Format.Length;
     const std::int32_t read = ReadSerialBytes(place, length, bytes);
     if (read < 0 || static_cast<std::uint32_t>(read) < length) {
-        return Fault(SerialFault::Transfer, "reading the serial number at " +
+        return Fault(SerialFault::Transfer, std::string("reading the serial number at ") +
                                                 SerialPlaceText(place) + " failed (" +
                                                 std::to_string(read) + ")");
     }

@@ -51,10 +51,10 @@ bool SerialBook::Load(std::string& why) {
         why = file + " does not exist" +
               (source_.Counter.empty()
                    ? ""
-                   : "; make it with tervix-flash serial init " + file + " --start N");
+                   : std::string("; make it with tervix-flash serial init ") + file + " --start N");
         return false;
     case Read::Failed:
-        why = "cannot read " + file;
+        why = std::string("cannot read ") + file;
         return false;
     case Read::Ok:
         break;
@@ -92,7 +92,7 @@ bool SerialBook::Load(std::string& why) {
     journalText_.clear();
     const std::string journal = JournalPathOf(file);
     if (ReadFile(journal, journalText_) == Read::Failed) {
-        why = "cannot read " + journal;
+        why = std::string("cannot read ") + journal;
         return false;
     }
     auto lines = ParseJournal(journalText_, why);
@@ -133,7 +133,7 @@ bool SerialBook::Append(const std::vector<JournalLine>& added, std::string& why)
     }
     const std::string journal = JournalPathOf(source_.File());
     if (!ReplaceFileDurably(journal, text)) {
-        why = "cannot write " + journal;
+        why = std::string("cannot write ") + journal;
         return false;
     }
     journalText_ = std::move(text);
@@ -144,7 +144,7 @@ bool SerialBook::Append(const std::vector<JournalLine>& added, std::string& why)
 bool SerialBook::Reserve(const SerialOwner& owner, std::string& value, std::string& why) {
     const FileLock lock(LockPathOf(source_.File()));
     if (!lock.Ok()) {
-        why = "cannot lock " + LockPathOf(source_.File());
+        why = std::string("cannot lock ") + LockPathOf(source_.File());
         return false;
     }
     if (!Load(why)) {
@@ -166,8 +166,8 @@ bool SerialBook::Reserve(const SerialOwner& owner, std::string& value, std::stri
         if (!added.empty()) {
             Append(added, ignored);
         }
-        why = counter_ ? "the counter " + source_.File() + " has run out of numbers"
-                       : "no value of " + source_.File() + " is left: all " +
+        why = counter_ ? std::string("the counter ") + source_.File() + " has run out of numbers"
+                       : std::string("no value of ") + source_.File() + " is left: all " +
                              std::to_string(list_.size()) + " were given out";
         return false;
     }
@@ -182,7 +182,7 @@ bool SerialBook::Reserve(const SerialOwner& owner, std::string& value, std::stri
         const std::uint64_t taken = std::stoull(*next);
         if (taken >= *counter_ && taken <= UINT64_MAX - source_.Step &&
             !ReplaceFileDurably(source_.File(), std::to_string(taken + source_.Step) + "\n")) {
-            why = "cannot write " + source_.File();
+            why = std::string("cannot write ") + source_.File();
             return false;
         }
     }
@@ -193,7 +193,7 @@ bool SerialBook::End(const std::string& value, const char* event, const SerialOw
                      const std::string& recordTime, std::string& why) {
     const FileLock lock(LockPathOf(source_.File()));
     if (!lock.Ok()) {
-        why = "cannot lock " + LockPathOf(source_.File());
+        why = std::string("cannot lock ") + LockPathOf(source_.File());
         return false;
     }
     if (!Load(why)) {

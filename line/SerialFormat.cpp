@@ -96,12 +96,13 @@ std::optional<SerialFormat> ParseSerialFormat(const std::string& text, std::stri
         }
         const auto length = ParseDecimal(text.substr(colon + 1));
         if (!length || *length == 0 || *length > MaxTextLength) {
-            why = "the length in " + text + " must be 1 to " + std::to_string(MaxTextLength);
+            why = std::string("the length in ") + text + " must be 1 to " +
+                  std::to_string(MaxTextLength);
             return std::nullopt;
         }
         return SerialFormat{sized.Kind, static_cast<std::uint32_t>(*length)};
     }
-    why = "unknown serial format " + text +
+    why = std::string("unknown serial format ") + text +
           ": one of u16le, u16be, u32le, u32be, u64le, u64be, ascii:N, hex:N, bytes";
     return std::nullopt;
 }
@@ -112,19 +113,22 @@ std::optional<std::vector<std::uint8_t>> EncodeSerial(const SerialFormat& format
     if (format.Kind == SerialKind::Bytes) {
         auto parsed = ParseHexBytes(value);
         if (!parsed) {
-            why = "\"" + value + "\" is not a list of hexadecimal bytes";
+            why = "not a list of hexadecimal bytes: ";
+            why += value;
             return std::nullopt;
         }
         if (format.Length != 0 && parsed->size() != format.Length) {
-            why = "\"" + value + "\" is " + std::to_string(parsed->size()) + " bytes, not " +
-                  std::to_string(format.Length);
+            why = value;
+            why += " is " + std::to_string(parsed->size()) + " bytes, not " +
+                   std::to_string(format.Length);
             return std::nullopt;
         }
         bytes = std::move(*parsed);
     } else {
         const auto number = ParseDecimal(value);
         if (!number) {
-            why = "\"" + value + "\" is not a decimal number";
+            why = "not a decimal number: ";
+            why += value;
             return std::nullopt;
         }
         if (IsNumberKind(format.Kind)) {

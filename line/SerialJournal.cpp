@@ -64,11 +64,12 @@ std::optional<std::vector<JournalLine>> ParseJournal(const std::string& text, st
                 line.RecordTime = json["record_time"].get<std::string>();
             }
         } catch (const nlohmann::json::exception&) {
-            why = "line " + std::to_string(number) + " is not a journal line";
+            why = std::string("line ") + std::to_string(number) + " is not a journal line";
             return std::nullopt;
         }
         if (!KnownEvent(line.Event)) {
-            why = "line " + std::to_string(number) + " has the unknown event " + line.Event;
+            why = std::string("line ") + std::to_string(number) + " has the unknown event " +
+                  line.Event;
             return std::nullopt;
         }
         lines.push_back(std::move(line));

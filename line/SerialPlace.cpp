@@ -49,11 +49,13 @@ std::optional<SerialPlace> ParseSerialPlace(const std::string& text, std::string
             if (const auto address = ParseNumber(text.substr(colon + 1))) {
                 return SerialPlace{space.Kind, *address};
             }
-            why = "\"" + text.substr(colon + 1) + "\" is not an address (decimal or 0x...)";
+            why = "not an address (decimal or 0x...): ";
+            why += text.substr(colon + 1);
             return std::nullopt;
         }
     }
-    why = "\"" + text + "\" is not SPACE:ADDRESS with SPACE one of program, eeprom, id";
+    why = "not SPACE:ADDRESS with SPACE one of program, eeprom, id: ";
+    why += text;
     return std::nullopt;
 }
 

@@ -19,8 +19,8 @@ using testing::HasSubstr;
 namespace {
 
 const std::vector<std::string> RecordKeys = {
-    "time",   "host", "command",  "port",    "device_path", "device",     "file",
-    "sha256", "rows", "requests", "seconds", "result",      "exit_status"};
+    "time", "host",     "command", "port",   "device_path", "device", "file", "sha256",
+    "rows", "requests", "seconds", "result", "exit_status", "serial", "tags", "tool_version"};
 
 std::vector<nlohmann::ordered_json> JsonLines(const std::string& text) {
     std::vector<nlohmann::ordered_json> lines;
