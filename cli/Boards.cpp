@@ -228,20 +228,50 @@ private:
     std::map<std::string, std::string> shown_;
 };
 
+// Words of text in lines of at most width characters (a longer word has a line of its own).
+std::vector<std::string> Wrapped(const std::string& text, std::size_t width) {
+    std::vector<std::string> lines(1);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string word = text.substr(start, end - start);
+        if (!lines.back().empty() && lines.back().size() + 1 + word.size() > width) {
+            lines.emplace_back();
+        }
+        lines.back() += (lines.back().empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The table fits 80 columns: a long port name takes a line of its own, and the result wraps
+// under its column.
 void PrintSummary(const std::vector<Board>& boards) {
-    std::printf("%-10s %-6s %5s %8s %4s  %s\n", "Port", "Device", "Rows", "Seconds", "Exit",
-                "Result");
-    int failed = 0;
+    constexpr std::size_t PortWidth = 10;
+    constexpr std::size_t ResultColumn = 33;
+    constexpr std::size_t ResultWidth = 80 - ResultColumn;
+    std::printf("%-10s %3s %4s %6s %4s  %s\n", "Port", "Dev", "Rows", "Secs", "Exit", "Result");
+    std::size_t failed = 0;
     for (const Board& board : boards) {
         const nlohmann::ordered_json& r = board.Record;
         const std::string device = r["device"].is_null() ? "-" : r["device"].dump();
-        std::printf("%-10s %-6s %5d %8.1f %4d  %s\n", board.Port.c_str(), device.c_str(),
-                    r["rows"].get<int>(), r["seconds"].get<double>(), board.Status,
-                    r["result"].get<std::string>().c_str());
+        const bool longPort = board.Port.size() > PortWidth;
+        if (longPort) {
+            std::printf("%s\n", board.Port.c_str());
+        }
+        const std::vector<std::string> result =
+            Wrapped(r["result"].get<std::string>(), ResultWidth);
+        std::printf("%-10s %3s %4d %6.1f %4d  %s\n", longPort ? "" : board.Port.c_str(),
+                    device.c_str(), r["rows"].get<int>(), r["seconds"].get<double>(), board.Status,
+                    result[0].c_str());
+        for (std::size_t i = 1; i < result.size(); ++i) {
+            std::printf("%*s%s\n", static_cast<int>(ResultColumn), "", result[i].c_str());
+        }
         failed += board.Status == 0 ? 0 : 1;
     }
-    std::printf("%zu boards: %zu succeeded, %d failed\n", boards.size(), boards.size() - failed,
-                failed);
+    std::printf("%s: %zu succeeded, %zu failed\n", Counted(boards.size(), "board").c_str(),
+                boards.size() - failed, failed);
 }
 
 // Writes a finished board's record where it was asked for; false when the record file refused.

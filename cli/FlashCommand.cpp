@@ -257,9 +257,10 @@ int FlashBoard(const FlashOptions& options, BoardOutcome& outcome, BoardSerial* 
     const auto rows = std::count_if(check.Rows.begin(), check.Rows.end(),
                                     [](const CheckedRow& row) { return row.Sent; });
     outcome.Rows = static_cast<int>(rows);
-    outcome.Result = Format("%u blocks erased, %ld rows written and verified, %s",
-                            static_cast<unsigned>(EraseBlocks()), static_cast<long>(rows),
-                            options.NoRunMode ? "left in boot mode" : "run mode set");
+    outcome.Result =
+        Format("%s erased, %s written and verified, %s", Counted(EraseBlocks(), "block").c_str(),
+               Counted(static_cast<unsigned long>(rows), "row").c_str(),
+               options.NoRunMode ? "left in boot mode" : "run mode set");
     if (serial != nullptr) {
         outcome.Result +=
             Format(", serial %s%s", serial->Value()->c_str(), serial->Kept() ? " kept" : "");

@@ -60,7 +60,8 @@ void AddFlashLineOptions(CLI::App* command, LineOptions& options) {
     CLI::Option* step = command
                             ->add_option("--serial-step", options.SerialStep,
                                          "Add this to the counter for each number (default 1)")
-                            ->check(CLI::Range(std::uint64_t{1}, UINT64_MAX));
+                            ->check(CLI::Range(std::uint64_t{1}, UINT64_MAX))
+                            ->option_text("S");
     CLI::Option* keep = command->add_flag(
         "--serial-keep", options.SerialKeep,
         "A board that already holds a number at the place (not all 0xFF) keeps it and takes none");

@@ -18,5 +18,8 @@ int Fail(int status, const std::string& message);
 // The message of the last Fail, "" when none: the result in words of a board's record.
 const std::string& LastFailure();
 
+// "1 board", "2 boards": a count and its noun, plural after any count but one.
+std::string Counted(unsigned long count, const char* noun);
+
 // printf-style formatting into a string.
 [[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...);

@@ -218,8 +218,8 @@ int RunVerify(const VerifyOptions& options, BoardOutcome& outcome) {
                            static_cast<unsigned long>(bytes.size()), options.File.c_str(),
                            AddressText(differences[0].Space, differences[0].Address).c_str()));
     }
-    outcome.Result = Format("%lu bytes in %d rows equal to the file",
-                            static_cast<unsigned long>(bytes.size()), outcome.Rows);
+    outcome.Result = Format("%s in %s equal to the file", Counted(bytes.size(), "byte").c_str(),
+                            Counted(static_cast<unsigned long>(outcome.Rows), "row").c_str());
     if (outcome.Serial) {
         outcome.Result += ", serial " + *outcome.Serial;
     }

@@ -3,6 +3,7 @@
 
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
+#include "cli/HelpFormatter.h"
 #include "cli/HexRefusal.h"
 #include "cli/LineOptions.h"
 #include "cli/SerialCommand.h"
@@ -35,7 +36,7 @@ void AddSessionOptions(CLI::App* command, SessionOptions& options) {
         ->add_option("--timeout-ms", options.TimeoutMs,
                      "Read time-out per byte in milliseconds (default 1500)")
         ->check(CLI::Range(1u, 60000u))
-        ->group("");
+        ->option_text("MS");
 }
 
 // The options of a command that can run on several boards at once; --port may be repeated.
@@ -66,7 +67,7 @@ void AddBoardsOptions(CLI::App* command, SessionOptions& session, BoardsOptions&
         ->add_option("--timeout-ms", session.TimeoutMs,
                      "Read time-out per byte in milliseconds (default 1500)")
         ->check(CLI::Range(1u, 60000u))
-        ->group("");
+        ->option_text("MS");
     command->add_flag("--progress-for-parent", session.ForParent)->group("");
 }
 
@@ -91,6 +92,7 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* help) {
 
 int main(int argc, char** argv) {
     CLI::App app(Description, "tervix-flash");
+    app.formatter(std::make_shared<HelpFormatter>());
     app.set_version_flag("--version", std::string("tervix-flash ") + TervixVersion);
     app.footer(std::string("Without --port or --yes, each port that opens is offered on the\n"
                            "terminal:  Serial Port Selected? COM3 (/dev/ttyUSB0) [y/N]\n"
