@@ -80,10 +80,12 @@ int RunStatus(const SerialCommandOptions& options) {
     const std::size_t first = lines.size() > LastLinesShown ? lines.size() - LastLinesShown : 0;
     for (std::size_t i = first; i < lines.size(); ++i) {
         const JournalLine& line = lines[i];
-        std::printf("  %s  %-8s  %-12s  %-10s  %s\n", line.Time.c_str(), line.Event.c_str(),
-                    line.Serial.c_str(), line.Port.c_str(),
-                    line.RecordTime.empty() ? ""
-                                            : (std::string("record ") + line.RecordTime).c_str());
+        std::string text = Format("  %s  %-8s  %-12s  %-10s  %s", line.Time.c_str(),
+                                  line.Event.c_str(), line.Serial.c_str(), line.Port.c_str(),
+                                  line.RecordTime.empty() ? "" : "record ");
+        text += line.RecordTime;
+        text.erase(text.find_last_not_of(' ') + 1);
+        std::printf("%s\n", text.c_str());
     }
     return ExitStatus::Success;
 }
