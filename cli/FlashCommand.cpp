@@ -167,10 +167,15 @@ int WriteSerial(BoardSerial* serial, const FlashOptions& options) {
     }
     const std::string where = SerialPlaceText(*options.Serial.Place);
     if (result == BootResult::VerifyMismatch) {
+        // A write only clears bits, and flash erases the application area alone.
+        const bool id = options.Serial.Place->Space == HexSpace::Id;
         return Fail(ExitStatus::Transfer,
-                    Format("serial number %s at %s: verify mismatch at 0x%04X",
+                    Format("serial number %s at %s: verify mismatch at 0x%04X%s",
                            serial->Value()->c_str(), where.c_str(),
-                           static_cast<unsigned>(failure.Address)));
+                           static_cast<unsigned>(failure.Address),
+                           id ? " (the ID locations are not erased by flash and already hold "
+                                "other bits; --serial-keep keeps a board's number)"
+                              : ""));
     }
     return Fail(ExitStatus::Transfer,
                 Format("writing serial number %s at %s failed: %s", serial->Value()->c_str(),
