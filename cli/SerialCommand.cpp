@@ -41,10 +41,10 @@ int RunStatus(const SerialCommandOptions& options) {
     SerialSource source{options.File, "", 1};
     SerialBook book(source);
     std::string why;
-    if (!book.Load(why)) {
+    if (!book.LoadLocked(why)) {
         source = {"", options.File, 1};
         book = SerialBook(source);
-        if (!book.Load(why)) {
+        if (!book.LoadLocked(why)) {
             return Fail(ExitStatus::File, why);
         }
     }

@@ -26,7 +26,7 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
     }
     SerialBook book(source);
     std::string why;
-    if (hasSource && !book.Load(why)) {
+    if (hasSource && !book.LoadLocked(why)) {
         return Fault(SerialFault::File, why);
     }
     if (format.Kind == SerialKind::Bytes && format.Length == 0) {

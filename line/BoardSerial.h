@@ -62,7 +62,7 @@ private:
     SerialOwner owner_;
     SerialBook book_;
     std::optional<std::string> value_; // as the board's bytes read
-    std::string reservedValue_;         // as the file and the journal have it
+    std::string reservedValue_;        // as the file and the journal have it
     std::vector<std::uint8_t> bytes_;
     bool kept_ = false;
     bool reserved_ = false; // taken from the book and not yet ended

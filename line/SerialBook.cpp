@@ -104,6 +104,19 @@ bool SerialBook::Load(std::string& why) {
     return true;
 }
 
+bool SerialBook::LoadLocked(std::string& why) {
+    std::error_code ignored;
+    if (!std::filesystem::exists(source_.File(), ignored)) {
+        return Load(why); // says why, and leaves no lock file beside a name that is not there
+    }
+    const FileLock lock(LockPathOf(source_.File()));
+    if (!lock.Ok()) {
+        why = std::string("cannot lock ") + LockPathOf(source_.File());
+        return false;
+    }
+    return Load(why);
+}
+
 std::optional<std::string> SerialBook::Next() const {
     if (counter_) {
         const auto value = NextCounterValue(*counter_, source_.Step, lines_);

@@ -36,6 +36,9 @@ public:
     // Reads the file and the journal as they stand; false, with why, when either is missing,
     // unreadable or not of its form.
     bool Load(std::string& why);
+    // Load under the lock, so that no change is under way meanwhile (Windows will not rename
+    // over a file that another process is reading).
+    bool LoadLocked(std::string& why);
 
     // After Load: the value a reservation would take now; none when the list is used up.
     std::optional<std::string> Next() const;
