@@ -67,7 +67,7 @@ const std::string& LastFailure() {
     return lastFailure;
 }
 
-std::string Counted(unsigned long count, const char* noun) {
+std::string Counted(std::size_t count, const char* noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
