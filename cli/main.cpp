@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>

@@ -11,6 +11,8 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -77,23 +79,27 @@ protected:
 
 } // namespace
 
+// Two stations, each with its own ports folder and four boards, share one counter.
 TEST_F(SerialTest, TwoFourBoardRunsAtOnceTakeEightConsecutiveNumbers) {
-    std::vector<SimBoard*> boards;
-    for (int i = 3; i <= 10; ++i) {
-        boards.push_back(&AddBoard("COM" + std::to_string(i)));
+    const std::string station = folder_.File("b");
+    const std::string stationPorts = folder_.File("b/ports");
+    ASSERT_TRUE(std::filesystem::create_directories(stationPorts));
+    std::map<std::string, SimBoard*> byDevice;
+    for (int i = 3; i <= 6; ++i) {
+        SimBoard& here = AddBoard("COM" + std::to_string(i));
+        boards_.push_back(std::make_unique<SimBoard>(
+            station, stationPorts, "COM" + std::to_string(i), std::vector<std::string>{}));
+        byDevice[here.Device()] = &here;
+        byDevice[boards_.back()->Device()] = boards_.back().get();
     }
-    std::vector<std::string> tags = Counter;
-    tags.insert(tags.end(), {"--tag", "operator=ann", "--tag", "lot=7"});
-    auto Run4 = [&](int first) {
-        std::vector<std::string> args{"flash", ExampleHex(), "--record", "r.jsonl"};
-        for (int i = first; i < first + 4; ++i) {
-            args.insert(args.end(), {"--port", "COM" + std::to_string(i)});
-        }
-        args.insert(args.end(), tags.begin(), tags.end());
-        return StartFlash(args);
-    };
-    auto a = Run4(3);
-    auto b = Run4(7);
+    std::vector<std::string> args{"flash",  ExampleHex(),   "--record", "r.jsonl", "--port", "COM3",
+                                  "--port", "COM4",         "--port",   "COM5",    "--port", "COM6",
+                                  "--tag",  "operator=ann", "--tag",    "lot=7"};
+    args.insert(args.end(), Counter.begin(), Counter.end());
+    auto a = StartFlash(args);
+    auto b =
+        std::make_unique<ChildProcess>("tervix-flash", args, folder_.Path(),
+                                       std::vector<std::string>{"TERVIX_PORTS=" + stationPorts});
     ASSERT_EQ(a->Wait(ProcessTimeoutMs), 0) << a->Err();
     ASSERT_EQ(b->Wait(ProcessTimeoutMs), 0) << b->Err();
 
@@ -103,7 +109,7 @@ TEST_F(SerialTest, TwoFourBoardRunsAtOnceTakeEightConsecutiveNumbers) {
         EXPECT_EQ(record["tool_version"], TervixVersion);
         const std::string serial = record["serial"];
         serials.insert(serial);
-        SimBoard& board = *boards[std::stoi(record["port"].get<std::string>().substr(3)) - 3];
+        SimBoard& board = *byDevice.at(record["device_path"].get<std::string>());
         board.Stop();
         EXPECT_EQ(BytesAt(board, EepromBase + 0x10, 4),
                   U32le(static_cast<std::uint32_t>(std::stoul(serial))))
