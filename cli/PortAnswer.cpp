@@ -95,6 +95,23 @@ bool PortAnswer::AskUser(const char* name, const char* caption, const std::strin
     return answered && (reply == "y" || reply == "Y" || reply == "yes" || reply == "Yes");
 }
 
+const char* PortAnswer::WantedTableName() const {
+    if (wantedDevice_.empty()) {
+        return nullptr;
+    }
+    for (const char* name : PortNameTable) {
+        if (DeviceKey(name) == wantedDevice_) {
+            return name;
+        }
+    }
+    return nullptr;
+}
+
+bool PortAnswer::WantedPortInUse() const {
+    const char* mapped = WantedTableName();
+    return mapped != nullptr && LastOpenFailure(mapped).Kind == OpenFailure::InUse;
+}
+
 std::string PortAnswer::NoPortReason() const {
     if (!choice_.Port.empty()) {
         const char* wanted = choice_.Port.c_str();
@@ -105,12 +122,7 @@ std::string PortAnswer::NoPortReason() const {
                               : "no port answered: %s leads to no device",
                           wanted);
         }
-        const char* mapped = nullptr;
-        for (const char* name : PortNameTable) {
-            if (mapped == nullptr && DeviceKey(name) == wantedDevice_) {
-                mapped = name;
-            }
-        }
+        const char* mapped = WantedTableName();
         if (mapped == nullptr) {
             return Format("no port answered: no COM name (COM1 to COM21) leads to %s",
                           wantedDevice_.c_str());

@@ -26,9 +26,13 @@ public:
 
     // Why a scan ended without an accepted port, in words.
     std::string NoPortReason() const;
+    // The port named with --port would not open because another program held it.
+    bool WantedPortInUse() const;
 
 private:
     bool Answer(const char* name);
+    // The name of the table that leads to the --port device, null when none does.
+    const char* WantedTableName() const;
     bool AskUser(const char* name, const char* caption, const std::string& device);
 
     PortChoice choice_;

@@ -8,8 +8,17 @@
 #include "target/Connection.h"
 #include "target/TargetProfile.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+
+namespace {
+
+constexpr int InUseAttempts = 10;
+constexpr auto InUsePause = std::chrono::milliseconds(50);
+
+} // namespace
 
 Session::Session(const SessionOptions& options, BoardOutcome* outcome)
     : choice_(options.Choice), quiet_(options.Quiet),
@@ -36,7 +45,15 @@ int Session::CheckUsage() const {
 
 int Session::Connect() {
     progress_.Begin({"connect", "", 0, 0});
-    const std::int32_t result = ConnectTarget();
+    std::int32_t result = ConnectTarget();
+    // With several boards at once, each board's process scans the ports before its own and
+    // holds each for a moment: a port named with --port that is in use is tried again a while.
+    for (int attempt = 1; attempt < InUseAttempts && result == ConnectResult::NoPortAccepted &&
+                          answer_.WantedPortInUse();
+         ++attempt) {
+        std::this_thread::sleep_for(InUsePause);
+        result = ConnectTarget();
+    }
     progress_.End(result >= 0);
     if (result >= 0) {
         if (outcome_ != nullptr) {

@@ -5,9 +5,13 @@
 #include "tests/support/CaseName.h"
 #include "tests/support/Pty.h"
 
+#include "link/ComPort.h"
+
 #include <gmock/gmock.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -310,3 +314,16 @@ INSTANTIATE_TEST_SUITE_P(
         OddFile{"DataOnlyInDisabledSpaces", "disabled_spaces_only.hex", 2,
                 "holds no data for program memory or data EEPROM; nothing was erased"}),
     CaseName());
+
+// Another board's process of the same run scans the ports before its own and holds each for a
+// moment: a port named with --port that is in use is waited for, not given up at once.
+TEST_F(CliTest, APortHeldForAMomentIsWaitedFor) {
+    SimBoard& board = AddBoard("COM3");
+    const ComHandle holder = OpenComPort(board.Device().c_str(), 115200, 100);
+    ASSERT_NE(holder, InvalidComHandle);
+    std::unique_ptr<ChildProcess> flash = StartFlash({"flash", "--port", "COM3", ExampleHex()});
+    ASSERT_TRUE(flash->AwaitError("connect", ProcessTimeoutMs)) << flash->Err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    CloseComPort(holder);
+    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 0) << flash->Err();
+}
