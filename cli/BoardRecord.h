@@ -7,12 +7,17 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // What a command learns about its board on the way, whether it ends well or not.
 struct BoardOutcome {
-    std::optional<int> Device; // the device number the board reported
-    int Rows = 0;              // rows written and verified, or compared
-    std::string Result;        // in words, on success; a failure's message otherwise
+    std::optional<int> Device;         // the device number the board reported
+    int Rows = 0;                      // rows written and verified, or compared
+    std::string Result;                // in words, on success; a failure's message otherwise
+    std::optional<std::string> Serial; // the serial number written or kept, as text
+    // When the run ended, as its serial number's journal has it; none: when the record is made.
+    std::optional<std::string> Time;
 };
 
 struct BoardRecord {
@@ -24,8 +29,9 @@ struct BoardRecord {
     std::uint32_t Requests = 0;
     double Seconds = 0;
     int ExitStatus = 0;
+    std::vector<std::pair<std::string, std::string>> Tags; // --tag KEY=VALUE, in order
 };
 
 // The line's object: time, host, command, port, device_path, device, file, sha256, rows,
-// requests, seconds, result, exit_status.
+// requests, seconds, result, exit_status, serial, tags, tool_version.
 nlohmann::ordered_json RecordJson(const BoardRecord& record);

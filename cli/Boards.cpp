@@ -195,6 +195,9 @@ nlohmann::ordered_json RecordOf(const BoardJob& job, const std::optional<std::st
     record.File = job.File;
     record.Sha256 = sha256;
     record.Outcome.Device = Field<int>(board.ChildRecord, "device");
+    record.Outcome.Serial = Field<std::string>(board.ChildRecord, "serial");
+    record.Outcome.Time = Field<std::string>(board.ChildRecord, "time");
+    record.Tags = job.Boards.Tags;
     record.Outcome.Rows = Field<int>(board.ChildRecord, "rows").value_or(0);
     record.Outcome.Result = Field<std::string>(board.ChildRecord, "result").value_or("");
     if (record.Outcome.Result.empty() && StopSignal() != 0) {
@@ -289,33 +292,62 @@ struct Unrecorded {
     std::string Reason;
 };
 
-// A result of several lines (advice on a refused port) shows its first line in the table; the
-// rest follows the table, once however many boards share it.
+// Words of text in lines of at most width characters (a longer word has a line of its own).
+std::vector<std::string> Wrapped(const std::string& text, std::size_t width) {
+    std::vector<std::string> lines(1);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find(' ', start);
+        end = end == std::string::npos ? text.size() : end;
+        const std::string word = text.substr(start, end - start);
+        if (!lines.back().empty() && lines.back().size() + 1 + word.size() > width) {
+            lines.emplace_back();
+        }
+        lines.back() += (lines.back().empty() ? "" : " ") + word;
+        start = end + 1;
+    }
+    return lines;
+}
+
+// The table fits 80 columns: a long port name takes a line of its own, and the result wraps
+// under its column. A result of several lines (advice on a refused port) shows its first line in
+// the table; the rest follows the table, once however many boards share it.
 void PrintSummary(const std::vector<Board>& boards, const std::string& recordFile,
                   const Unrecorded& unrecorded) {
-    std::printf("%-10s %-6s %5s %8s %4s  %s\n", "Port", "Device", "Rows", "Seconds", "Exit",
-                "Result");
-    int failed = 0;
+    constexpr std::size_t PortWidth = 10;
+    constexpr std::size_t ResultColumn = 33;
+    constexpr std::size_t ResultWidth = 80 - ResultColumn;
+    std::printf("%-10s %3s %4s %6s %4s  %s\n", "Port", "Dev", "Rows", "Secs", "Exit", "Result");
+    std::size_t failed = 0;
     std::vector<std::string> notes;
     for (const Board& board : boards) {
         const nlohmann::ordered_json& r = board.Record;
         const std::string device = r["device"].is_null() ? "-" : r["device"].dump();
-        const std::string result = r["result"].get<std::string>();
-        const std::size_t end = result.find('\n');
-        std::printf("%-10s %-6s %5d %8.1f %4d  %s\n", board.Port.c_str(), device.c_str(),
-                    r["rows"].get<int>(), r["seconds"].get<double>(), board.Status,
-                    result.substr(0, end).c_str());
+        const bool longPort = board.Port.size() > PortWidth;
+        if (longPort) {
+            std::printf("%s\n", board.Port.c_str());
+        }
+        const std::string text = r["result"].get<std::string>();
+        const std::size_t end = text.find('\n');
         if (end != std::string::npos &&
-            std::find(notes.begin(), notes.end(), result.substr(end + 1)) == notes.end()) {
-            notes.push_back(result.substr(end + 1));
+            std::find(notes.begin(), notes.end(), text.substr(end + 1)) == notes.end()) {
+            notes.push_back(text.substr(end + 1));
+        }
+        const std::vector<std::string> result = Wrapped(text.substr(0, end), ResultWidth);
+        std::printf("%-10s %3s %4d %6.1f %4d  %s\n", longPort ? "" : board.Port.c_str(),
+                    device.c_str(), r["rows"].get<int>(), r["seconds"].get<double>(), board.Status,
+                    result[0].c_str());
+        for (std::size_t i = 1; i < result.size(); ++i) {
+            std::printf("%*s%s\n", static_cast<int>(ResultColumn), "", result[i].c_str());
         }
         failed += board.Status == 0 ? 0 : 1;
     }
-    std::printf("%zu boards: %zu succeeded, %d failed\n", boards.size(), boards.size() - failed,
-                failed);
+    std::printf("%s: %zu succeeded, %zu failed\n", Counted(boards.size(), "board").c_str(),
+                boards.size() - failed, failed);
     if (unrecorded.Count > 0) {
-        std::printf("the records of %d of the %zu boards were not written to %s: %s\n",
-                    unrecorded.Count, boards.size(), recordFile.c_str(), unrecorded.Reason.c_str());
+        std::printf("the records of %d of the %s were not written to %s: %s\n", unrecorded.Count,
+                    Counted(boards.size(), "board").c_str(), recordFile.c_str(),
+                    unrecorded.Reason.c_str());
     }
     for (const std::string& note : notes) {
         std::printf("\n%s\n", note.c_str());
@@ -368,6 +400,7 @@ int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
     }
     record.Command = job.Command;
     record.File = name;
+    record.Tags = job.Boards.Tags;
     record.Sha256 = snapshot != nullptr ? snapshot->Sha256() : std::nullopt;
     record.Requests = PacketsSent() - sentBefore;
     record.Seconds = SecondsSince(started);

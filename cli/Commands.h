@@ -4,11 +4,13 @@
 
 #include "cli/BoardRecord.h"
 #include "cli/Session.h"
+#include "line/BoardSerial.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The commands below that take a board fill in what they learned about it, for its record.
@@ -17,13 +19,15 @@ struct FlashOptions {
     SessionOptions Session;
     std::string File;
     bool NoRunMode = false;
-    bool Fast = false; // whole-row requests instead of the desktop program's row-by-row traffic
+    bool Fast = false;     // whole-row requests instead of the desktop program's row-by-row traffic
+    SerialSettings Serial; // checked; no place: no serial number
 };
 int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome);
 
 struct VerifyOptions {
     SessionOptions Session;
     std::string File;
+    SerialSettings Serial; // checked; a place: the number there is read and printed
 };
 int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutcome& outcome);
 
@@ -47,6 +51,7 @@ struct BoardsOptions {
     std::string Record;             // file the records are appended to; empty for none
     bool Json = false;              // the records on standard output instead of the summary
     std::string FileName;           // a board's child: the file's name as the parent was given it
+    std::vector<std::pair<std::string, std::string>> Tags; // the records' tags
 };
 
 // flash, verify or erase on one board in this process, or on several at once with one child

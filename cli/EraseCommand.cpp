@@ -93,8 +93,8 @@ int RunErase(const EraseOptions& options, BoardOutcome& outcome) {
         return status;
     }
     const std::uint32_t block = std::max<std::uint32_t>(TargetProfile.EraseBlock, 1);
-    outcome.Result = Format("%u blocks erased, 0x%X to 0x%X",
-                            static_cast<unsigned>((span->To - span->From) / block + 1),
+    outcome.Result = Format("%s erased, 0x%X to 0x%X",
+                            Counted((span->To - span->From) / block + 1, "block").c_str(),
                             static_cast<unsigned>(span->From), static_cast<unsigned>(span->To));
     if (session.ShowsSummary()) {
         std::printf("erased: %s\n", outcome.Result.c_str());

@@ -4,6 +4,9 @@
 #include "cli/HexRefusal.h"
 #include "cli/Interruption.h"
 #include "cli/Messages.h"
+#include "cli/RecordFile.h"
+#include "line/SharedFile.h"
+#include "line/UtcTime.h"
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
 #include "target/FastFlash.h"
@@ -123,6 +126,57 @@ int FastProgramFailure(const std::string& file, std::int32_t code, const ImageFa
                 "writing or reading back at " + where + " failed: " + DescribeLinkCode(code));
 }
 
+int SerialFailure(const SerialFault& fault) {
+    switch (fault.What) {
+    case SerialFault::Usage:
+        return Fail(ExitStatus::Usage, fault.Why);
+    case SerialFault::Transfer:
+        return Fail(ExitStatus::Transfer, fault.Why);
+    default:
+        return Fail(ExitStatus::File, fault.Why);
+    }
+}
+
+// Before the erase: the board's number, kept from the board or taken from the book.
+int TakeSerial(BoardSerial* serial, const FlashOptions& options) {
+    if (serial == nullptr) {
+        return ExitStatus::Success;
+    }
+    const std::string port = options.Session.Choice.Port.empty() ? TargetProfile.PortName.load()
+                                                                 : options.Session.Choice.Port;
+    if (SerialFault fault = serial->Take(port)) {
+        return SerialFailure(fault);
+    }
+    return ExitStatus::Success;
+}
+
+// After the image, before run mode: the number's bytes, written and read back.
+int WriteSerial(BoardSerial* serial, const FlashOptions& options) {
+    if (serial == nullptr) {
+        return ExitStatus::Success;
+    }
+    ImageFailure failure;
+    const std::int32_t result = serial->Write(failure);
+    if (result >= 0) {
+        return ExitStatus::Success;
+    }
+    const std::string where = SerialPlaceText(*options.Serial.Place);
+    if (result == BootResult::VerifyMismatch) {
+        // A write only clears bits, and flash erases the application area alone.
+        const bool id = options.Serial.Place->Space == HexSpace::Id;
+        return Fail(ExitStatus::Transfer,
+                    Format("serial number %s at %s: verify mismatch at 0x%04X%s",
+                           serial->Value()->c_str(), where.c_str(),
+                           static_cast<unsigned>(failure.Address),
+                           id ? " (the ID locations are not erased by flash and already hold "
+                                "other bits; --serial-keep keeps a board's number)"
+                              : ""));
+    }
+    return Fail(ExitStatus::Transfer,
+                Format("writing serial number %s at %s failed: %s", serial->Value()->c_str(),
+                       where.c_str(), DescribeLinkCode(result).c_str()));
+}
+
 std::uint32_t EraseBlocks() {
     const std::uint32_t first = TargetProfile.ProgramStart;
     const std::uint32_t last = TargetProfile.ProgramEnd;
@@ -130,9 +184,8 @@ std::uint32_t EraseBlocks() {
     return last < first ? 0 : (last - first) / block + 1;
 }
 
-} // namespace
-
-int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome) {
+int FlashBoard(const FlashOptions& options, const std::string& source, BoardOutcome& outcome,
+               BoardSerial* serial) {
     const auto started = std::chrono::steady_clock::now();
     Session session(options.Session, &outcome);
     if (int status = session.CheckUsage(); status != ExitStatus::Success) {
@@ -159,6 +212,9 @@ int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcom
     }
 
     if (int status = session.Connect(); status != ExitStatus::Success) {
+        return status;
+    }
+    if (int status = TakeSerial(serial, options); status != ExitStatus::Success) {
         return status;
     }
 
@@ -190,6 +246,9 @@ int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcom
         return options.Fast ? FastProgramFailure(options.File, result, failure)
                             : ProgramFailure(options.File, result);
     }
+    if (int status = WriteSerial(serial, options); status != ExitStatus::Success) {
+        return status;
+    }
 
     if (!options.NoRunMode) {
         NoteStage("run-mode");
@@ -207,13 +266,39 @@ int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcom
                                    : std::count_if(check.Rows.begin(), check.Rows.end(),
                                                    [](const CheckedRow& row) { return row.Sent; });
     outcome.Rows = static_cast<int>(rows);
-    outcome.Result = Format("%u blocks erased, %ld rows written and verified, %s",
-                            static_cast<unsigned>(EraseBlocks()), static_cast<long>(rows),
-                            options.NoRunMode ? "left in boot mode" : "run mode set");
+    outcome.Result =
+        Format("%s erased, %s written and verified, %s", Counted(EraseBlocks(), "block").c_str(),
+               Counted(static_cast<unsigned long>(rows), "row").c_str(),
+               options.NoRunMode ? "left in boot mode" : "run mode set");
+    if (serial != nullptr) {
+        outcome.Result +=
+            Format(", serial %s%s", serial->Value()->c_str(), serial->Kept() ? " kept" : "");
+    }
     if (session.ShowsSummary()) {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         std::printf("flashed %s: %s, %.1f s\n", path, outcome.Result.c_str(), seconds);
     }
     return ExitStatus::Success;
+}
+
+} // namespace
+
+int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome) {
+    if (!options.Serial.Place) {
+        return FlashBoard(options, source, outcome, nullptr);
+    }
+    BoardSerial serial(options.Serial, {HostName(), OwnProcessId(), ""});
+    const int status = FlashBoard(options, source, outcome, &serial);
+    // The journal and the record name the same moment.
+    outcome.Time = UtcTimeNow();
+    if (status == ExitStatus::Success) {
+        outcome.Serial = serial.Value();
+    }
+    std::string warning;
+    serial.End(status == ExitStatus::Success, *outcome.Time, warning);
+    if (!warning.empty()) {
+        std::fprintf(stderr, "tervix-flash: %s\n", warning.c_str());
+    }
+    return status;
 }

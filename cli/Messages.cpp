@@ -82,6 +82,10 @@ const std::string& LastFailure() {
     return lastFailure;
 }
 
+std::string Counted(std::size_t count, const char* noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
 std::string Format(const char* format, ...) {
     std::va_list args;
     va_start(args, format);

@@ -3,6 +3,7 @@
 
 #include "link/OpenFailure.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -18,6 +19,9 @@ std::string PermissionAdvice(const PortOpenFailure& failure);
 int Fail(int status, const std::string& message);
 // The message of the last Fail, "" when none: the result in words of a board's record.
 const std::string& LastFailure();
+
+// "1 board", "2 boards": a count and its noun, plural after any count but one.
+std::string Counted(std::size_t count, const char* noun);
 
 // printf-style formatting into a string.
 [[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...);

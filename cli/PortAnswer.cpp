@@ -13,6 +13,27 @@
 #include <iostream>
 #include <utility>
 
+namespace {
+
+// "COM" and a number, in any case, with or without the device-namespace prefix.
+bool IsComName(const std::string& port) {
+    const std::string plain = PlainComName(port);
+    return plain.size() > 3 && plain.starts_with("COM") &&
+           plain.find_first_not_of("0123456789", 3) == std::string::npos;
+}
+
+bool InPortTable(const std::string& port) {
+    const std::string plain = PlainComName(port);
+    for (const char* name : PortNameTable) {
+        if (PlainComName(name) == plain) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 std::string PortIdentity(const std::string& port) {
     const std::string device = DeviceKey(port);
     return device.empty() ? PlainComName(port) : device;
@@ -84,7 +105,11 @@ std::string PortAnswer::NoPortReason() const {
     if (!choice_.Port.empty()) {
         const char* wanted = choice_.Port.c_str();
         if (wantedDevice_.empty()) {
-            return Format("no port answered: %s leads to no device", wanted);
+            return Format(IsComName(wanted) && !InPortTable(wanted)
+                              ? "no port answered: there is no such port name as %s (the names "
+                                "are COM1 to COM21, or a device path)"
+                              : "no port answered: %s leads to no device",
+                          wanted);
         }
         const int index = NamedIndex();
         if (index < 0) {

@@ -110,6 +110,30 @@ struct Difference {
     std::uint8_t Board;
 };
 
+// The number the board holds at the place, if one was asked for: printed, and put in the record.
+int PrintBoardSerial(const VerifyOptions& options, BoardOutcome& outcome) {
+    if (!options.Serial.Place) {
+        return ExitStatus::Success;
+    }
+    std::vector<std::uint8_t> bytes;
+    if (SerialFault fault = ReadBoardSerial(options.Serial, outcome.Serial, bytes)) {
+        return Fail(ExitStatus::Transfer, fault.Why);
+    }
+    const std::string where = SerialPlaceText(*options.Serial.Place);
+    if (!options.Session.Quiet && !options.Session.Json) {
+        std::string hex;
+        for (std::uint8_t b : bytes) {
+            hex += Format(" %02X", static_cast<unsigned>(b));
+        }
+        std::printf("serial number at %s: %s (bytes%s)\n", where.c_str(),
+                    outcome.Serial   ? outcome.Serial->c_str()
+                    : IsBlank(bytes) ? "none, the place is blank"
+                                     : "not of the format",
+                    hex.c_str());
+    }
+    return ExitStatus::Success;
+}
+
 } // namespace
 
 int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutcome& outcome) {
@@ -125,6 +149,9 @@ int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutc
     const std::vector<Span> spans = SpansOf(bytes);
 
     if (int status = session.Connect(); status != ExitStatus::Success) {
+        return status;
+    }
+    if (int status = PrintBoardSerial(options, outcome); status != ExitStatus::Success) {
         return status;
     }
     std::int64_t total = 0;
@@ -191,8 +218,11 @@ int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutc
                            static_cast<unsigned long>(bytes.size()), options.File.c_str(),
                            AddressText(differences[0].Space, differences[0].Address).c_str()));
     }
-    outcome.Result = Format("%lu bytes in %d rows equal to the file",
-                            static_cast<unsigned long>(bytes.size()), outcome.Rows);
+    outcome.Result = Format("%s in %s equal to the file", Counted(bytes.size(), "byte").c_str(),
+                            Counted(static_cast<unsigned long>(outcome.Rows), "row").c_str());
+    if (outcome.Serial) {
+        outcome.Result += ", serial " + *outcome.Serial;
+    }
     if (session.ShowsSummary()) {
         std::printf("verified %s: %s\n", options.File.c_str(), outcome.Result.c_str());
     }

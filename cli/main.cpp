@@ -3,11 +3,16 @@
 
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
+#include "cli/HelpFormatter.h"
 #include "cli/HexRefusal.h"
+#include "cli/LineOptions.h"
+#include "cli/SerialCommand.h"
 #include "res/Version.h"
+#include "target/TargetProfile.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,7 +37,7 @@ void AddSessionOptions(CLI::App* command, SessionOptions& options) {
         ->add_option("--timeout-ms", options.TimeoutMs,
                      "Read time-out per byte in milliseconds (default 1500)")
         ->check(CLI::Range(1u, 60000u))
-        ->group("");
+        ->option_text("MS");
 }
 
 // The options of a command that can run on several boards at once; --port may be repeated.
@@ -70,7 +75,7 @@ void AddBoardsOptions(CLI::App* command, SessionOptions& session, BoardsOptions&
         ->add_option("--timeout-ms", session.TimeoutMs,
                      "Read time-out per byte in milliseconds (default 1500)")
         ->check(CLI::Range(1u, 60000u))
-        ->group("");
+        ->option_text("MS");
     command->add_flag("--progress-for-parent", session.ForParent)->group("");
     command->add_option("--file-name", boards.FileName)->group("");
 }
@@ -79,6 +84,11 @@ void AddBoardsOptions(CLI::App* command, SessionOptions& session, BoardsOptions&
 int RefuseFile(const std::string& source, const std::string& name) {
     HexCheck check;
     return RefuseUnfitFile(source, name, check);
+}
+
+// How many boards a run may write: what the counter's numbers must reach.
+std::size_t BoardCount(const BoardsOptions& boards) {
+    return boards.All ? PortNameCount : std::max<std::size_t>(boards.Ports.size(), 1);
 }
 
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* help) {
@@ -91,6 +101,7 @@ CLI::App* AddCommand(CLI::App& app, const char* name, const char* help) {
 
 int main(int argc, char** argv) {
     CLI::App app(Description, "tervix-flash");
+    app.formatter(std::make_shared<HelpFormatter>());
     app.set_version_flag("--version", std::string("tervix-flash ") + TervixVersion);
     app.footer(std::string("Without --port or --yes, each port that opens is offered on the\n"
                            "terminal:  Serial Port Selected? COM3 (/dev/ttyUSB0) [y/N]\n"
@@ -114,6 +125,8 @@ int main(int argc, char** argv) {
                            "Fewer, larger requests: several erase rows, up to 128 bytes per "
                            "write and read; the same board contents and checks");
     AddBoardsOptions(flashCommand, flash.Session, flashBoards);
+    LineOptions flashLine;
+    AddFlashLineOptions(flashCommand, flashLine);
 
     VerifyOptions verify;
     BoardsOptions verifyBoards;
@@ -122,6 +135,8 @@ int main(int argc, char** argv) {
         "Read back what the file defines in the written spaces and compare; writes nothing");
     verifyCommand->add_option("FILE", verify.File, "Intel HEX file")->required();
     AddBoardsOptions(verifyCommand, verify.Session, verifyBoards);
+    LineOptions verifyLine;
+    AddVerifyLineOptions(verifyCommand, verifyLine);
 
     EraseOptions erase;
     BoardsOptions eraseBoards;
@@ -168,6 +183,9 @@ int main(int argc, char** argv) {
 
     AddCommand(app, "ports", "List COM1..COM21 with the device each maps to and whether it opens");
 
+    SerialCommandOptions serial;
+    CLI::App* serialCommand = AddSerialCommand(app, serial);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -175,7 +193,13 @@ int main(int argc, char** argv) {
     }
 
     if (flashCommand->parsed()) {
-        std::vector<std::string> own;
+        if (int status = CheckLineOptions(flashLine, flash.File, BoardCount(flashBoards));
+            status != ExitStatus::Success) {
+            return status;
+        }
+        flash.Serial = flashLine.Serial;
+        flashBoards.Tags = flashLine.TagPairs;
+        std::vector<std::string> own = SerialChildArgs(flashLine);
         if (flash.NoRunMode) {
             own.emplace_back("--no-run-mode");
         }
@@ -192,12 +216,14 @@ int main(int argc, char** argv) {
                             }});
     }
     if (verifyCommand->parsed()) {
-        return RunOnBoards({"verify",
-                            verify.File,
-                            {},
-                            verify.Session,
-                            verifyBoards,
-                            RefuseFile,
+        if (int status = CheckLineOptions(verifyLine, verify.File, BoardCount(verifyBoards));
+            status != ExitStatus::Success) {
+            return status;
+        }
+        verify.Serial = verifyLine.Serial;
+        verifyBoards.Tags = verifyLine.TagPairs;
+        return RunOnBoards({"verify", verify.File, SerialChildArgs(verifyLine), verify.Session,
+                            verifyBoards, RefuseFile,
                             [&verify](const SessionOptions& session, const std::string& source,
                                       const std::string& name, BoardOutcome& outcome) {
                                 VerifyOptions one = verify;
@@ -231,6 +257,9 @@ int main(int argc, char** argv) {
     }
     if (checkCommand->parsed()) {
         return RunCheck(check);
+    }
+    if (serialCommand->parsed()) {
+        return RunSerial(serial);
     }
     return RunPorts(); // the one subcommand left
 }

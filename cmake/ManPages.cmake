@@ -8,15 +8,22 @@ set(man_dir ${PROJECT_BINARY_DIR}/man)
 set(man_pages)
 
 # program: the target; summary: the NAME line; help_option: the option that prints everything.
+# res/PROGRAM.h2m, when there is one, adds the sections that --help does not carry.
 function(tervix_man_page program summary help_option)
     set(page ${man_dir}/${program}.1)
+    set(include ${PROJECT_SOURCE_DIR}/res/${program}.h2m)
+    set(include_option)
+    if(EXISTS ${include})
+        set(include_option --include=${include})
+    endif()
     add_custom_command(
         OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${man_dir}
         COMMAND ${HELP2MAN} --no-info --section=1 --name=${summary}
-                --help-option=${help_option} --output=${page} $<TARGET_FILE:${program}>
+                --help-option=${help_option} ${include_option} --output=${page}
+                $<TARGET_FILE:${program}>
         COMMAND ${GZIP} -9nf ${page}
-        DEPENDS ${program}
+        DEPENDS ${program} $<$<BOOL:${include_option}>:${include}>
         COMMENT "Manual page ${program}(1)"
         VERBATIM)
     set(man_pages ${man_pages} ${page}.gz PARENT_SCOPE)

@@ -1,5 +1,7 @@
-# bash completion for tervix-flash: commands, options, COM names and stable device paths for
-# --port, Intel HEX files for FILE.
+# bash completion for tervix-flash: every command and its options, and after an option what it
+# takes: COM names and stable device paths for --port, Intel HEX files for FILE and -o, any file
+# for the record and the serial-number files. A test holds the lists below to each command's
+# --help.
 
 _tervix_flash_ports() {
     local names=() i
@@ -16,14 +18,34 @@ _tervix_flash_ports() {
 
 _tervix_flash() {
     local cur prev words cword
-    _init_completion || return
+    # A colon does not split words here: it belongs to --serial-at's and --serial-format's values.
+    _init_completion -n : || return
 
-    local commands="flash run-mode read check ports"
-    local session="--port --yes -y --quiet -q --help -h"
+    local commands="flash verify erase run-mode read check ports serial"
+    local help="-h --help --help-all"
+    local session="--port -y --yes -q --quiet --timeout-ms"
+    local boards="$session --all --record --json"
+    local line="--serial-at --serial-format --tag --expect-sha256"
+    local -A options=(
+        [flash]="$help $boards $line --no-run-mode --fast --serial-counter --serial-list
+                 --serial-step --serial-keep"
+        [verify]="$help $boards $line"
+        [erase]="$help $boards --from --to"
+        [run-mode]="$help $session --boot"
+        [read]="$help $session --space --from --to -o --output"
+        [check]="$help -q --quiet"
+        [ports]="$help"
+        [serial]="$help"
+        [serial init]="$help --start"
+        [serial status]="$help"
+    )
+
     local command="" i
     for ((i = 1; i < cword; i++)); do
-        if [[ " $commands " == *" ${words[i]} "* ]]; then
+        if [[ -z $command && " $commands " == *" ${words[i]} "* ]]; then
             command=${words[i]}
+        elif [[ $command == serial && ${words[i]} == @(init|status) ]]; then
+            command="serial ${words[i]}"
             break
         fi
     done
@@ -41,28 +63,41 @@ _tervix_flash() {
         _filedir '@(hex|HEX)'
         return
         ;;
-    --from | --to | --timeout-ms)
+    --record | --serial-counter | --serial-list)
+        _filedir
+        return
+        ;;
+    --serial-at | --serial-format)
+        local values="program: eeprom: id:"
+        [[ $prev == --serial-format ]] && values="u16le u16be u32le u32be u64le u64be ascii: hex: bytes"
+        COMPREPLY=($(compgen -W "$values" -- "$cur"))
+        # A space only after a whole value: "eeprom:" wants its address.
+        [[ ${#COMPREPLY[@]} == 1 && ${COMPREPLY[0]} == *: ]] && compopt -o nospace 2>/dev/null
+        __ltrim_colon_completions "$cur"
+        return
+        ;;
+    --from | --to | --timeout-ms | --serial-step | --start | --tag | --expect-sha256)
         return
         ;;
     esac
 
-    local options
-    case $command in
-    "")
-        options="--help -h --help-all --version"
-        COMPREPLY=($(compgen -W "$commands $options" -- "$cur"))
+    if [[ -z $command ]]; then
+        COMPREPLY=($(compgen -W "$commands $help --version" -- "$cur"))
         return
-        ;;
-    flash) options="$session --no-run-mode" ;;
-    run-mode) options="$session --boot" ;;
-    read) options="$session --space --from --to -o --output" ;;
-    check) options="--quiet -q --help -h" ;;
-    ports) options="--help -h" ;;
-    esac
-
-    if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "$options" -- "$cur"))
-    elif [[ $command == flash || $command == check ]]; then
-        _filedir '@(hex|HEX)'
     fi
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "${options[$command]}" -- "$cur"))
+        return
+    fi
+    case $command in
+    flash | verify | check)
+        _filedir '@(hex|HEX)'
+        ;;
+    serial)
+        COMPREPLY=($(compgen -W "init status" -- "$cur"))
+        ;;
+    "serial init" | "serial status")
+        _filedir
+        ;;
+    esac
 } && complete -F _tervix_flash tervix-flash

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `make demo`: flashes the bundled example onto the simulated board, then compares the board's
-# memories with the file and prints a summary; then flashes three simulated boards at once with
-# a record of each. Exits non-zero if anything failed or differs.
+# memories with the file and prints a summary; then flashes three simulated boards at once, each
+# with a serial number from a counter, with a record of each. Exits non-zero if anything failed or differs.
 #
 #   scripts/demo.sh [BIN_DIR]     (default: build/default/bin; make builds it first)
 set -euo pipefail
@@ -62,22 +62,30 @@ fi
 echo "demo: OK, the board holds the example and runs it"
 
 echo
-echo "Three boards at once, each in a folder of its own, with a record line per board"
+echo "Three boards at once, each in a folder of its own, each with a serial number from a counter,"
+echo "with a record line per board"
 boards_start COM3 COM4 COM5 -- --stats
 mkdir "$work/line"
 cp "$hex" "$work/line/blink.hex"
-echo "\$ tervix-flash flash blink.hex --port COM3 --port COM4 --port COM5 --record boards.jsonl"
+serial=(--serial-at eeprom:0x10 --serial-format u32le --serial-counter serials.txt)
+echo "\$ tervix-flash serial init serials.txt --start 1000"
+echo "\$ tervix-flash flash blink.hex --port COM3 --port COM4 --port COM5 --record boards.jsonl \\"
+echo "      ${serial[*]} --tag operator=demo"
 boards_status=0
 (cd "$work/line" &&
+    "$bin/tervix-flash" serial init serials.txt --start 1000 &&
     "$bin/tervix-flash" flash blink.hex --port COM3 --port COM4 --port COM5 \
-        --record boards.jsonl) || boards_status=$?
+        --record boards.jsonl "${serial[@]}" --tag operator=demo) || boards_status=$?
 boards_stop || boards_status=1
 echo
 echo "\$ cat boards.jsonl"
 cat "$work/line/boards.jsonl"
-records=$(grep -c '"exit_status":0' "$work/line/boards.jsonl" || true)
+echo
+echo "\$ tervix-flash serial status serials.txt"
+(cd "$work/line" && "$bin/tervix-flash" serial status serials.txt) || boards_status=$?
+records=$(grep -c '"exit_status":0,"serial":"100[012]"' "$work/line/boards.jsonl" || true)
 if [ "$boards_status" -ne 0 ] || [ "$records" -ne 3 ]; then
     echo "demo: FAILED (three boards: status $boards_status, $records successful records)" >&2
     exit 1
 fi
-echo "demo: OK, three boards flashed at once and recorded"
+echo "demo: OK, three boards flashed at once with serial numbers 1000-1002 and recorded"

@@ -261,10 +261,12 @@ std::int32_t EraseForFastFlash(const char* hexPath) {
     return EraseRangeFast(TargetProfile.ProgramStart, TargetProfile.ProgramEnd);
 }
 
-std::int32_t ProgramImageFast(const FlashImage& image, ImageFailure& failure) {
+namespace {
+
+std::int32_t SendImage(const FlashImage& image, ImageFailure& failure, std::FILE* opened) {
     failure = {};
     ProgressTotal = image.Lines;
-    std::unique_ptr<std::FILE, FileCloser> log(CreateProgramLog());
+    std::unique_ptr<std::FILE, FileCloser> log(opened);
     if (!log) {
         return ProgramResult::FileError;
     }
@@ -274,4 +276,14 @@ std::int32_t ProgramImageFast(const FlashImage& image, ImageFailure& failure) {
         ProgressCount = image.Records;
     }
     return result;
+}
+
+} // namespace
+
+std::int32_t ProgramImageFast(const FlashImage& image, ImageFailure& failure) {
+    return SendImage(image, failure, CreateProgramLog());
+}
+
+std::int32_t AddImageFast(const FlashImage& image, ImageFailure& failure) {
+    return SendImage(image, failure, ExtendProgramLog());
 }

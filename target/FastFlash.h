@@ -39,3 +39,7 @@ std::int32_t EraseForFastFlash(const char* hexPath);
 // of the failed request (BootResult::VerifyMismatch for a byte that read back wrong twice), with
 // failure set.
 std::int32_t ProgramImageFast(const FlashImage& image, ImageFailure& failure);
+
+// ProgramImageFast for bytes that follow an image already written in this job (a serial
+// number): the rows go to the end of the log that job began rather than starting it afresh.
+std::int32_t AddImageFast(const FlashImage& image, ImageFailure& failure);

@@ -37,14 +37,16 @@ bool ProgramLogUsable() {
     return fs::hard_link_count(ProgramLogName, error) == 1 && !error && Writable(ProgramLogName);
 }
 
-std::FILE* CreateProgramLog() {
+namespace {
+
+std::FILE* OpenProgramLog(bool afresh) {
     if (!ProgramLogUsable()) {
         return nullptr;
     }
 #ifdef _WIN32
     // The Windows C library buffers "line-buffered" files fully: unbuffered is how a line gets
     // there before the next request.
-    std::FILE* file = std::fopen(ProgramLogName, "w");
+    std::FILE* file = std::fopen(ProgramLogName, afresh ? "w" : "a");
     if (file != nullptr) {
         std::setvbuf(file, nullptr, _IONBF, 0);
     }
@@ -53,17 +55,19 @@ std::FILE* CreateProgramLog() {
     // The check above and the open are apart: the open itself refuses a link and does not wait
     // for a FIFO's reader, and what it opened is judged before anything is truncated.
     const int fd = open(ProgramLogName,
-                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+                        O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC |
+                            (afresh ? 0 : O_APPEND),
+                        0666);
     if (fd < 0) {
         return nullptr;
     }
     struct stat entry {};
     if (fstat(fd, &entry) != 0 || !S_ISREG(entry.st_mode) || entry.st_nlink != 1 ||
-        ftruncate(fd, 0) != 0) {
+        (afresh && ftruncate(fd, 0) != 0)) {
         close(fd);
         return nullptr;
     }
-    std::FILE* file = fdopen(fd, "w");
+    std::FILE* file = fdopen(fd, afresh ? "w" : "a");
     if (file == nullptr) {
         close(fd);
     } else {
@@ -71,4 +75,14 @@ std::FILE* CreateProgramLog() {
     }
     return file;
 #endif
+}
+
+} // namespace
+
+std::FILE* CreateProgramLog() {
+    return OpenProgramLog(true);
+}
+
+std::FILE* ExtendProgramLog() {
+    return OpenProgramLog(false);
 }

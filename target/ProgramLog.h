@@ -15,3 +15,7 @@ bool ProgramLogUsable();
 // Opening never blocks, whatever stands under the name. Every line reaches the file as it ends,
 // before the row's request goes out, so the log of a run killed at any point holds every row sent.
 std::FILE* CreateProgramLog();
+
+// Opens the log an earlier run of this job began, for adding rows at its end, under the same
+// rules; null when it is refused or cannot be opened.
+std::FILE* ExtendProgramLog();

@@ -35,8 +35,8 @@ using testing::HasSubstr;
 namespace {
 
 const std::vector<std::string> RecordKeys = {
-    "time",   "host", "command",  "port",    "device_path", "device",     "file",
-    "sha256", "rows", "requests", "seconds", "result",      "exit_status"};
+    "time", "host",     "command", "port",   "device_path", "device", "file", "sha256",
+    "rows", "requests", "seconds", "result", "exit_status", "serial", "tags", "tool_version"};
 
 std::vector<nlohmann::ordered_json> JsonLines(const std::string& text) {
     std::vector<nlohmann::ordered_json> lines;
@@ -93,6 +93,10 @@ TEST_F(CliTest, ThreeBoardsAtOnceEachGetTheFileAFolderAndARecordLine) {
                            "COM5", "--record", Path("boards.jsonl")});
     ASSERT_EQ(run.Status, 0) << run.Err << run.Out;
     EXPECT_THAT(run.Out, HasSubstr("3 boards: 3 succeeded, 0 failed"));
+    std::istringstream table(run.Out);
+    for (std::string line; std::getline(table, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+    }
 
     const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("boards.jsonl"));
     ASSERT_EQ(records.size(), 3u);
@@ -235,7 +239,7 @@ INSTANTIATE_TEST_SUITE_P(
             "ApplicationAreaByDefault", {}, "504 blocks erased, 0x200 to 0x7FFF", 0x200, 0x7FFF},
         // The example's code runs from 0x200 to 0x25F: its first 64 bytes stay.
         EraseCase{
-            "OneBlock", {"--from", "0x240", "--to", "0x27F"}, "1 blocks erased", 0x240, 0x27F}),
+            "OneBlock", {"--from", "0x240", "--to", "0x27F"}, "1 block erased", 0x240, 0x27F}),
     CaseName());
 
 TEST_F(CliTest, EveryRunAppendsItsBoardsLineEvenWhenItFails) {
@@ -267,7 +271,7 @@ TEST_F(CliTest, ABoardUnpluggedMidRunFailsAlone) {
     ASSERT_TRUE(flash->AwaitError("COM4: erase", ProcessTimeoutMs)) << flash->Err();
     unplugged.Stop();
     EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 3) << flash->Err();
-    EXPECT_THAT(flash->Out(), HasSubstr("COM3       33         8"));
+    EXPECT_THAT(flash->Out(), HasSubstr("COM3        33    8"));
     EXPECT_THAT(flash->Out(), HasSubstr("2 boards: 1 succeeded, 1 failed"));
     EXPECT_THAT(flash->Err(), HasSubstr("COM4: FAILED (exit 3): erase failed at 0x"));
 }

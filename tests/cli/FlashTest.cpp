@@ -7,6 +7,7 @@
 
 #include <gmock/gmock.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <thread>
@@ -154,6 +155,11 @@ TEST_F(CliTest, ConnectionFailuresExitWithOneAndSayWhy) {
         const Run run = Flash({"flash", "--port", "COM4", ExampleHex()});
         EXPECT_EQ(run.Status, 1);
         EXPECT_THAT(run.Err, HasSubstr("no port answered: COM4 leads to no device"));
+    }
+    for (const char* name : {"COM99", "\\\\.\\COM22", "com0"}) {
+        const Run run = Flash({"flash", "--port", name, ExampleHex()});
+        EXPECT_EQ(run.Status, 1);
+        EXPECT_THAT(run.Err, HasSubstr(std::string("there is no such port name as ") + name));
     }
     board.Stop();
     EXPECT_EQ(board.Stat("requests"), 0u);

@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -112,10 +115,46 @@ TEST_F(PackageTest, UnpackedProgramsRunAndReportThePackagesVersion) {
     EXPECT_THAT(manual.Text, HasSubstr(".TH TERVIX-FLASH \"1\""));
     EXPECT_THAT(manual.Text, HasSubstr("no\\-run\\-mode"));
     EXPECT_THAT(manual.Text, HasSubstr("\\-\\-space"));
+    EXPECT_THAT(manual.Text, HasSubstr("\\-\\-timeout\\-ms"));
+    for (const char* section : {".SH ENVIRONMENT", ".SH FILES", ".SH \"EXIT STATUS\"",
+                                ".SH RECORDS", ".SH \"SERIAL NUMBERS\"", ".SH EXAMPLES"}) {
+        EXPECT_THAT(manual.Text, HasSubstr(std::string(section) + "\n")) << section;
+    }
+    // Every heading of a command starts a paragraph of its own, never running into the text.
+    std::istringstream lines(manual.Text);
+    std::string previous;
+    for (std::string line; std::getline(lines, line); previous = line) {
+        if (line == "Options:" || line == "Positionals:" || line == "Subcommands:") {
+            EXPECT_TRUE(previous.starts_with(".")) << previous << " / " << line;
+        }
+    }
 }
 
-// What Tab offers, through bash's completion machinery and the packaged script.
-TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndHexFiles) {
+// What Tab offers for the command line typed so far, through bash's completion machinery and the
+// packaged script, one word a line.
+std::string Completion(const TempFolder& root, const std::string& line) {
+    root.Create("complete.sh", "source /usr/share/bash-completion/bash_completion\n"
+                               "source " +
+                                   root.File("usr/share/bash-completion/completions/tervix-flash") +
+                                   "\n"
+                                   "COMP_LINE='" +
+                                   line +
+                                   "'\n"
+                                   "COMP_POINT=${#COMP_LINE}\n"
+                                   "read -ra COMP_WORDS <<< \"$COMP_LINE\"\n"
+                                   "[[ $COMP_LINE == *' ' ]] && COMP_WORDS+=('')\n"
+                                   "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
+                                   "_tervix_flash\n"
+                                   "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
+    return Shell("cd " + root.Path().string() + " && bash complete.sh").Text;
+}
+
+std::set<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndFiles) {
     TempFolder root;
     ASSERT_EQ(Shell("dpkg -x " + deb_ + " " + root.Path().string()).Status, 0);
     root.Create("board.hex", "");
@@ -127,34 +166,55 @@ TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndHexFiles) {
         std::vector<std::string> notOffered;
     };
     const std::vector<Case> cases = {
-        {"tervix-flash ", {"flash", "run-mode", "read", "check", "ports"}, {}},
+        {"tervix-flash ",
+         {"flash", "verify", "erase", "run-mode", "read", "check", "ports", "serial"},
+         {}},
         {"tervix-flash flash --p", {"--port"}, {"--space"}},
         {"tervix-flash read --space e", {"eeprom"}, {"program"}},
         {"tervix-flash flash --port COM2", {"COM2", "COM21"}, {"COM3"}},
         {"tervix-flash flash ", {"board.hex", "BOARD2.HEX"}, {"notes.txt"}},
+        {"tervix-flash verify ", {"board.hex"}, {"notes.txt", "flash"}},
+        {"tervix-flash flash --record ", {"notes.txt", "board.hex"}, {}},
+        {"tervix-flash flash --serial-list n", {"notes.txt"}, {}},
+        {"tervix-flash flash --serial-at e", {"eeprom:"}, {"id:"}},
+        {"tervix-flash flash --serial-format a", {"ascii:"}, {"u16le"}},
+        {"tervix-flash serial ", {"init", "status"}, {"flash"}},
+        {"tervix-flash serial status ", {"notes.txt"}, {}},
         {"tervix-flash run-mode -", {"--boot", "--yes"}, {"--no-run-mode"}},
     };
     for (const Case& c : cases) {
-        root.Create("complete.sh",
-                    "source /usr/share/bash-completion/bash_completion\n"
-                    "source " +
-                        root.File("usr/share/bash-completion/completions/tervix-flash") +
-                        "\n"
-                        "COMP_LINE='" +
-                        c.line +
-                        "'\n"
-                        "COMP_POINT=${#COMP_LINE}\n"
-                        "read -ra COMP_WORDS <<< \"$COMP_LINE\"\n"
-                        "[[ $COMP_LINE == *' ' ]] && COMP_WORDS+=('')\n"
-                        "COMP_CWORD=$((${#COMP_WORDS[@]} - 1))\n"
-                        "_tervix_flash\n"
-                        "printf '%s\\n' \"${COMPREPLY[@]}\"\n");
-        const Output out = Shell("cd " + root.Path().string() + " && bash complete.sh");
+        const std::string out = Completion(root, c.line);
         for (const std::string& word : c.offered) {
-            EXPECT_THAT(out.Text, HasSubstr(word + "\n")) << c.line;
+            EXPECT_THAT(out, HasSubstr(word + "\n")) << c.line;
         }
         for (const std::string& word : c.notOffered) {
-            EXPECT_THAT(out.Text, testing::Not(HasSubstr(word + "\n"))) << c.line;
+            EXPECT_THAT(out, testing::Not(HasSubstr(word + "\n"))) << c.line;
         }
+    }
+}
+
+// For every command, the options its --help lists are the options Tab offers, so the two cannot
+// drift apart.
+TEST_F(PackageTest, CompletionOffersExactlyTheOptionsOfEachCommandsHelp) {
+    TempFolder root;
+    ASSERT_EQ(Shell("dpkg -x " + deb_ + " " + root.Path().string()).Status, 0);
+    const std::string program = root.File("usr/bin/tervix-flash");
+    for (const std::string command : {"flash", "verify", "erase", "run-mode", "read", "check",
+                                      "ports", "serial", "serial init", "serial status"}) {
+        const Output help = Shell(program + " " + command + " --help");
+        ASSERT_EQ(help.Status, 0) << command;
+        std::set<std::string> listed;
+        std::istringstream lines(help.Text);
+        for (std::string line; std::getline(lines, line);) {
+            // An option's line: "  -y,--yes ...", "  --port TEXT ..."
+            if (line.starts_with("  -")) {
+                std::istringstream names(line.substr(2, line.find(' ', 2) - 2));
+                for (std::string name; std::getline(names, name, ',');) {
+                    listed.insert(name);
+                }
+            }
+        }
+        EXPECT_GT(listed.size(), 2u) << command;
+        EXPECT_EQ(Words(Completion(root, "tervix-flash " + command + " -")), listed) << command;
     }
 }

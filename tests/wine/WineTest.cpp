@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <sstream>
 
 using testing::HasSubstr;
@@ -222,4 +223,28 @@ TEST_F(WineTest, PortsListsTheTableWithTheSerialMap) {
     EXPECT_THAT(run.Out, testing::ContainsRegex(R"(\\\\\.\\COM11 +\\Device\\TervixSim11 +opens)"));
     EXPECT_THAT(run.Out, testing::ContainsRegex(R"(\\\\\.\\COM21 +- +does not open)"));
     EXPECT_THAT(run.Out, HasSubstr("COM1 "));
+}
+
+// Two boards at once, each child taking its serial number under LockFileEx, the counter and the
+// journal replaced by MoveFileEx.
+TEST_F(WineTest, TwoBoardsTakeConsecutiveSerialNumbers) {
+    SimBoard& first = AddComBoard(14);
+    SimBoard& second = AddComBoard(15);
+    const Run init = Windows("tervix-flash", {"serial", "init", "c.txt", "--start", "1000"});
+    ASSERT_EQ(init.Status, 0) << init.Out << init.Err;
+    const Run run =
+        Windows("tervix-flash", {"flash", WinPath(ExampleHex()), "--port", "COM14", "--port",
+                                 "COM15", "--serial-at", "eeprom:0x10", "--serial-format", "u16be",
+                                 "--serial-counter", "c.txt", "--record", "r.jsonl"});
+    ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+    EXPECT_EQ(folder_.Read("c.txt"), "1002\n");
+    const std::string journal = folder_.Read("c.txt.journal");
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 4) << journal;
+    std::set<std::uint32_t> serials;
+    for (SimBoard* board : {&first, &second}) {
+        board->Stop();
+        serials.insert(board->Memory().at(EepromBase + 0x10) << 8 |
+                       board->Memory().at(EepromBase + 0x11));
+    }
+    EXPECT_EQ(serials, (std::set<std::uint32_t>{1000, 1001}));
 }

@@ -1,0 +1,168 @@
+#include "cli/LineOptions.h"
+
+#include "cli/ExitStatus.h"
+#include "cli/FileDigest.h"
+#include "cli/Messages.h"
+#include "target/TargetProfile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+namespace {
+
+constexpr const char* FormatHelp =
+    "How the number is written: u16le, u16be, u32le, u32be, u64le, u64be, ascii:N (decimal, "
+    "zero-padded to N bytes), hex:N (upper-case hexadecimal digits, N bytes) or bytes (a list "
+    "value given as hexadecimal bytes; bytes:N gives the length)";
+
+CLI::Option* AddPlace(CLI::App* command, LineOptions& options, const char* help) {
+    CLI::Option* at =
+        command->add_option("--serial-at", options.SerialAt, help)->option_text("SPACE:ADDRESS");
+    CLI::Option* format =
+        command->add_option("--serial-format", options.SerialFormatText, FormatHelp)
+            ->option_text("FORMAT");
+    at->needs(format);
+    format->needs(at);
+    return at;
+}
+
+void AddRecordOptions(CLI::App* command, LineOptions& options) {
+    command
+        ->add_option("--tag", options.Tags,
+                     "Add KEY=VALUE to the record's tags (operator, work order, lot); repeatable")
+        ->option_text("KEY=VALUE")
+        ->allow_extra_args(false);
+    command
+        ->add_option("--expect-sha256", options.ExpectSha256,
+                     "Refuse the run (2) unless the file's SHA-256 is this")
+        ->option_text("HEX");
+}
+
+} // namespace
+
+void AddFlashLineOptions(CLI::App* command, LineOptions& options) {
+    options.Writes = true;
+    CLI::Option* at = AddPlace(command, options,
+                               "Write a serial number here, after the image: SPACE is program, "
+                               "eeprom or id, ADDRESS decimal or 0x...");
+    CLI::Option* counter =
+        command
+            ->add_option("--serial-counter", options.SerialCounter,
+                         "Take the numbers from this counter file (the next number in decimal); "
+                         "journal in FILE.journal")
+            ->option_text("FILE");
+    CLI::Option* list = command
+                            ->add_option("--serial-list", options.SerialList,
+                                         "Take the numbers from this list file, one value per "
+                                         "line, each given out once; journal in FILE.journal")
+                            ->option_text("FILE");
+    CLI::Option* step = command
+                            ->add_option("--serial-step", options.SerialStep,
+                                         "Add this to the counter for each number (default 1)")
+                            ->check(CLI::Range(std::uint64_t{1}, UINT64_MAX))
+                            ->option_text("S");
+    CLI::Option* keep = command->add_flag(
+        "--serial-keep", options.SerialKeep,
+        "A board that already holds a number at the place (not all 0xFF) keeps it and takes none");
+    counter->excludes(list);
+    counter->needs(at);
+    list->needs(at);
+    step->needs(counter);
+    keep->needs(at);
+    AddRecordOptions(command, options);
+}
+
+void AddVerifyLineOptions(CLI::App* command, LineOptions& options) {
+    AddPlace(command, options,
+             "Print the serial number the board holds here: SPACE is program, eeprom or id");
+    AddRecordOptions(command, options);
+}
+
+int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t boards) {
+    // The places and the file are judged against the profile's memory map.
+    LoadDefaults();
+    options.TagPairs.clear();
+    for (const std::string& tag : options.Tags) {
+        const auto equals = tag.find('=');
+        if (equals == std::string::npos || equals == 0) {
+            return Fail(ExitStatus::Usage, std::string("--tag ") + tag + ": give KEY=VALUE");
+        }
+        const std::string key = tag.substr(0, equals);
+        if (std::any_of(options.TagPairs.begin(), options.TagPairs.end(),
+                        [&key](const auto& pair) { return pair.first == key; })) {
+            return Fail(ExitStatus::Usage, std::string("--tag ") + key + " is given twice");
+        }
+        options.TagPairs.emplace_back(key, tag.substr(equals + 1));
+    }
+    if (!options.ExpectSha256.empty()) {
+        std::string expected = options.ExpectSha256;
+        std::transform(expected.begin(), expected.end(), expected.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        if (expected.size() != 64 ||
+            !std::all_of(expected.begin(), expected.end(),
+                         [](unsigned char c) { return std::isxdigit(c) != 0; })) {
+            return Fail(ExitStatus::Usage,
+                        std::string("--expect-sha256 takes 64 hexadecimal digits, not ") +
+                            options.ExpectSha256);
+        }
+        const std::optional<std::string> actual = FileSha256(file);
+        if (!actual) {
+            return Fail(ExitStatus::File, std::string("cannot read ") + file);
+        }
+        if (*actual != expected) {
+            return Fail(ExitStatus::File, Format("%s has the SHA-256 %s, not the expected %s; "
+                                                 "nothing was written",
+                                                 file.c_str(), actual->c_str(), expected.c_str()));
+        }
+    }
+    if (options.SerialAt.empty()) {
+        return ExitStatus::Success;
+    }
+    if (options.Writes && options.SerialCounter.empty() && options.SerialList.empty()) {
+        return Fail(ExitStatus::Usage,
+                    "--serial-at needs --serial-counter FILE or --serial-list FILE");
+    }
+    std::string why;
+    const auto place = ParseSerialPlace(options.SerialAt, why);
+    const auto format = place ? ParseSerialFormat(options.SerialFormatText, why) : std::nullopt;
+    if (!format) {
+        return Fail(ExitStatus::Usage, why);
+    }
+    options.Serial.Place = place;
+    options.Serial.Format = *format;
+    options.Serial.Source = {options.SerialCounter, options.SerialList, options.SerialStep};
+    options.Serial.Keep = options.SerialKeep;
+    if (SerialFault fault =
+            CheckSerialSettings(options.Serial, options.Writes ? file : "", boards)) {
+        return Fail(fault.What == SerialFault::Usage ? ExitStatus::Usage : ExitStatus::File,
+                    fault.Why);
+    }
+    return ExitStatus::Success;
+}
+
+std::vector<std::string> SerialChildArgs(const LineOptions& options) {
+    struct Given {
+        const char* Option;
+        const std::string& Value;
+        bool File; // a board's child works in a folder of its own: files are named from here
+    };
+    std::vector<std::string> args;
+    for (const Given& given : {Given{"--serial-at", options.SerialAt, false},
+                               Given{"--serial-format", options.SerialFormatText, false},
+                               Given{"--serial-counter", options.SerialCounter, true},
+                               Given{"--serial-list", options.SerialList, true}}) {
+        if (!given.Value.empty()) {
+            args.insert(args.end(),
+                        {given.Option, given.File ? std::filesystem::absolute(given.Value).string()
+                                                  : given.Value});
+        }
+    }
+    if (!options.SerialCounter.empty()) {
+        args.insert(args.end(), {"--serial-step", std::to_string(options.SerialStep)});
+    }
+    if (options.SerialKeep) {
+        args.emplace_back("--serial-keep");
+    }
+    return args;
+}

@@ -1,0 +1,42 @@
+#pragma once
+// The production-line options of flash and verify: the serial number, the record's tags and the
+// firmware a station is locked to. Parsed here, checked once before any board is touched, and
+// passed on to each board's child process.
+
+#include "line/BoardSerial.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct LineOptions {
+    std::string SerialAt;
+    std::string SerialFormatText;
+    std::string SerialCounter;
+    std::string SerialList;
+    std::uint64_t SerialStep = 1;
+    bool SerialKeep = false;
+    std::vector<std::string> Tags; // KEY=VALUE as given
+    std::string ExpectSha256;
+    bool Writes = false; // flash: the number is written, so it needs a source
+
+    // Filled by CheckLineOptions.
+    SerialSettings Serial;
+    std::vector<std::pair<std::string, std::string>> TagPairs;
+};
+
+// flash: where the number comes from and where it goes, --tag and --expect-sha256.
+void AddFlashLineOptions(CLI::App* command, LineOptions& options);
+// verify: where the number lies, to print it; --tag and --expect-sha256.
+void AddVerifyLineOptions(CLI::App* command, LineOptions& options);
+
+// Everything refused before a board is touched: prints why and returns ExitStatus::Usage or
+// ExitStatus::File; ExitStatus::Success otherwise. boards: how many boards the run writes.
+int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t boards);
+
+// The serial options as a board's child process takes them.
+std::vector<std::string> SerialChildArgs(const LineOptions& options);

@@ -1,0 +1,150 @@
+#include "line/BoardSerial.h"
+
+#include "line/UtcTime.h"
+
+namespace {
+
+SerialFault Fault(SerialFault::Kind kind, std::string why) {
+    return {kind, std::move(why)};
+}
+
+std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
+    return *DecodeSerial({SerialKind::Bytes, 0}, bytes);
+}
+
+} // namespace
+
+SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hexPath,
+                                std::size_t boards) {
+    const SerialPlace& place = *settings.Place;
+    SerialFormat& format = settings.Format;
+    const SerialSource& source = settings.Source;
+    const bool hasSource = !source.File().empty();
+    if (format.Kind == SerialKind::Bytes && !source.Counter.empty()) {
+        return Fault(SerialFault::Usage,
+                     "--serial-format bytes takes its values from --serial-list, not a counter");
+    }
+    SerialBook book(source);
+    std::string why;
+    if (hasSource && !book.LoadLocked(why)) {
+        return Fault(SerialFault::File, why);
+    }
+    if (format.Kind == SerialKind::Bytes && format.Length == 0) {
+        if (!hasSource || book.List().empty()) {
+            return Fault(SerialFault::Usage,
+                         "--serial-format bytes needs its length here: give bytes:N");
+        }
+        const auto first = EncodeSerial(format, book.List().front(), why);
+        if (!first) {
+            return Fault(SerialFault::Usage, source.List + ": " + why);
+        }
+        format.Length = static_cast<std::uint32_t>(first->size());
+    }
+    if (std::string refusal = SerialPlaceRefusal(place, format.Length); !refusal.empty()) {
+        return Fault(SerialFault::Usage, std::string("--serial-at: ") + refusal);
+    }
+    if (hasSource) {
+        std::vector<std::string> values = book.List();
+        if (book.Counter()) {
+            // The boards of this run take the next numbers, unless some were released.
+            const auto next = book.Next();
+            if (!next) {
+                return Fault(SerialFault::File, std::string("the counter ") + source.Counter +
+                                                    " has run out of numbers");
+            }
+            const std::uint64_t first = std::stoull(*next);
+            const std::uint64_t span = source.Step * (boards > 0 ? boards - 1 : 0);
+            if (first > UINT64_MAX - span) {
+                return Fault(SerialFault::Usage, std::string("the counter ") + source.Counter +
+                                                     " would run past the largest number");
+            }
+            values = {*next, std::to_string(first + span)};
+        }
+        for (const std::string& value : values) {
+            if (!EncodeSerial(format, value, why)) {
+                return Fault(SerialFault::Usage, source.File() + ": " + why);
+            }
+        }
+    }
+    if (!hexPath.empty()) {
+        if (const std::uint32_t line =
+                HexLineCoveringPlace(hexPath.c_str(), place, format.Length)) {
+            return Fault(SerialFault::File,
+                         hexPath + " line " + std::to_string(line) + " holds data for " +
+                             SerialPlaceText(place) + ", where the serial number goes (" +
+                             std::to_string(format.Length) + " bytes); nothing was written");
+        }
+    }
+    return {};
+}
+
+BoardSerial::~BoardSerial() {
+    if (reserved_) {
+        std::string ignored;
+        End(false, UtcTimeNow(), ignored);
+    }
+}
+
+SerialFault BoardSerial::Take(const std::string& port) {
+    owner_.Port = port;
+    const SerialPlace& place = *settings_.Place;
+    if (settings_.Keep) {
+        std::optional<std::string> held;
+        std::vector<std::uint8_t> bytes;
+        if (SerialFault fault = ReadBoardSerial(settings_, held, bytes)) {
+            return fault;
+        }
+        if (!IsBlank(bytes)) {
+            bytes_ = bytes;
+            value_ = held ? held : HexBytes(bytes);
+            kept_ = true;
+            return {};
+        }
+    }
+    std::string value;
+    std::string why;
+    if (!book_.Reserve(owner_, value, why)) {
+        return Fault(SerialFault::File, why + "; " + port + " was not erased");
+    }
+    reserved_ = true;
+    reservedValue_ = value;
+    auto bytes = EncodeSerial(settings_.Format, value, why);
+    if (!bytes) {
+        return Fault(SerialFault::Usage, settings_.Source.File() + ": " + why + " at " +
+                                             SerialPlaceText(place) + "; " + port +
+                                             " was not erased");
+    }
+    bytes_ = std::move(*bytes);
+    value_ = DecodeSerial(settings_.Format, bytes_);
+    return {};
+}
+
+std::int32_t BoardSerial::Write(ImageFailure& failure) {
+    return WriteSerialBytes(*settings_.Place, bytes_, failure);
+}
+
+void BoardSerial::End(bool passed, const std::string& recordTime, std::string& warning) {
+    if (!reserved_) {
+        return;
+    }
+    reserved_ = false;
+    std::string why;
+    if (!book_.End(reservedValue_, passed ? JournalEvent::Used : JournalEvent::Released, owner_,
+                   recordTime, why)) {
+        warning = std::string("serial number ") + reservedValue_ + " stays reserved: " + why;
+    }
+}
+
+SerialFault ReadBoardSerial(const SerialSettings& settings, std::optional<std::string>& value,
+                            std::vector<std::uint8_t>& bytes) {
+    const SerialPlace& place = *settings.Place;
+    const std::uint32_t length = settings.Format.Length;
+    const std::int32_t read = ReadSerialBytes(place, length, bytes);
+    if (read < 0 || static_cast<std::uint32_t>(read) < length) {
+        return Fault(SerialFault::Transfer, std::string("reading the serial number at ") +
+                                                SerialPlaceText(place) + " failed (" +
+                                                std::to_string(read) + ")");
+    }
+    value = IsBlank(bytes) ? std::nullopt : DecodeSerial(settings.Format, bytes);
+    return {};
+}

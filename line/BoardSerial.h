@@ -1,0 +1,74 @@
+#pragma once
+// A serial number on its way onto one board: checked before any board is touched, taken (or
+// kept from the board) before the erase, written after the image, and journaled as used when
+// the board passed or released when it failed.
+
+#include "line/SerialBook.h"
+#include "line/SerialFormat.h"
+#include "line/SerialPlace.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct SerialSettings {
+    std::optional<SerialPlace> Place; // none: no serial number
+    SerialFormat Format;
+    SerialSource Source; // none for verify, which only reads
+    bool Keep = false;   // a board that holds a number keeps it
+};
+
+// Why a step of the serial number stopped, by the kind of its cause.
+struct SerialFault {
+    enum Kind { None, Usage, File, Transfer } What = None;
+    std::string Why;
+    explicit operator bool() const { return What != None; }
+};
+
+// All that can be known before a board is touched: the format and place agree, the values that
+// boards of this run may take fit (every list value; the counter's next `boards`), the file and
+// its journal can be read, and the HEX file's own data keeps off the place. For Bytes the length
+// comes from the list. hexPath may be empty (no file); without a source only place and format
+// are checked.
+SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hexPath,
+                                std::size_t boards);
+
+class BoardSerial {
+public:
+    BoardSerial(const SerialSettings& settings, SerialOwner owner)
+        : settings_(settings), owner_(std::move(owner)), book_(settings.Source) {}
+    // A number still reserved goes back: the board did not pass.
+    ~BoardSerial();
+    BoardSerial(const BoardSerial&) = delete;
+    BoardSerial& operator=(const BoardSerial&) = delete;
+
+    // With the port open and before the erase: keeps what the board holds at the place (Keep,
+    // not all 0xFF) or reserves the next value for the board on port.
+    SerialFault Take(const std::string& port);
+    // After the image: the number's bytes, written and read back. ProgramImageFast's results.
+    std::int32_t Write(ImageFailure& failure);
+    // How the board ended, journaled with its record's time; a journal that cannot be written
+    // leaves the number reserved, never given again, and says why in warning.
+    void End(bool passed, const std::string& recordTime, std::string& warning);
+
+    // The number as the record shows it, once taken or kept.
+    const std::optional<std::string>& Value() const { return value_; }
+    bool Kept() const { return kept_; }
+
+private:
+    SerialSettings settings_;
+    SerialOwner owner_;
+    SerialBook book_;
+    std::optional<std::string> value_; // as the board's bytes read
+    std::string reservedValue_;        // as the file and the journal have it
+    std::vector<std::uint8_t> bytes_;
+    bool kept_ = false;
+    bool reserved_ = false; // taken from the book and not yet ended
+};
+
+// Reads the number at the place from the board on the open port (verify): its text, or none when
+// the place is blank; a Transfer fault when the read failed.
+SerialFault ReadBoardSerial(const SerialSettings& settings, std::optional<std::string>& value,
+                            std::vector<std::uint8_t>& bytes);

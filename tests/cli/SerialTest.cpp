@@ -1,0 +1,329 @@
+// Serial numbers against simulated boards: where each number goes, how numbers are handed out
+// across boards, runs and failures, and what is refused before any board is touched.
+
+#include "tests/cli/CliFixture.h"
+#include "tests/support/CaseName.h"
+
+#include "res/Version.h"
+
+#include <gmock/gmock.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+using testing::HasSubstr;
+
+namespace {
+
+std::vector<nlohmann::json> Lines(const std::string& text) {
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(nlohmann::json::parse(line, nullptr, false));
+        EXPECT_FALSE(lines.back().is_discarded()) << line;
+    }
+    return lines;
+}
+
+std::vector<std::uint8_t> BytesAt(const SimBoard& board, std::uint32_t address, std::size_t n) {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto it = board.Memory().find(address + static_cast<std::uint32_t>(i));
+        bytes.push_back(it == board.Memory().end() ? 0xFF : it->second);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> U32le(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+// The journal's events for one number, in order.
+std::vector<std::string> EventsOf(const std::string& journal, const std::string& serial) {
+    std::vector<std::string> events;
+    for (const nlohmann::json& line : Lines(journal)) {
+        if (line["serial"] == serial) {
+            events.push_back(line["event"]);
+        }
+    }
+    return events;
+}
+
+const std::vector<std::string> Counter = {"--serial-at", "eeprom:0x10",      "--serial-format",
+                                          "u32le",       "--serial-counter", "c.txt"};
+
+class SerialTest : public CliTest {
+protected:
+    void SetUp() override {
+        CliTest::SetUp();
+        const Run init = Flash({"serial", "init", "c.txt", "--start", "1000"});
+        ASSERT_EQ(init.Status, 0) << init.Err;
+    }
+
+    Run FlashWith(const std::vector<std::string>& ports, std::vector<std::string> extra = Counter) {
+        std::vector<std::string> args{"flash", ExampleHex(), "--record", "r.jsonl"};
+        for (const std::string& port : ports) {
+            args.insert(args.end(), {"--port", port});
+        }
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Flash(args);
+    }
+};
+
+} // namespace
+
+// Two stations, each with its own ports folder and four boards, share one counter.
+TEST_F(SerialTest, TwoFourBoardRunsAtOnceTakeEightConsecutiveNumbers) {
+    const std::string station = folder_.File("b");
+    const std::string stationPorts = folder_.File("b/ports");
+    ASSERT_TRUE(std::filesystem::create_directories(stationPorts));
+    std::map<std::string, SimBoard*> byDevice;
+    for (int i = 3; i <= 6; ++i) {
+        SimBoard& here = AddBoard("COM" + std::to_string(i));
+        boards_.push_back(std::make_unique<SimBoard>(
+            station, stationPorts, "COM" + std::to_string(i), std::vector<std::string>{}));
+        byDevice[here.Device()] = &here;
+        byDevice[boards_.back()->Device()] = boards_.back().get();
+    }
+    std::vector<std::string> args{"flash",  ExampleHex(),   "--record", "r.jsonl", "--port", "COM3",
+                                  "--port", "COM4",         "--port",   "COM5",    "--port", "COM6",
+                                  "--tag",  "operator=ann", "--tag",    "lot=7"};
+    args.insert(args.end(), Counter.begin(), Counter.end());
+    auto a = StartFlash(args);
+    auto b =
+        std::make_unique<ChildProcess>("tervix-flash", args, folder_.Path(),
+                                       std::vector<std::string>{"TERVIX_PORTS=" + stationPorts});
+    ASSERT_EQ(a->Wait(ProcessTimeoutMs), 0) << a->Err();
+    ASSERT_EQ(b->Wait(ProcessTimeoutMs), 0) << b->Err();
+
+    std::set<std::string> serials;
+    for (const nlohmann::json& record : Lines(folder_.Read("r.jsonl"))) {
+        EXPECT_EQ(record["tags"], nlohmann::json({{"operator", "ann"}, {"lot", "7"}}));
+        EXPECT_EQ(record["tool_version"], TervixVersion);
+        const std::string serial = record["serial"];
+        serials.insert(serial);
+        SimBoard& board = *byDevice.at(record["device_path"].get<std::string>());
+        board.Stop();
+        EXPECT_EQ(BytesAt(board, EepromBase + 0x10, 4),
+                  U32le(static_cast<std::uint32_t>(std::stoul(serial))))
+            << serial;
+        EXPECT_EQ(EventsOf(folder_.Read("c.txt.journal"), serial),
+                  (std::vector<std::string>{"reserved", "used"}));
+    }
+    EXPECT_EQ(serials, (std::set<std::string>{"1000", "1001", "1002", "1003", "1004", "1005",
+                                              "1006", "1007"}));
+    EXPECT_EQ(folder_.Read("c.txt"), "1008\n");
+}
+
+TEST_F(SerialTest, AFailedBoardGivesItsNumberToTheNext) {
+    AddBoard("COM3", {"--stuck", "0x21A=0x00"});
+    SimBoard& good = AddBoard("COM4");
+    const Run failed = FlashWith({"COM3"});
+    EXPECT_EQ(failed.Status, 4) << failed.Err;
+    const Run passed = FlashWith({"COM4"});
+    ASSERT_EQ(passed.Status, 0) << passed.Err;
+
+    const std::vector<nlohmann::json> records = Lines(folder_.Read("r.jsonl"));
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_TRUE(records[0]["serial"].is_null());
+    EXPECT_EQ(records[1]["serial"], "1000");
+    EXPECT_EQ(EventsOf(folder_.Read("c.txt.journal"), "1000"),
+              (std::vector<std::string>{"reserved", "released", "reserved", "used"}));
+    good.Stop();
+    EXPECT_EQ(BytesAt(good, EepromBase + 0x10, 4), U32le(1000));
+    EXPECT_EQ(folder_.Read("c.txt"), "1001\n");
+}
+
+TEST_F(SerialTest, ARunKilledAfterReservingSpoilsItsNumber) {
+    AddBoard("COM3", {"--pace"});
+    SimBoard& next = AddBoard("COM4");
+    auto killed = StartFlash({"flash", ExampleHex(), "--port", "COM3", "--serial-at", "eeprom:0x10",
+                              "--serial-format", "u32le", "--serial-counter", "c.txt"});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (folder_.Read("c.txt.journal").find("reserved") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    killed->Signal(SIGKILL);
+    ASSERT_EQ(killed->Wait(ProcessTimeoutMs), 128 + SIGKILL);
+
+    const Run passed = FlashWith({"COM4"});
+    ASSERT_EQ(passed.Status, 0) << passed.Err;
+    EXPECT_EQ(Lines(folder_.Read("r.jsonl")).back()["serial"], "1001");
+    EXPECT_EQ(EventsOf(folder_.Read("c.txt.journal"), "1000"),
+              (std::vector<std::string>{"reserved", "spoiled"}));
+    const Run status = Flash({"serial", "status", "c.txt"});
+    EXPECT_THAT(status.Out, HasSubstr("next number 1002"));
+    EXPECT_THAT(status.Out, HasSubstr("used 1, released 0, spoiled 1, reserved now 0"));
+    next.Stop();
+    EXPECT_EQ(BytesAt(next, EepromBase + 0x10, 4), U32le(1001));
+}
+
+TEST_F(SerialTest, AListUsedToItsEndStopsTheNextBoardBeforeTheErase) {
+    folder_.Create("list.txt", "00:11:22:33:44:55\n");
+    SimBoard& first = AddBoard("COM3");
+    SimBoard& second = AddBoard("COM4");
+    const std::vector<std::string> list = {"--serial-at", "program:0x7F00", "--serial-format",
+                                           "bytes",       "--serial-list",  "list.txt"};
+    ASSERT_EQ(FlashWith({"COM3"}, list).Status, 0);
+    const Run refused = FlashWith({"COM4"}, list);
+    EXPECT_EQ(refused.Status, 2);
+    EXPECT_THAT(refused.Err, HasSubstr("no value of list.txt is left: all 1 were given out"));
+    first.Stop();
+    second.Stop();
+    EXPECT_EQ(BytesAt(first, 0x7F00, 6),
+              (std::vector<std::uint8_t>{0x00, 0x11, 0x22, 0x33, 0x44, 0x55}));
+    EXPECT_EQ(second.Stat("erase_program"), 0u);
+}
+
+TEST_F(SerialTest, KeepLeavesABoardItsNumberAcrossAReflash) {
+    SimBoard& board = AddBoard("COM3");
+    const std::vector<std::string> program = {"--serial-at",  "program:0x7F00",   "--serial-format",
+                                              "u32le",        "--serial-counter", "c.txt",
+                                              "--serial-keep"};
+    ASSERT_EQ(FlashWith({"COM3"}, program).Status, 0);
+    const Run again = FlashWith({"COM3"}, program);
+    ASSERT_EQ(again.Status, 0) << again.Err;
+    const std::vector<nlohmann::json> records = Lines(folder_.Read("r.jsonl"));
+    EXPECT_EQ(records[0]["serial"], "1000");
+    EXPECT_EQ(records[1]["serial"], "1000");
+    EXPECT_THAT(records[1]["result"].get<std::string>(), HasSubstr("serial 1000 kept"));
+    EXPECT_EQ(folder_.Read("c.txt"), "1001\n");
+    board.Stop();
+    EXPECT_EQ(BytesAt(board, 0x7F00, 4), U32le(1000));
+}
+
+namespace {
+
+struct FormatCase {
+    std::string name;
+    std::string at;
+    std::string format;
+    std::uint32_t address; // where the board's dump has it
+    std::vector<std::uint8_t> bytes;
+    std::string list; // a list file's one value; empty: the counter at 1000
+    std::string shown;
+};
+
+class SerialFormatRun : public SerialTest, public testing::WithParamInterface<FormatCase> {};
+
+} // namespace
+
+TEST_P(SerialFormatRun, BytesOnTheBoardAndReadBackByVerify) {
+    const FormatCase& c = GetParam();
+    SimBoard& board = AddBoard("COM3");
+    std::vector<std::string> serial = {"--serial-at", c.at, "--serial-format", c.format};
+    if (c.list.empty()) {
+        serial.insert(serial.end(), {"--serial-counter", "c.txt"});
+    } else {
+        folder_.Create("list.txt", c.list + "\n");
+        serial.insert(serial.end(), {"--serial-list", "list.txt"});
+    }
+    const Run run = FlashWith({"COM3"}, serial);
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_EQ(Lines(folder_.Read("r.jsonl")).back()["serial"], c.shown);
+
+    const std::string format =
+        c.format == "bytes" ? "bytes:" + std::to_string(c.bytes.size()) : c.format;
+    const Run verify = Flash(
+        {"verify", ExampleHex(), "--port", "COM3", "--serial-at", c.at, "--serial-format", format});
+    EXPECT_EQ(verify.Status, 0) << verify.Err;
+    EXPECT_THAT(verify.Out, HasSubstr(": " + c.shown + " (bytes"));
+    board.Stop();
+    EXPECT_EQ(BytesAt(board, c.address, c.bytes.size()), c.bytes);
+    EXPECT_EQ(board.StatText("mode"), "run");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, SerialFormatRun,
+    testing::Values(
+        FormatCase{"U16le", "eeprom:0x20", "u16le", EepromBase + 0x20, {0xE8, 0x03}, "", "1000"},
+        FormatCase{"U16be", "eeprom:0x20", "u16be", EepromBase + 0x20, {0x03, 0xE8}, "", "1000"},
+        FormatCase{"U32be", "program:0x7FFC", "u32be", 0x7FFC, {0, 0, 0x03, 0xE8}, "", "1000"},
+        FormatCase{
+            "U64le", "program:0x7F03", "u64le", 0x7F03, {0xE8, 0x03, 0, 0, 0, 0, 0, 0}, "", "1000"},
+        FormatCase{"U64be",
+                   "eeprom:0xF7",
+                   "u64be",
+                   EepromBase + 0xF7,
+                   {0, 0, 0, 0, 0x01, 0x02, 0x03, 0x04},
+                   "16909060",
+                   "16909060"},
+        // The example's own ID bytes take 0x200000-0x200003.
+        FormatCase{"Ascii", "id:0x200004", "ascii:4", 0x200004, {'1', '0', '0', '0'}, "", "1000"},
+        FormatCase{"Hex",
+                   "eeprom:0x40",
+                   "hex:5",
+                   EepromBase + 0x40,
+                   {'0', '0', '3', 'E', '8'},
+                   "",
+                   "1000"},
+        FormatCase{
+            "Bytes", "id:0x200005", "bytes", 0x200005, {0xDE, 0xAD, 0x01}, "de-ad-01", "DEAD01"}),
+    CaseName());
+
+namespace {
+
+struct RefusalCase {
+    std::string name;
+    std::vector<std::string> options;
+    int status;
+    std::string error;
+};
+
+class SerialRefusal : public SerialTest, public testing::WithParamInterface<RefusalCase> {};
+
+} // namespace
+
+TEST_P(SerialRefusal, BeforeAnyBoardIsTouched) {
+    const RefusalCase& c = GetParam();
+    folder_.Create("big.txt", "70000\n");
+    SimBoard& board = AddBoard("COM3");
+    const Run run = FlashWith({"COM3"}, c.options);
+    EXPECT_EQ(run.Status, c.status);
+    EXPECT_THAT(run.Err, HasSubstr(c.error));
+    board.Stop();
+    EXPECT_EQ(board.Stat("requests"), 0u);
+    EXPECT_EQ(folder_.Read("c.txt.journal"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refused, SerialRefusal,
+    testing::Values(
+        // Line 16 holds the example's EEPROM bytes 0x00-0x07.
+        RefusalCase{
+            "FileDataOverThePlace",
+            {"--serial-at", "eeprom:0x6", "--serial-format", "u16le", "--serial-counter", "c.txt"},
+            2,
+            "line 16 holds data for eeprom:0x0006, where the serial number goes"},
+        RefusalCase{
+            "ValueTooLarge",
+            {"--serial-at", "eeprom:0x10", "--serial-format", "u16le", "--serial-list", "big.txt"},
+            64,
+            "70000 does not fit in 2 bytes"},
+        RefusalCase{
+            "OverTheRunModeFlag",
+            {"--serial-at", "eeprom:0xFE", "--serial-format", "u16le", "--serial-counter", "c.txt"},
+            64,
+            "leave the data EEPROM below the run-mode flag"},
+        RefusalCase{"InTheBootBlock",
+                    {"--serial-at", "program:0x100", "--serial-format", "u16le", "--serial-counter",
+                     "c.txt"},
+                    64,
+                    "leave the application area of program memory"},
+        RefusalCase{"NoCounter",
+                    {"--serial-at", "eeprom:0x10", "--serial-format", "u16le", "--serial-counter",
+                     "none.txt"},
+                    2,
+                    "none.txt does not exist; make it with tervix-flash serial init"},
+        RefusalCase{
+            "OtherFirmware", {"--expect-sha256", std::string(64, '0')}, 2, "not the expected 0000"},
+        RefusalCase{"TagWithoutValue", {"--tag", "operator"}, 64, "give KEY=VALUE"}),
+    CaseName());
