@@ -465,6 +465,13 @@ int RunBoards(const BoardJob& job) {
         if (!snapshot->Ok()) {
             return Fail(ExitStatus::File, snapshot->Error());
         }
+        const std::string& expected = job.Boards.ExpectSha256;
+        if (!expected.empty() && snapshot->Sha256() != expected) {
+            return Fail(ExitStatus::File,
+                        Format("%s has the SHA-256 %s, not the expected %s; nothing was written",
+                               name->c_str(), snapshot->Sha256().value_or("?").c_str(),
+                               expected.c_str()));
+        }
     }
     const int expect = job.Boards.Expect;
     if (expect != 0 && job.Boards.Ports.empty() && !job.Boards.All) {

@@ -27,6 +27,7 @@ struct LineOptions {
     // Filled by CheckLineOptions.
     SerialSettings Serial;
     std::vector<std::pair<std::string, std::string>> TagPairs;
+    std::string ExpectedSha256; // lower-case; empty when not asked for
 };
 
 // flash: where the number comes from and where it goes, --tag and --expect-sha256.

@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
         }
         flash.Serial = flashLine.Serial;
         flashBoards.Tags = flashLine.TagPairs;
+        flashBoards.ExpectSha256 = flashLine.ExpectedSha256;
         std::vector<std::string> own = SerialChildArgs(flashLine);
         if (flash.NoRunMode) {
             own.emplace_back("--no-run-mode");
@@ -222,6 +223,7 @@ int main(int argc, char** argv) {
         }
         verify.Serial = verifyLine.Serial;
         verifyBoards.Tags = verifyLine.TagPairs;
+        verifyBoards.ExpectSha256 = verifyLine.ExpectedSha256;
         return RunOnBoards({"verify", verify.File, SerialChildArgs(verifyLine), verify.Session,
                             verifyBoards, RefuseFile,
                             [&verify](const SessionOptions& session, const std::string& source,
