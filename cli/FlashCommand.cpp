@@ -102,7 +102,7 @@ int BuildImage(const char* source, const char* path, FlashImage& image) {
     const std::int32_t code =
         BuildFlashImage(source, HexRowSettingsFromProfile(TargetProfile.AddressUnit), image);
     if (code < 0) {
-        // The file passed the check a moment ago: it changed since.
+        // Only a fault the check let through ends here: the run's copy of the file cannot change.
         return Fail(ExitStatus::File,
                     Format("%s line %u: refused with %d; nothing was written", path,
                            static_cast<unsigned>(image.ErrorLine), static_cast<int>(code)));

@@ -18,6 +18,10 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// Far more than any HEX file for this chip holds, comments and all: a device or a pipe that never
+// ends must not fill the memory.
+constexpr std::size_t MaxFileBytes = std::size_t{64} << 20;
+
 // The whole file in one read pass; the reason in words when it fails.
 bool ReadWhole(const std::string& path, std::string& bytes, std::string& reason) {
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
@@ -29,6 +33,10 @@ bool ReadWhole(const std::string& path, std::string& bytes, std::string& reason)
     std::size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
         bytes.append(buffer, got);
+        if (bytes.size() > MaxFileBytes) {
+            reason = "it holds more than 64 MiB, far more than any HEX file for this chip";
+            return false;
+        }
     }
     if (std::ferror(file.get())) {
         reason = std::generic_category().message(errno);

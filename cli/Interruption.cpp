@@ -21,13 +21,9 @@ const char* CurrentStage() {
 }
 
 std::string InterruptedResult(const std::string& stage) {
-    static const std::map<std::string, std::string> Words = {{"start", "starting"},
-                                                             {"connect", "connecting"},
-                                                             {"erase", "erasing"},
-                                                             {"write", "writing"},
-                                                             {"verify", "verifying"},
-                                                             {"read", "reading"},
-                                                             {"run-mode", "setting run mode"}};
+    static const std::map<std::string, std::string> Words = {
+        {"start", "starting"}, {"connect", "connecting"}, {"erase", "erasing"},
+        {"write", "writing"},  {"verify", "verifying"},   {"run-mode", "setting run mode"}};
     const auto word = Words.find(stage);
     return "interrupted while " + (word == Words.end() ? stage : word->second);
 }

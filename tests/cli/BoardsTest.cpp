@@ -341,6 +341,10 @@ INSTANTIATE_TEST_SUITE_P(
                             {"flash", "FW", "--port", "COM3", "--record", "FWLINK"},
                             64,
                             "is the HEX file"},
+                    Refusal{"EndlessFile",
+                            {"verify", "/dev/zero", "--port", "COM3"},
+                            2,
+                            "cannot read /dev/zero: it holds more than 64 MiB"},
                     Refusal{"BadFileOnce",
                             {"flash", "missing.hex", "--port", "COM3", "--port", "COM4"},
                             2,
@@ -739,7 +743,8 @@ TEST_F(CliTest, AClosedOutputStopsThePrintingOnly) {
     ChildProcess shell("/bin/bash",
                        {"-c", script, "bash", BinPath("tervix-flash"), "flash", ExampleHex(),
                         "--port", "COM3", "--port", "COM4", "--json", "--record", Path("r.jsonl")},
-                       folder_.Path(), {"TERVIX_PORTS=" + ports_});
+                       folder_.Path(),
+                       {"TERVIX_PORTS=" + ports_, "TMPDIR=" + folder_.Path().string()});
     EXPECT_EQ(shell.Wait(ProcessTimeoutMs), 0) << shell.Err();
     EXPECT_EQ(JsonLines(folder_.Read("r.jsonl")).size(), 2u);
     for (auto& board : boards_) {

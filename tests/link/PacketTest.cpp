@@ -7,6 +7,8 @@
 
 #include <array>
 #include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace {
@@ -327,6 +329,25 @@ TEST(ExchangeBuffer, RequestRestoredBeforeEveryAttempt) {
     EXPECT_EQ(ExchangePacket(link.handle, buffer.data(), 5, 256, 9), 2);
     EXPECT_EQ(link.port->Requests(), std::vector<Bytes>(2, Request));
     EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), (Bytes{0x03, 0xFD, 0xFE, 0xFF, 0x3F}));
+}
+
+// The first attempt asks for a stop while it waits for its reply: no further request goes out.
+bool StopEndsTheExchangeBeforeItsNextRequest() {
+    AttachedPort link = AttachMemoryPort();
+    link.port->SetFeeder([]() -> std::optional<std::uint8_t> {
+        RequestStop();
+        return std::nullopt;
+    });
+    std::array<std::uint8_t, 256> buffer{};
+    std::copy(Request.begin(), Request.end(), buffer.begin());
+    return ExchangePacket(link.handle, buffer.data(), 5, 256, 9) == PacketResult::Stopped &&
+           link.port->Requests().size() == 1 && ExchangeStopped();
+}
+
+// A stop holds for the rest of the process, so it is requested in a child process of its own.
+TEST(ExchangeStopDeathTest, AStopEndsTheExchangeBeforeItsNextRequest) {
+    EXPECT_EXIT(std::exit(StopEndsTheExchangeBeforeItsNextRequest() ? 0 : 1),
+                testing::ExitedWithCode(0), "");
 }
 
 } // namespace
