@@ -1,6 +1,7 @@
 #include "tests/app/DialogFixture.h"
 
-#include "app/LampStrip.h"
+#include "app/core/LampStrip.h"
+#include "app/qt/LampImage.h"
 #include "target/Connection.h"
 #include "target/HexWriter.h"
 #include "target/TargetProfile.h"
@@ -109,14 +110,18 @@ int DialogFixture::Progress() const {
     return static_cast<QProgressBar*>(Control(1003))->value();
 }
 
+QPoint LampCentre(int n) {
+    return ToQRect(LampStrip::LampBox(n)).center();
+}
+
 QRgb DialogFixture::LampOnScreen(int n) const {
     const QImage shown = dialog->grab().toImage();
-    return shown.pixel(LampStrip::LampBox(n).center()) & 0xFFFFFFu;
+    return shown.pixel(LampCentre(n)) & 0xFFFFFFu;
 }
 
 bool DialogFixture::LampFilledWith(int n, QRgb color) const {
     const QImage shown = dialog->grab().toImage();
-    const QRect box = LampStrip::LampBox(n);
+    const QRect box = ToQRect(LampStrip::LampBox(n));
     int inside = 0;
     for (int y = box.top(); y <= box.bottom(); ++y) {
         for (int x = box.left(); x <= box.right(); ++x) {

@@ -2,7 +2,7 @@
 // The main dialog under test with a scripted user, a board on a pseudo-terminal and a fresh
 // working folder (the job writes "temp.log" there).
 
-#include "app/CLoaderDlg.h"
+#include "app/qt/CLoaderDlg.h"
 #include "tests/app/PtyBoard.h"
 #include "tests/app/ScriptedPrompts.h"
 #include "tests/support/PortsFolder.h"
@@ -12,6 +12,7 @@
 
 #include <QColor>
 #include <QImage>
+#include <QPoint>
 #include <QString>
 
 #include <cstdint>
@@ -28,14 +29,18 @@ inline void PrintTo(const QString& text, std::ostream* out) {
 
 // The lamp colours and the strip's grey as the user must see them, written out here rather than
 // taken from the program.
+// As 0x00RRGGBB, the core's colours; a pixel read from the screen is masked to compare.
 namespace Shown {
-inline constexpr QRgb Off = qRgb(155, 155, 155);
-inline constexpr QRgb Lit = qRgb(220, 255, 0);
-inline constexpr QRgb Failed = qRgb(255, 0, 0);
-inline constexpr QRgb Done = qRgb(0, 255, 0);
-inline constexpr QRgb Connected = qRgb(0, 0, 255);
-inline constexpr QRgb Grey = qRgb(192, 192, 192);
+inline constexpr std::uint32_t Off = 0x9B9B9B;
+inline constexpr std::uint32_t Lit = 0xDCFF00;
+inline constexpr std::uint32_t Failed = 0xFF0000;
+inline constexpr std::uint32_t Done = 0x00FF00;
+inline constexpr std::uint32_t Connected = 0x0000FF;
+inline constexpr std::uint32_t Grey = 0xC0C0C0;
 } // namespace Shown
+
+// The centre of lamp n's box, in client pixels.
+QPoint LampCentre(int n);
 
 // Lets the dialog's event loop run until pred holds; false after timeoutMs. The bounds are
 // generous: they only keep a broken program from hanging the test run.

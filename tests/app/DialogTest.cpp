@@ -1,8 +1,8 @@
 // The dialogs as they open: texts, controls and their identities, sizes from dialog units,
 // window decorations, the About box and the hidden Connect handler.
 
-#include "app/CAboutDlg.h"
-#include "app/DialogUnits.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/DialogUnits.h"
 #include "target/TargetProfile.h"
 #include "tests/app/DialogFixture.h"
 
@@ -160,14 +160,9 @@ TEST_P(MessageBoxes, OpenBesideTheDialogWideEnoughForTheirCaption) {
     owner.move(dialogAtRightEdge ? screen.right() + 1 - owner.frameGeometry().width() - 20
                                  : screen.left() + 20,
                screen.top() + 40);
-    const Prompt prompts[] = {{PromptKind::PortQuestion, QStringLiteral("COM3"),
-                               QStringLiteral("Serial Port Selected?"),
-                               QStringLiteral("/dev/pts/7"), false},
-                              {PromptKind::OkCancel,
-                               QStringLiteral("Are you really want to exit"),
-                               QStringLiteral("Tervix"),
-                               {},
-                               true}};
+    const Prompt prompts[] = {
+        {PromptKind::PortQuestion, "COM3", "Serial Port Selected?", "/dev/pts/7", false, {}},
+        {PromptKind::OkCancel, "Are you really want to exit", "Tervix", {}, true, {}}};
     for (const Prompt& prompt : prompts) {
         owner.ShowPrompt(prompt, [](const PromptAnswer&) {});
         QMessageBox* box = nullptr;
@@ -176,7 +171,7 @@ TEST_P(MessageBoxes, OpenBesideTheDialogWideEnoughForTheirCaption) {
                 box = b;
             }
         }
-        ASSERT_NE(box, nullptr) << prompt.caption.toStdString();
+        ASSERT_NE(box, nullptr) << prompt.caption;
         const QRect dialog = owner.frameGeometry();
         const QRect beside = box->frameGeometry();
         EXPECT_TRUE(dialogAtRightEdge ? beside.right() < dialog.left()
@@ -185,8 +180,10 @@ TEST_P(MessageBoxes, OpenBesideTheDialogWideEnoughForTheirCaption) {
         // The caption in a bold title face, with room for the title bar's icon and buttons.
         QFont title = box->font();
         title.setBold(true);
-        EXPECT_GE(box->width(), QFontMetrics(title).horizontalAdvance(prompt.caption) + 100)
-            << prompt.caption.toStdString();
+        EXPECT_GE(box->width(),
+                  QFontMetrics(title).horizontalAdvance(QString::fromStdString(prompt.caption)) +
+                      100)
+            << prompt.caption;
         box->close();
     }
 }

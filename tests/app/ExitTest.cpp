@@ -43,9 +43,9 @@ TEST_F(Exit, AtIdleOkConnectsSetsRunModeAndClosesThePort) {
     EXPECT_EQ(script.Texts(PromptKind::OkCancel), std::vector<QString>{RunModeQuestion});
     const std::vector<Prompt> asked = script.Asked();
     ASSERT_EQ(asked.size(), 2u);
-    EXPECT_EQ(asked[0].caption, QStringLiteral("Tervix"));
+    EXPECT_EQ(asked[0].caption, "Tervix");
     EXPECT_TRUE(asked[0].modal);
-    EXPECT_EQ(asked[1].text, QStringLiteral("COM1"));
+    EXPECT_EQ(asked[1].text, "COM1");
     EXPECT_TRUE(asked[1].modal) << "the dialog takes no input meanwhile";
     EXPECT_TRUE(RunMode());
     EXPECT_EQ(TargetProfile.Connected.load(), 0);
@@ -136,7 +136,7 @@ TEST_F(Exit, WhileAJobRunsClosesAndLeavesTheThreadsNothingToTouch) {
     ASSERT_TRUE(Closed());
     EXPECT_EQ(script.Texts(PromptKind::OkCancel), std::vector<QString>{ExitQuestion});
     EXPECT_EQ(TargetProfile.Connected.load(), 0);
-    const QImage atClose = dialog->Link()->Strip().Snapshot();
+    const LampStrip::Pixels atClose = dialog->Link()->Strip().Snapshot();
     const QString statusAtClose = Text(1004);
 
     // The job's file dialog went with the dialog: the job ends on its own.

@@ -1,7 +1,7 @@
 // The open-file dialog the job shows: its filters, and that the HEX filter matches file names in
 // any case, as it does on Windows.
 
-#include "app/Prompts.h"
+#include "app/qt/PromptHost.h"
 #include "tests/app/DialogFixture.h"
 
 #include <QApplication>
@@ -19,7 +19,7 @@ TEST(FileDialog, HexFilterShowsLowerAndUpperCaseNamesAndHidesOthers) {
     }
     std::unique_ptr<PromptHost> host = MakeBoxPrompts();
     bool answered = false;
-    host->Show(nullptr, Prompt{PromptKind::OpenHexFile, {}, {}, {}, false},
+    host->Show(nullptr, Prompt{PromptKind::OpenHexFile, {}, {}, {}, false, {}},
                [&](const PromptAnswer&) { answered = true; });
 
     QFileDialog* dialog = nullptr;

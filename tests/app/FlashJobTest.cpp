@@ -1,7 +1,7 @@
 // Whole flash jobs against a board on a pseudo-terminal: what the user sees at the end of each
 // way a job can go, what the board holds, and what the port is left as.
 
-#include "app/FlashJobThread.h"
+#include "app/core/FlashJobThread.h"
 #include "link/BootCommands.h"
 #include "link/ComPort.h"
 #include "target/TargetProfile.h"
@@ -66,12 +66,12 @@ TEST_F(FlashJob, SuccessfulJobOnCom3WritesTheFileAndEndsWithAllLampsLit) {
     const std::vector<Prompt> asked = script.Asked();
     ASSERT_EQ(asked.size(), 3u);
     EXPECT_EQ(asked[0].kind, PromptKind::PortQuestion);
-    EXPECT_EQ(asked[0].text, QStringLiteral("COM3"));
-    EXPECT_EQ(asked[0].caption, QStringLiteral("Serial Port Selected?"));
-    EXPECT_EQ(asked[0].detail, QString::fromStdString(board.DevicePath()));
+    EXPECT_EQ(asked[0].text, "COM3");
+    EXPECT_EQ(asked[0].caption, "Serial Port Selected?");
+    EXPECT_EQ(asked[0].detail, board.DevicePath());
     EXPECT_FALSE(asked[0].modal);
-    EXPECT_EQ(asked[1].text, QStringLiteral("Check whether COM3 port is OK!"));
-    EXPECT_EQ(asked[1].caption, QStringLiteral("Tervix"));
+    EXPECT_EQ(asked[1].text, "Check whether COM3 port is OK!");
+    EXPECT_EQ(asked[1].caption, "Tervix");
     EXPECT_EQ(asked[2].kind, PromptKind::OpenHexFile);
 
     board.Session().WithBoard([&](const Board& b) {
@@ -344,11 +344,13 @@ TEST_P(JobAlone, DrawsEachStepStoresTheStageBeforeItsBoxAndEnablesFlashOnlyWhenD
 
     EXPECT_EQ(result->load(), c.result);
     EXPECT_EQ(g_stage.load(), c.stage);
-    const QImage strip = link->Strip().Snapshot();
+    const LampStrip::Pixels strip = link->Strip().Snapshot();
     for (int n = 1; n <= LampCount; ++n) {
         const char lamp = c.lamps[n - 1];
-        const QRgb want = lamp == 'D' ? Shown::Done : lamp == 'F' ? Shown::Failed : Shown::Off;
-        EXPECT_EQ(strip.pixel(23, 25 + 18 * (n - 1)) & 0xFFFFFFu, want & 0xFFFFFFu) << n;
+        const std::uint32_t want = lamp == 'D'   ? Shown::Done
+                                   : lamp == 'F' ? Shown::Failed
+                                                 : Shown::Off;
+        EXPECT_EQ(strip.At(23, 25 + 18 * (n - 1)), want) << n;
     }
     std::vector<std::int32_t> boxes;
     if (c.stage != StageConnectFailed) {

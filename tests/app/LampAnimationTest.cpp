@@ -1,8 +1,8 @@
 // The lamp thread on its own, driven by stage codes that the test writes: blink pacing, the
 // figures it shows, the parked end after a failed disconnect, and the threads of older jobs.
 
-#include "app/CLoaderDlg.h"
-#include "app/StatusLampThread.h"
+#include "app/core/StatusLampThread.h"
+#include "app/qt/CLoaderDlg.h"
 #include "target/TargetProfile.h"
 #include "tests/app/DialogFixture.h"
 
@@ -30,12 +30,12 @@ TEST(ProgressFigures, PercentAndStatusFormats) {
     EXPECT_EQ(ProgressPercentOf(50'000'000, 1000), 705032);
     EXPECT_EQ(ProgressPercentOf(-1, 100), 42949671);
 
-    EXPECT_EQ(StatusFigure(0, true), QStringLiteral("0"));
-    EXPECT_EQ(StatusFigure(0x200, true), QStringLiteral("0X200"));
-    EXPECT_EQ(StatusFigure(0x7fc0, true), QStringLiteral("0X7FC0"));
-    EXPECT_EQ(StatusFigure(-1, true), QStringLiteral("0XFFFFFFFF"));
-    EXPECT_EQ(StatusFigure(-5, false), QStringLiteral("-5"));
-    EXPECT_EQ(StatusFigure(100, false), QStringLiteral("100"));
+    EXPECT_EQ(StatusFigure(0, true), "0");
+    EXPECT_EQ(StatusFigure(0x200, true), "0X200");
+    EXPECT_EQ(StatusFigure(0x7fc0, true), "0X7FC0");
+    EXPECT_EQ(StatusFigure(-1, true), "0XFFFFFFFF");
+    EXPECT_EQ(StatusFigure(-5, false), "-5");
+    EXPECT_EQ(StatusFigure(100, false), "100");
 }
 
 class LampThread : public DialogFixture {
@@ -57,8 +57,9 @@ protected:
         link->StartWorker([link, generation] { StatusLampThread(link, generation); });
         return generation;
     }
-    QRgb StripLamp(int n) const {
-        return dialog->Link()->Strip().Snapshot().pixel(LampStrip::LampBox(n).center()) & 0xFFFFFFu;
+    std::uint32_t StripLamp(int n) const {
+        const QPoint centre = LampCentre(n);
+        return dialog->Link()->Strip().Snapshot().At(centre.x(), centre.y());
     }
 
     struct Phase {
@@ -174,12 +175,12 @@ TEST_F(LampThread, WaitingForTheFirstStageDoesNotSpin) {
 
 TEST_F(LampThread, CallQueuedByAnOlderJobIsDroppedWhenANewJobStartsBeforeItRuns) {
     const std::uint32_t old = dialog->Link()->StartJob();
-    dialog->Link()->SetExitText(old, QStringLiteral("EXIT"));
+    dialog->Link()->SetExitText(old, "EXIT");
     dialog->Link()->EnableFlash(old);
     // A new press, before the queued calls have run.
     dialog->Link()->StartJob();
     Control(1001)->setEnabled(false);
-    dialog->SetExitText(QStringLiteral("CANCEL"));
+    static_cast<QAbstractButton*>(Control(1))->setText(QStringLiteral("CANCEL"));
     Pump(50);
     EXPECT_EQ(Text(1), QStringLiteral("CANCEL"));
     EXPECT_FALSE(Enabled(1001));

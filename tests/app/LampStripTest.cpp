@@ -1,8 +1,9 @@
 // The lamp strip's pixels: where each lamp lands, what a drawing may touch, and how the paint
 // handler shows the strip.
 
-#include "app/LampStrip.h"
-#include "app/CLoaderDlg.h"
+#include "app/core/LampStrip.h"
+#include "app/qt/CLoaderDlg.h"
+#include "app/qt/LampImage.h"
 #include "tests/app/DialogFixture.h"
 
 #include <gtest/gtest.h>
@@ -20,8 +21,8 @@ QRgb Rgb(QRgb c) {
 
 TEST(LampStrip, FreshStripIsLightGreyOverItsValidArea) {
     LampStrip strip;
-    const QImage image = strip.Snapshot();
-    EXPECT_EQ(LampStrip::ValidArea(), QRect(QPoint(15, 20), QPoint(29, 104)));
+    const QImage image = LampImage(strip.Snapshot());
+    EXPECT_EQ(ToQRect(LampStrip::ValidArea()), QRect(QPoint(15, 20), QPoint(29, 104)));
     for (int y = 20; y <= 104; ++y) {
         for (int x = 15; x <= 29; ++x) {
             ASSERT_EQ(Rgb(image, x, y), Rgb(Shown::Grey)) << x << "," << y;
@@ -34,9 +35,9 @@ TEST(LampStrip, Lamp3FailedChangesOnlyPixelsInsideItsBox) {
     for (int n : {1, 2, 4, 5}) {
         strip.DrawLamp(n, Shown::Off);
     }
-    const QImage before = strip.Snapshot();
+    const QImage before = LampImage(strip.Snapshot());
     strip.DrawLamp(3, Shown::Failed);
-    const QImage after = strip.Snapshot();
+    const QImage after = LampImage(strip.Snapshot());
 
     const QRect box(QPoint(18, 56), QPoint(27, 65)); // (18,56)-(28,66), right and bottom exclusive
     int changed = 0;
@@ -66,10 +67,10 @@ TEST(LampStrip, LampsSitEighteenPixelsApart) {
     for (int n = 1; n <= LampCount; ++n) {
         strip.DrawLamp(n, n % 2 == 1 ? Shown::Lit : Shown::Done);
     }
-    const QImage image = strip.Snapshot();
+    const QImage image = LampImage(strip.Snapshot());
     for (int n = 1; n <= LampCount; ++n) {
         const int top = 20 + 18 * (n - 1);
-        EXPECT_EQ(LampStrip::LampBox(n), QRect(18, top, 10, 10));
+        EXPECT_EQ(ToQRect(LampStrip::LampBox(n)), QRect(18, top, 10, 10));
         EXPECT_EQ(Rgb(image, 22, top + 5), Rgb(n % 2 == 1 ? Shown::Lit : Shown::Done)) << n;
         // Between two lamps the background shows.
         if (n < LampCount) {
@@ -88,8 +89,8 @@ TEST(LampStrip, DialogPaintsStripAtSameCoordinates) {
 
     dialog.Link()->Strip().DrawLamp(3, Shown::Failed);
     const QImage shown = dialog.grab().toImage();
-    const QImage strip = dialog.Link()->Strip().Snapshot();
-    const QRect valid = LampStrip::ValidArea();
+    const QImage strip = LampImage(dialog.Link()->Strip().Snapshot());
+    const QRect valid = ToQRect(LampStrip::ValidArea());
     for (int y = valid.top(); y <= valid.bottom(); ++y) {
         for (int x = valid.left(); x <= valid.right(); ++x) {
             ASSERT_EQ(Rgb(shown, x, y), Rgb(strip, x, y)) << x << "," << y;

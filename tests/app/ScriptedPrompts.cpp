@@ -1,5 +1,7 @@
 #include "tests/app/ScriptedPrompts.h"
 
+#include <QFile>
+
 void ScriptedPrompts::Show(QWidget*, const Prompt& prompt, PromptReply reply) {
     std::optional<PromptAnswer> answer;
     {
@@ -29,7 +31,7 @@ std::unique_ptr<PromptHost> PromptScript::MakeHost() const {
 
 void PromptScript::Answer(PromptKind kind, bool accepted, const QString& path) {
     std::lock_guard<std::mutex> guard(script_->lock);
-    script_->answers[kind] = PromptAnswer{accepted, path};
+    script_->answers[kind] = PromptAnswer{accepted, QFile::encodeName(path).toStdString()};
 }
 
 void PromptScript::Hold(PromptKind kind) {
@@ -47,7 +49,7 @@ bool PromptScript::AnswerHeld(bool accepted, const QString& path) {
         reply = std::move(script_->held.front());
         script_->held.erase(script_->held.begin());
     }
-    reply(PromptAnswer{accepted, path});
+    reply(PromptAnswer{accepted, QFile::encodeName(path).toStdString()});
     return true;
 }
 
@@ -65,7 +67,7 @@ std::vector<QString> PromptScript::Texts(PromptKind kind) const {
     std::vector<QString> texts;
     for (const Prompt& p : Asked()) {
         if (p.kind == kind) {
-            texts.push_back(p.text);
+            texts.push_back(QString::fromLocal8Bit(p.text));
         }
     }
     return texts;

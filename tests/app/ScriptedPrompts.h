@@ -2,9 +2,11 @@
 // A prompt host that records every prompt and answers from the test's script: a fixed answer
 // per kind, or held open until the test answers it.
 
-#include "app/Prompts.h"
+#include "app/qt/PromptHost.h"
 
 #include <QString>
+
+#include <string>
 
 #include <map>
 #include <memory>

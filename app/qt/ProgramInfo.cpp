@@ -1,4 +1,4 @@
-#include "app/ProgramInfo.h"
+#include "app/qt/ProgramInfo.h"
 
 #include "res/Version.h"
 

@@ -1,4 +1,4 @@
-#include "app/ThreadPriority.h"
+#include "app/core/ThreadPriority.h"
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>

@@ -1,14 +1,12 @@
-#include "app/FlashJobThread.h"
+#include "app/core/FlashJobThread.h"
 
-#include "app/DialogLink.h"
-#include "app/PortPermission.h"
+#include "app/core/DialogLink.h"
+#include "app/core/PortPermission.h"
 #include "target/Connection.h"
 #include "target/EraseRunMode.h"
 #include "target/HexCheck.h"
 #include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
-
-#include <QDir>
 
 #include <chrono>
 #include <string>
@@ -36,18 +34,17 @@ private:
     const char* previous_;
 };
 
-void ShowBox(DialogLink& link, const QString& text) {
-    link.Ask(Prompt{PromptKind::Message, text, QString::fromLatin1(AppTitle), {}, false});
+void ShowBox(DialogLink& link, const std::string& text) {
+    link.Ask(Prompt{PromptKind::Message, text, AppTitle, {}, false, {}});
 }
 
 // The file, the line and the reason, for a file that is refused before anything is erased.
-QString RefusedFileText(const QString& file, const HexCheck& check) {
-    QString text = file + QStringLiteral("\n");
+std::string RefusedFileText(const std::string& file, const HexCheck& check) {
+    std::string text = file + "\n";
     if (check.ErrorLine > 0) {
-        text += QStringLiteral("Line %1: ").arg(check.ErrorLine);
+        text += "Line " + std::to_string(check.ErrorLine) + ": ";
     }
-    return text + QString::fromStdString(check.Error) +
-           QStringLiteral(".\nThe board was not erased or written.");
+    return text + check.Error + ".\nThe board was not erased or written.";
 }
 
 } // namespace
@@ -59,40 +56,42 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
     const std::int32_t port = ConnectTarget();
     // Ports from "\\.\COM11" on get no confirmation box.
     if (port >= 0 && port < 10) {
-        ShowBox(*link, QStringLiteral("Check whether %1 port is OK!")
-                           .arg(QString::fromLatin1(PortNameTable[port])));
+        ShowBox(*link, std::string("Check whether ") + PortNameTable[port] + " port is OK!");
     }
     if (port < 0) {
         link->DrawLamp(generation, 1, ColorLampFailed);
         link->SetProgress(generation, 0);
-        link->SetStatus(generation, QStringLiteral("0"));
+        link->SetStatus(generation, "0");
         link->EnableFlash(generation);
         link->EnableExit(generation);
         link->Repaint(generation);
         g_stage.store(StageConnectFailed);
-        if (const QString advice = PortPermissionAdvice(); !advice.isEmpty()) {
+        if (const std::string advice = PortPermissionAdvice(); !advice.empty()) {
             ShowBox(*link, advice);
         }
-        ShowBox(*link, QStringLiteral("Please Check (1) Cable Wired or not? (2) PC COM Port "
-                                      "Correct or not ?(3)PIC Chip Correct or not ?"));
+        ShowBox(*link, "Please Check (1) Cable Wired or not? (2) PC COM Port "
+                       "Correct or not ?(3)PIC Chip Correct or not ?");
         return JobResult::ConnectFailed;
     }
     link->DrawLamp(generation, 1, ColorLampDone);
     link->Repaint(generation);
 
-    const PromptAnswer file = link->Ask(Prompt{PromptKind::OpenHexFile, {}, {}, {}, false});
+    // The file dialog opens where the last file was chosen, and names no file.
+    const PromptAnswer file =
+        link->Ask(Prompt{PromptKind::OpenHexFile, {}, {}, {}, false, link->HexFolder()});
     if (!file.accepted) {
         g_stage.store(StageNoFile);
         return JobResult::NoFile;
     }
     // A file that cannot be written in full, or a log that cannot be kept, is found before the
     // erase, so the board keeps its application.
-    std::string chosen = file.path.toLocal8Bit().toStdString();
+    link->RememberHexFile(file.path);
+    std::string chosen = file.path;
     const HexCheck check =
         CheckHexFileForFlash(chosen.c_str(), HexRowSettingsFromProfile(TargetProfile.AddressUnit));
     if (check.Fault != HexFault::None) {
         g_stage.store(StageNoFile);
-        ShowBox(*link, RefusedFileText(QDir::toNativeSeparators(file.path), check));
+        ShowBox(*link, RefusedFileText(file.path, check));
         return JobResult::NoFile;
     }
     g_stage.store(StageHexInput);
@@ -103,7 +102,7 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
     HexPathLoan path(std::move(chosen));
     if (EraseForFlash(path.c_str()) < 0) {
         g_stage.store(StageClearFailed);
-        ShowBox(*link, QStringLiteral("Please Check  if in Boot State or not?"));
+        ShowBox(*link, "Please Check  if in Boot State or not?");
         return JobResult::ClearFailed;
     }
     link->DrawLamp(generation, 3, ColorLampDone);
@@ -115,7 +114,7 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
 
     if (ProgramForFlash(path.c_str()) < 0) {
         g_stage.store(StageWriteFailed);
-        ShowBox(*link, QStringLiteral("Chip OK?  Writing failed!"));
+        ShowBox(*link, "Chip OK?  Writing failed!");
         return JobResult::WriteFailed;
     }
     link->DrawLamp(generation, 4, ColorLampDone);

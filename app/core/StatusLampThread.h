@@ -2,10 +2,9 @@
 // The worker that turns the job's stage and progress counters into blinking lamps, the progress
 // bar and the status text, and paints the end of the job.
 
-#include <QString>
-
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class DialogLink;
 
@@ -14,7 +13,7 @@ class DialogLink;
 std::int32_t ProgressPercentOf(std::int32_t count, std::int32_t total);
 
 // The status figure: "%d", or "%#X" (upper-case hexadecimal, "0X" before values other than 0).
-QString StatusFigure(std::int32_t value, bool hex);
+std::string StatusFigure(std::int32_t value, bool hex);
 
 // Runs until the stage turns negative and the end has been shown; always returns 0.
 std::uint32_t StatusLampThread(std::shared_ptr<DialogLink> link, std::uint32_t generation);

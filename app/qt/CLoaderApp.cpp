@@ -1,6 +1,6 @@
-#include "app/CLoaderApp.h"
+#include "app/qt/CLoaderApp.h"
 
-#include "app/CLoaderDlg.h"
+#include "app/qt/CLoaderDlg.h"
 
 bool CLoaderApp::InitInstance() {
     CLoaderDlg dialog;

@@ -1,30 +1,26 @@
-#include "app/CLoaderDlg.h"
+#include "app/qt/CLoaderDlg.h"
 
-#include "app/CAboutDlg.h"
-#include "app/DialogUnits.h"
-#include "app/FlashJobThread.h"
-#include "app/Resources.h"
-#include "app/StatusLampThread.h"
-#include "app/TemplateFont.h"
-#include "link/PortNames.h"
-#include "target/Connection.h"
-#include "target/EraseRunMode.h"
-#include "target/TargetProfile.h"
+#include "app/qt/CAboutDlg.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/LampImage.h"
+#include "app/qt/Resources.h"
+#include "app/qt/TemplateFont.h"
 #include "ui_main.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
 #include <QMenu>
+#include <QMetaObject>
 #include <QPainter>
 #include <QTimer>
 
 #include <algorithm>
-#include <atomic>
+#include <mutex>
 #include <optional>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -79,11 +75,19 @@ private:
 // How often the waiting dialog looks whether the work is done; short against any port time-out.
 inline constexpr int WorkPollMs = 20;
 
+// The toolkit's event queue synchronises through futexes that ThreadSanitizer cannot see. Taking
+// this mutex around each hand-over, on both sides, makes the ordering of a request's data visible
+// to it; the cost is one uncontended lock per request.
+std::mutex& Handover() {
+    static std::mutex m;
+    return m;
+}
+
 } // namespace
 
 CLoaderDlg::CLoaderDlg(std::unique_ptr<PromptHost> prompts, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::CLoaderDlg>()), prompts_(std::move(prompts)),
-      link_(std::make_shared<DialogLink>(this)) {
+      core_(*this) {
     EnsureResources();
     icon_ = QIcon(QStringLiteral(":/icons/128"));
     ui_->setupUi(this);
@@ -97,8 +101,9 @@ CLoaderDlg::CLoaderDlg(std::unique_ptr<PromptHost> prompts, QWidget* parent)
 }
 
 CLoaderDlg::~CLoaderDlg() {
-    link_->Close();
+    core_.Close();
     prompts_->Dismiss();
+    SetBusyCursor(false);
 }
 
 void CLoaderDlg::OnInitDialog() {
@@ -109,35 +114,26 @@ void CLoaderDlg::OnInitDialog() {
     aboutText_ = LoadResourceString(AboutMenuString);
     setWindowIcon(icon_);
 
-    g_stage.store(StageIdle);
-    ProgressPercent.store(0);
-    SetProgress(0);
-
-    DrawAllLamps(ColorLampOff);
-    SetStatus(QString::fromLatin1(StartupBanner));
+    core_.OnInitDialog();
     // Fitted to the texts as they first show, banner included. Arial Black's own weight: a
     // lighter stand-in would not look like the template.
     ApplyTemplateFont(this, QFont::Black);
-    LoadDefaults();
-
-    // ConnectTarget asks about each port through this dialog, from whichever thread calls it.
-    std::weak_ptr<DialogLink> weak = link_;
-    SetPortQuestion([weak](const char* text, const char* caption) {
-        const std::shared_ptr<DialogLink> link = weak.lock();
-        if (!link) {
-            return false;
-        }
-        Prompt prompt;
-        prompt.kind = PromptKind::PortQuestion;
-        prompt.text = QString::fromLocal8Bit(text);
-        prompt.caption = QString::fromLocal8Bit(caption);
-        prompt.detail = QString::fromStdString(ResolveComName(text));
-        return link->Ask(prompt).accepted;
-    });
 }
 
 QWidget* CLoaderDlg::Control(int id) const {
     return FindControl(this, id);
+}
+
+void CLoaderDlg::Post(std::function<void()> op) {
+    std::lock_guard<std::mutex> handover(Handover());
+    // The toolkit drops posted calls of a dialog that is destroyed before they run.
+    QMetaObject::invokeMethod(
+        this,
+        [op = std::move(op)] {
+            { std::lock_guard<std::mutex> received(Handover()); }
+            op();
+        },
+        Qt::QueuedConnection);
 }
 
 void CLoaderDlg::SetProgress(int position) {
@@ -145,12 +141,12 @@ void CLoaderDlg::SetProgress(int position) {
     ui_->progressBar->setValue(std::clamp(position, 0, 100));
 }
 
-void CLoaderDlg::SetStatus(const QString& text) {
-    ui_->statusText->setText(text);
+void CLoaderDlg::SetStatus(const std::string& text) {
+    ui_->statusText->setText(QString::fromLocal8Bit(text));
 }
 
-void CLoaderDlg::SetExitText(const QString& text) {
-    ui_->exitButton->setText(text);
+void CLoaderDlg::SetExitText(const std::string& text) {
+    ui_->exitButton->setText(QString::fromLocal8Bit(text));
 }
 
 void CLoaderDlg::EnableExit() {
@@ -161,20 +157,37 @@ void CLoaderDlg::EnableFlash() {
     ui_->flashButton->setEnabled(true);
 }
 
-void CLoaderDlg::DrawAllLamps(QRgb color) {
-    for (int lamp = 1; lamp <= LampCount; ++lamp) {
-        link_->Strip().DrawLamp(lamp, color);
+void CLoaderDlg::FocusFlash() {
+    ui_->flashButton->setFocus(Qt::OtherFocusReason);
+}
+
+void CLoaderDlg::DisableJobButtons() {
+    ui_->flashButton->setEnabled(false);
+    ui_->runButton->setEnabled(false);
+    ui_->connectButton->setEnabled(false);
+}
+
+void CLoaderDlg::Repaint() {
+    update();
+}
+
+void CLoaderDlg::SetBusyCursor(bool busy) {
+    if (busy == busyCursor_) {
+        return;
+    }
+    busyCursor_ = busy;
+    if (busy) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    } else {
+        QApplication::restoreOverrideCursor();
     }
 }
 
 void CLoaderDlg::ShowPrompt(const Prompt& prompt, PromptReply reply) {
-    if (!link_->Alive()) {
+    if (!core_.Link()->Alive()) {
         return;
     }
-    Prompt shown = prompt;
-    // While EXIT waits for its work, the work's questions are the dialog's own.
-    shown.modal = shown.modal || busy_;
-    prompts_->Show(this, shown, std::move(reply));
+    prompts_->Show(this, prompt, std::move(reply));
 }
 
 PromptAnswer CLoaderDlg::AskHere(const Prompt& prompt) {
@@ -192,91 +205,44 @@ PromptAnswer CLoaderDlg::AskHere(const Prompt& prompt) {
     return answer->value_or(PromptAnswer{});
 }
 
-bool CLoaderDlg::Ask(PromptKind kind, const QString& text) {
-    Prompt prompt;
-    prompt.kind = kind;
-    prompt.text = text;
-    prompt.caption = QString::fromLatin1(AppTitle);
-    return link_->Ask(prompt).accepted;
-}
-
-void CLoaderDlg::OnFlash() {
-    ui_->flashButton->setEnabled(false);
-    ui_->runButton->setEnabled(false);
-    ui_->connectButton->setEnabled(false);
-    DrawAllLamps(ColorLampOff);
-    SetExitText(QStringLiteral("CANCEL"));
-    update();
-    ProgressPercent.store(100);
-    SetStatus(StatusFigure(ProgressPercent.load(), false));
-    g_stage.store(StageIdle);
-
-    const std::uint32_t generation = link_->StartJob();
-    const std::shared_ptr<DialogLink> link = link_;
-    link_->StartWorker([link, generation] { FlashJobThread(link, generation); });
-    link_->StartWorker([link, generation] { StatusLampThread(link, generation); });
-}
-
-void CLoaderDlg::OnConnect() {
-    const std::int32_t port = ConnectTarget();
-    if (port >= 0) {
-        SetStatus(StatusFigure(port, false));
-        DrawAllLamps(ColorLampConnected);
-        update();
-    }
-}
-
-void CLoaderDlg::OnRun() {
-    SetRunMode(1);
-}
-
-void CLoaderDlg::accept() {
-    if (const std::int32_t stage = g_stage.load(); stage != StageDone && stage != StageIdle) {
-        if (!Ask(PromptKind::OkCancel, QStringLiteral("Are you really want to exit"))) {
-            return;
-        }
-    }
-    if (g_stage.load() == StageIdle &&
-        Ask(PromptKind::OkCancel, QStringLiteral("Korvane 27-05 Run Mode Setting"))) {
-        WaitBeside([] {
-            ConnectTarget();
-            if (SetRunMode(1) < 0) {
-                SetRunMode(1);
-            }
-        });
-    }
-    DisconnectTarget();
-    QDialog::accept();
-}
-
-void CLoaderDlg::WaitBeside(const std::function<void()>& work) {
-    // A board that does not answer keeps the port calls busy for many seconds: they run on a
-    // thread of their own while this one keeps the dialog painted and its questions answered.
-    busy_ = true;
+void CLoaderDlg::KeepPaintingUntil(const std::function<bool()>& done) {
     const InputBlock block(this);
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        work();
-        done.store(true, std::memory_order_release);
-    });
     QEventLoop loop;
     QTimer poll;
     connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done.load(std::memory_order_acquire)) {
+        if (done()) {
             loop.quit();
         }
     });
     poll.start(WorkPollMs);
-    loop.exec();
-    worker.join();
-    busy_ = false;
+    if (!done()) {
+        loop.exec();
+    }
+}
+
+void CLoaderDlg::OnFlash() {
+    core_.OnFlash();
+}
+
+void CLoaderDlg::OnConnect() {
+    core_.OnConnect();
+}
+
+void CLoaderDlg::OnRun() {
+    core_.OnRun();
+}
+
+void CLoaderDlg::accept() {
+    if (core_.OnExit()) {
+        QDialog::accept();
+    }
 }
 
 void CLoaderDlg::reject() {}
 
 void CLoaderDlg::done(int result) {
     // From here on the worker threads reach nothing of the dialog.
-    link_->Close();
+    core_.Close();
     prompts_->Dismiss();
     QDialog::done(result);
 }
@@ -284,14 +250,15 @@ void CLoaderDlg::done(int result) {
 void CLoaderDlg::paintEvent(QPaintEvent* event) {
     QDialog::paintEvent(event);
     QPainter painter(this);
-    link_->Strip().CopyTo(painter);
+    const QRect area = ToQRect(LampStrip::ValidArea());
+    painter.drawImage(area.topLeft(), LampImage(core_.Link()->Strip().Snapshot()), area);
 }
 
 void CLoaderDlg::closeEvent(QCloseEvent* event) {
     // A close from the window manager is an EXIT press, questions included; not a second one
     // while EXIT is still at work.
     event->ignore();
-    if (!busy_) {
+    if (!core_.Busy()) {
         accept();
     }
 }

@@ -1,8 +1,8 @@
-#include "app/CAboutDlg.h"
+#include "app/qt/CAboutDlg.h"
 
-#include "app/DialogUnits.h"
-#include "app/Resources.h"
-#include "app/TemplateFont.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/Resources.h"
+#include "app/qt/TemplateFont.h"
 #include "ui_about.h"
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::CAboutDlg>()) {

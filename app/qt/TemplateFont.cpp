@@ -1,4 +1,4 @@
-#include "app/TemplateFont.h"
+#include "app/qt/TemplateFont.h"
 
 #include <QAbstractButton>
 #include <QFontMetrics>

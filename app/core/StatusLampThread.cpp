@@ -1,10 +1,11 @@
-#include "app/StatusLampThread.h"
+#include "app/core/StatusLampThread.h"
 
-#include "app/DialogLink.h"
-#include "app/ThreadPriority.h"
+#include "app/core/DialogLink.h"
+#include "app/core/ThreadPriority.h"
 #include "target/TargetProfile.h"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
 namespace {
@@ -60,14 +61,15 @@ std::int32_t ProgressPercentOf(std::int32_t count, std::int32_t total) {
     return static_cast<std::int32_t>(product / static_cast<std::uint32_t>(total));
 }
 
-QString StatusFigure(std::int32_t value, bool hex) {
+std::string StatusFigure(std::int32_t value, bool hex) {
     if (!hex) {
-        return QString::number(value);
+        return std::to_string(value);
     }
-    if (value == 0) {
-        return QStringLiteral("0");
-    }
-    return QStringLiteral("0X") + QString::number(static_cast<std::uint32_t>(value), 16).toUpper();
+    // The C library's alternative form is the figure's own: "0" alone for zero.
+    char text[16];
+    std::snprintf(text, sizeof text, "%#X",
+                  static_cast<unsigned>(static_cast<std::uint32_t>(value)));
+    return text;
 }
 
 std::uint32_t StatusLampThread(std::shared_ptr<DialogLink> link, std::uint32_t generation) {
@@ -127,12 +129,12 @@ std::uint32_t StatusLampThread(std::shared_ptr<DialogLink> link, std::uint32_t g
 
     if (g_stage.load(std::memory_order_relaxed) == StageDone) {
         link->SetProgress(generation, 100);
-        link->SetStatus(generation, QStringLiteral("100 % Finished"));
+        link->SetStatus(generation, "100 % Finished");
     } else {
         link->SetProgress(generation, 0);
-        link->SetStatus(generation, QStringLiteral("0% Finished"));
+        link->SetStatus(generation, "0% Finished");
     }
-    link->SetExitText(generation, QStringLiteral("EXIT"));
+    link->SetExitText(generation, "EXIT");
     link->EnableExit(generation);
     link->Repaint(generation);
     std::this_thread::sleep_for(milliseconds(1000));

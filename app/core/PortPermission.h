@@ -1,8 +1,8 @@
 #pragma once
 // The box for a connection that found no port because the user may not open the serial devices.
 
-#include <QString>
+#include <string>
 
 // The text naming the refused devices, their group and the command to join it; empty when the
 // last scan opened a port or refused none for permission.
-QString PortPermissionAdvice();
+std::string PortPermissionAdvice();

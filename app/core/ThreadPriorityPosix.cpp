@@ -1,4 +1,4 @@
-#include "app/ThreadPriority.h"
+#include "app/core/ThreadPriority.h"
 
 #ifdef __linux__
 #include <sys/resource.h>

@@ -1,5 +1,5 @@
-#include "app/CLoaderApp.h"
-#include "app/ProgramInfo.h"
+#include "app/qt/CLoaderApp.h"
+#include "app/qt/ProgramInfo.h"
 
 #include <QApplication>
 

@@ -4,31 +4,35 @@
 //
 //   tervix-screenshots FILE.HEX OUTPUT_FOLDER
 
-#include "app/CLoaderDlg.h"
+#include "app/qt/CLoaderDlg.h"
+#include "app/qt/LampImage.h"
 #include "target/TargetProfile.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QThread>
 
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <string>
 
 namespace {
 
 class AutoAnswers final : public PromptHost {
 public:
-    explicit AutoAnswers(QString hexPath) : hexPath_(std::move(hexPath)) {}
+    explicit AutoAnswers(std::string hexPath) : hexPath_(std::move(hexPath)) {}
     void Show(QWidget*, const Prompt& prompt, PromptReply reply) override {
-        reply(PromptAnswer{true, prompt.kind == PromptKind::OpenHexFile ? hexPath_ : QString()});
+        reply(
+            PromptAnswer{true, prompt.kind == PromptKind::OpenHexFile ? hexPath_ : std::string()});
     }
     void Dismiss() override {}
 
 private:
-    QString hexPath_;
+    std::string hexPath_;
 };
 
 bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
@@ -70,7 +74,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    CLoaderDlg dialog(std::make_unique<AutoAnswers>(hex));
+    CLoaderDlg dialog(std::make_unique<AutoAnswers>(QFile::encodeName(hex).toStdString()));
     dialog.show();
     auto* flash = static_cast<QAbstractButton*>(dialog.Control(1001));
     WaitFor([] { return false; }, 300); // let the window settle
@@ -80,9 +84,9 @@ int main(int argc, char* argv[]) {
     // Stage 4 with lamp 4 in its lit phase: the picture of a job that is writing.
     ok = WaitFor(
              [&] {
-                 const QImage strip = dialog.Link()->Strip().Snapshot();
+                 const QPoint lamp = ToQRect(LampStrip::LampBox(4)).center();
                  return g_stage.load() == StageWrite &&
-                        strip.pixel(LampStrip::LampBox(4).center()) == ColorLampLit;
+                        dialog.Link()->Strip().Snapshot().At(lamp.x(), lamp.y()) == ColorLampLit;
              },
              60000) &&
          Save(dialog, folder, "writing.png") && ok;

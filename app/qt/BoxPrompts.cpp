@@ -1,7 +1,8 @@
-#include "app/Prompts.h"
+#include "app/qt/PromptHost.h"
 
 #include <QComboBox>
 #include <QDialog>
+#include <QFile>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QGridLayout>
@@ -11,6 +12,7 @@
 #include <QSpacerItem>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace {
@@ -80,7 +82,7 @@ private:
 class BoxPrompts final : public PromptHost {
 public:
     void Show(QWidget* parent, const Prompt& prompt, PromptReply reply) override {
-        QDialog* box = prompt.kind == PromptKind::OpenHexFile ? MakeFileDialog(parent)
+        QDialog* box = prompt.kind == PromptKind::OpenHexFile ? MakeFileDialog(parent, prompt)
                                                               : MakeBox(parent, prompt);
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setWindowModality(prompt.modal ? Qt::WindowModal : Qt::NonModal);
@@ -90,7 +92,8 @@ public:
             if (kind == PromptKind::OpenHexFile) {
                 const QStringList files = static_cast<QFileDialog*>(box)->selectedFiles();
                 answer.accepted = result == QDialog::Accepted && !files.isEmpty();
-                answer.path = answer.accepted ? files.front() : QString();
+                answer.path = answer.accepted ? QFile::encodeName(files.front()).toStdString()
+                                              : std::string();
             } else {
                 answer.accepted = result == QMessageBox::Ok || result == QMessageBox::Yes;
             }
@@ -112,14 +115,14 @@ public:
 
 private:
     static QDialog* MakeBox(QWidget* parent, const Prompt& prompt) {
-        auto* box = new BesideBox(parent, prompt.caption);
-        box->setText(prompt.text);
+        auto* box = new BesideBox(parent, QString::fromLocal8Bit(prompt.caption));
+        box->setText(QString::fromLocal8Bit(prompt.text));
         box->setTextFormat(Qt::PlainText);
         switch (prompt.kind) {
         case PromptKind::PortQuestion:
             box->setIcon(QMessageBox::Question);
             box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            box->setInformativeText(prompt.detail);
+            box->setInformativeText(QString::fromLocal8Bit(prompt.detail));
             break;
         case PromptKind::OkCancel:
             box->setIcon(QMessageBox::Warning);
@@ -133,8 +136,11 @@ private:
         return box;
     }
 
-    static QDialog* MakeFileDialog(QWidget* parent) {
+    static QDialog* MakeFileDialog(QWidget* parent, const Prompt& prompt) {
         auto* dialog = new QFileDialog(parent);
+        if (!prompt.folder.empty()) {
+            dialog->setDirectory(QFile::decodeName(prompt.folder.c_str()));
+        }
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
         dialog->setFileMode(QFileDialog::ExistingFile);
         dialog->setDefaultSuffix(QStringLiteral("HEX"));
