@@ -103,7 +103,6 @@ CLoaderDlg::CLoaderDlg(std::unique_ptr<PromptHost> prompts, QWidget* parent)
 CLoaderDlg::~CLoaderDlg() {
     core_.Close();
     prompts_->Dismiss();
-    SetBusyCursor(false);
 }
 
 void CLoaderDlg::OnInitDialog() {

@@ -4,11 +4,18 @@
 #include "link/ComPort.h"
 #include "target/TargetProfile.h"
 #include "tests/app/DialogFixture.h"
+#include "tests/support/CaseName.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QCursor>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QTest>
 #include <QTimer>
+
+#include <functional>
+#include <string>
 
 namespace {
 
@@ -69,10 +76,15 @@ TEST_F(Exit, AtIdleOkAgainstASilentBoardTriesRunModeTwiceWhileTheDialogPaints) {
     OpenDialog();
     auto writes = [&] { return board.Session().Stats().RequestsByCommand[5]; };
     int ticksDuringWrites = 0;
+    QString statusMeanwhile;
+    bool busyCursorMeanwhile = false;
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] {
         dialog->repaint();
         if (writes() > 0 && writes() < 18 && ++ticksDuringWrites == 1) {
+            statusMeanwhile = Text(1004);
+            const QCursor* cursor = QApplication::overrideCursor();
+            busyCursorMeanwhile = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
             // Input meanwhile must not start a job under the setting.
             QTest::mouseClick(Control(1001), Qt::LeftButton);
         }
@@ -87,6 +99,12 @@ TEST_F(Exit, AtIdleOkAgainstASilentBoardTriesRunModeTwiceWhileTheDialogPaints) {
     EXPECT_EQ(writes(), 18u);
     EXPECT_TRUE(Enabled(1001)) << "a job was started";
     EXPECT_EQ(TargetProfile.Connected.load(), 0);
+    // The wait said what it waits for, in full, and showed the busy cursor until it was over.
+    EXPECT_EQ(statusMeanwhile, QStringLiteral("Setting run mode..."));
+    EXPECT_LE(QFontMetrics(Control(1004)->font()).horizontalAdvance(statusMeanwhile),
+              Control(1004)->contentsRect().width());
+    EXPECT_TRUE(busyCursorMeanwhile);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(Exit, AfterASuccessfulJobAsksNothing) {
@@ -147,6 +165,55 @@ TEST_F(Exit, WhileAJobRunsClosesAndLeavesTheThreadsNothingToTouch) {
     EXPECT_EQ(dialog->Link()->Strip().Snapshot(), atClose);
     EXPECT_EQ(Text(1004), statusAtClose);
 }
+
+// Flash has the keyboard focus again once a job's end enables it: Space, meant for a second
+// board, starts the next job and never reaches EXIT.
+struct JobEnd {
+    std::string name;
+    std::function<void(PromptScript&, bool& linked)> arrange;
+    std::int32_t stage;
+    friend void PrintTo(const JobEnd& c, std::ostream* out) { *out << c.name; }
+};
+
+class AfterAJob : public Exit, public testing::WithParamInterface<JobEnd> {};
+
+TEST_P(AfterAJob, SpaceStartsTheNextJobRatherThanExit) {
+    GetParam().arrange(script, linked);
+    OpenDialog();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    EXPECT_EQ(dialog->focusWidget(), Control(1)) << "the template's first tab stop";
+    RunJob();
+    ASSERT_EQ(g_stage.load(), GetParam().stage);
+    ASSERT_EQ(dialog->focusWidget(), Control(1001));
+
+    script.Hold(PromptKind::PortQuestion);
+    script.Hold(PromptKind::OpenHexFile);
+    const std::size_t asked = script.Texts(PromptKind::OkCancel).size();
+    QTest::keyClick(dialog->focusWidget(), Qt::Key_Space);
+
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(script.Texts(PromptKind::OkCancel).size(), asked);
+    EXPECT_FALSE(Enabled(1001));
+    EXPECT_EQ(Text(1), QStringLiteral("CANCEL"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Exit, AfterAJob,
+    testing::Values(JobEnd{"Success",
+                           [](PromptScript& s, bool&) {
+                               s.Answer(PromptKind::OpenHexFile, true,
+                                        QString::fromLatin1(TERVIX_HOSTILE_CORPUS "/cr_only.hex"));
+                           },
+                           StageDone},
+                    // Flash enabled by the job itself, then again by the lamp thread.
+                    JobEnd{"NoPort", [](PromptScript&, bool& linked) { linked = true; },
+                           StageConnectFailed},
+                    // Flash enabled by the lamp thread alone.
+                    JobEnd{"FileCancelled",
+                           [](PromptScript& s, bool&) { s.Answer(PromptKind::OpenHexFile, false); },
+                           StageNoFile}),
+    CaseName());
 
 TEST_F(Exit, WindowCloseIsHandledLikeExitAndEscapeDoesNothing) {
     script.Answer(PromptKind::OkCancel, false);
