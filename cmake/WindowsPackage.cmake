@@ -15,6 +15,8 @@ set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Tervix)
 set(CPACK_NSIS_PACKAGE_NAME Tervix)
 set(CPACK_NSIS_DISPLAY_NAME Tervix)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# A 64-bit installer, like the programs it installs: it runs where only 64-bit programs can.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/res/tervix.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/res/tervix.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME tervix.exe)

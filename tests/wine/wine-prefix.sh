@@ -2,7 +2,8 @@
 # The wine tests' private Wine prefix and the virtual display its windows open on. "start"
 # starts an Xvfb (its display in PREFIX.display), makes the prefix afresh, keeps its wineserver
 # running between tests (Wine's first start is the slow part) and drops the COM links Wine made
-# for this machine's serial ports, so no test reaches a real one. "stop" ends every Wine process
+# for this machine's serial ports, so no test reaches a real one. "hold PROGRAM" starts a Windows
+# program that keeps Wine's desktop up until the end of the run. "stop" ends every Wine process
 # of the prefix and the Xvfb, so none outlives the test run.
 set -uo pipefail
 action=$1
@@ -58,8 +59,14 @@ start)
         exit 1
     fi
     rm -f "$prefix"/dosdevices/com*
+    # Windows drawn by Wine itself, caption included: there is no window manager to wait for.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
     wine --version
     echo "display $DISPLAY"
+    ;;
+hold)
+    # Detached, with no descriptor of ctest's; wineserver -k ends it.
+    DISPLAY=$(cat "$prefix.display") setsid wine "$3" --hold-desktop </dev/null >/dev/null 2>&1 &
     ;;
 stop)
     wineserver -k >/dev/null 2>&1
@@ -67,7 +74,7 @@ stop)
     exit 0
     ;;
 *)
-    echo "usage: $0 start|stop PREFIX" >&2
+    echo "usage: $0 start|stop PREFIX, or $0 hold PREFIX PROGRAM" >&2
     exit 64
     ;;
 esac
