@@ -45,6 +45,7 @@ const std::string FileCaption = "Open";
 constexpr COLORREF LampOff = RGB(155, 155, 155);
 constexpr COLORREF LampLit = RGB(220, 255, 0);
 constexpr COLORREF LampFailed = RGB(255, 0, 0);
+constexpr COLORREF LampConnected = RGB(0, 0, 255);
 constexpr COLORREF StripBackground = RGB(192, 192, 192);
 
 using Lamps = std::array<COLORREF, 5>;
@@ -253,7 +254,18 @@ TEST_F(Desktop, DialogFollowsItsTemplates) {
     EXPECT_NE(SendMessageA(icon, STM_GETICON, 0, 0), 0) << "the About box shows no icon";
     ASSERT_TRUE(Answer(about, IDOK));
 
-    // EXIT at idle asks about run mode; Cancel leaves without touching the board.
+    // The hidden Connect button still connects: the port's number in the status line, five blue
+    // lamps.
+    Click(dialog_, IDC_CONNECT);
+    HWND question = Box(PortCaption);
+    ASSERT_NE(question, nullptr);
+    EXPECT_EQ(BoxText(question), Given().port);
+    ASSERT_TRUE(Answer(question, IDYES));
+    ExpectLamps(dialog_,
+                {LampConnected, LampConnected, LampConnected, LampConnected, LampConnected});
+    EXPECT_EQ(ControlText(dialog_, IDC_STATUS), "0");
+
+    // EXIT at idle asks about run mode; Cancel leaves without writing to the board.
     Click(dialog_, IDOK);
     HWND runMode = Box(BoxCaption);
     ASSERT_NE(runMode, nullptr);
