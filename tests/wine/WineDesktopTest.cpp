@@ -1,6 +1,7 @@
 // tervix.exe under Wine: the Windows test program (desktop/) drives the dialog through window
 // messages while this side keeps the simulated board on COM1 and checks what reached it.
 
+#include "tests/support/CaseName.h"
 #include "tests/wine/WineFixture.h"
 
 #include <gmock/gmock.h>
@@ -26,7 +27,7 @@ enum class HexFile { None, Example, Refused };
 struct DesktopCase {
     std::string name;
     std::string test;
-    std::vector<std::string> board;
+    std::vector<std::string> board = {};
     HexFile file = HexFile::None;
     After after;
 };
@@ -94,27 +95,27 @@ TEST_P(WineDesktopTest, DrivesTheDialog) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Dialog, WineDesktopTest,
-    testing::Values(DesktopCase{.name = "Templates",
-                                .test = "Desktop.DialogFollowsItsTemplates",
-                                .after = After::Untouched},
-                    DesktopCase{.name = "WholeJob",
-                                .test = "Desktop.WholeJob",
-                                .file = HexFile::Example,
-                                .after = After::HoldsFile},
-                    DesktopCase{.name = "ExitAtIdle",
-                                .test = "Desktop.ExitAtIdleSetsRunMode",
-                                .after = After::RunModeOnly},
-                    DesktopCase{.name = "RefusedFile",
-                                .test = "Desktop.RefusedFileLeavesTheBoard",
-                                .file = HexFile::Refused,
-                                .after = After::Untouched},
-                    DesktopCase{.name = "SilentBoard",
-                                .test = "Desktop.SilentBoardFailsTheConnection",
-                                .board = {"--silent"},
-                                .after = After::Untouched}),
-    [](const testing::TestParamInfo<DesktopCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Dialog, WineDesktopTest,
+                         testing::Values(DesktopCase{.name = "Templates",
+                                                     .test = "Desktop.DialogFollowsItsTemplates",
+                                                     .after = After::Untouched},
+                                         DesktopCase{.name = "WholeJob",
+                                                     .test = "Desktop.WholeJob",
+                                                     .file = HexFile::Example,
+                                                     .after = After::HoldsFile},
+                                         DesktopCase{.name = "ExitAtIdle",
+                                                     .test = "Desktop.ExitAtIdleSetsRunMode",
+                                                     .after = After::RunModeOnly},
+                                         DesktopCase{.name = "RefusedFile",
+                                                     .test = "Desktop.RefusedFileLeavesTheBoard",
+                                                     .file = HexFile::Refused,
+                                                     .after = After::Untouched},
+                                         DesktopCase{
+                                             .name = "SilentBoard",
+                                             .test = "Desktop.SilentBoardFailsTheConnection",
+                                             .board = {"--silent"},
+                                             .after = After::Untouched}),
+                         CaseName());
 
 // The installer, silently into the prefix: both programs and the Start-menu entry, the installed
 // program's version block, and an uninstaller that takes it all away again.

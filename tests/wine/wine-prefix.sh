@@ -65,8 +65,17 @@ start)
     echo "display $DISPLAY"
     ;;
 hold)
-    # Detached, with no descriptor of ctest's; wineserver -k ends it.
-    DISPLAY=$(cat "$prefix.display") setsid wine "$3" --hold-desktop </dev/null >/dev/null 2>&1 &
+    # Detached, with no descriptor of ctest's (a desktop started by a test would keep its output
+    # open); wineserver -k ends it. It leaves PREFIX.held once the desktop is up.
+    rm -f "$prefix.held"
+    DISPLAY=$(cat "$prefix.display") setsid wine "$3" --hold-desktop "$(winepath -w "$prefix.held")" \
+        </dev/null >/dev/null 2>&1 &
+    for _ in $(seq 300); do
+        [ -e "$prefix.held" ] && exit 0
+        sleep 0.1
+    done
+    echo "Wine's desktop did not come up for $3" >&2
+    exit 1
     ;;
 stop)
     wineserver -k >/dev/null 2>&1

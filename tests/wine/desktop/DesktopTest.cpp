@@ -5,7 +5,7 @@
 //   tervix-desktop-tests --gtest_filter=Desktop.WholeJob --tervix=EXE --port=COM1 --file=HEX
 //       [--screenshots=FOLDER]
 //   tervix-desktop-tests --gtest_filter=Installed.VersionBlock --installed=EXE --version=1.0.0.1
-//   tervix-desktop-tests --hold-desktop
+//   tervix-desktop-tests --hold-desktop FILE
 
 #include "res/resource.h"
 #include "tests/wine/desktop/WindowDriver.h"
@@ -395,10 +395,13 @@ TEST(Installed, VersionBlock) {
 }
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::string(argv[1]) == "--hold-desktop") {
+    if (argc == 3 && std::string(argv[1]) == "--hold-desktop") {
         // Keeps Wine's desktop up between the tests: without a program on it, Wine ends it, and
-        // the next program's first window waits for a new one.
+        // the next program's first window waits for a new one. The file says it is up.
         GetDesktopWindow();
+        if (FILE* up = std::fopen(argv[2], "w")) {
+            std::fclose(up);
+        }
         Sleep(INFINITE);
     }
     testing::InitGoogleTest(&argc, argv);
