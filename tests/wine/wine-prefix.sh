@@ -32,8 +32,9 @@ start)
     rm -rf "$prefix"
     mkdir -p "$prefix"
     # A screen large enough that message boxes, centred on it, leave the dialog in its top-left
-    # corner uncovered; 24 bits, so colours read back exactly. Xvfb picks a free display.
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$prefix.display-number" \
+    # corner uncovered; 24 bits, so colours read back exactly; no screen saver to blank it in a
+    # long run. Xvfb picks a free display.
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -s 0 -nolisten tcp 3>"$prefix.display-number" \
         </dev/null >"$prefix.xvfb.log" 2>&1 &
     echo $! >"$prefix.xvfb-pid"
     for _ in $(seq 100); do
