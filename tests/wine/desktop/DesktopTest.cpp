@@ -105,14 +105,14 @@ protected:
         ASSERT_NE(dialog_, nullptr) << "no window \"" << MainCaption << "\"";
     }
 
-    // A box of the program with this caption; its text, once it shows.
+    // The program's box with this caption, once it shows.
     HWND Box(const std::string& caption) {
         HWND box = program_.AwaitWindow(caption);
         EXPECT_NE(box, nullptr) << "no box \"" << caption << "\"";
         return box;
     }
 
-    // Flash pressed, the board's port accepted, and for ports up to COM10 the check box closed.
+    // Flash pressed and the board's port accepted at the port question.
     void StartJob() {
         Click(dialog_, IDC_FLASH);
         HWND question = Box(PortCaption);
@@ -121,6 +121,7 @@ protected:
         ASSERT_TRUE(Answer(question, IDYES));
     }
 
+    // The box that ports up to COM10 get once connected.
     void PassPortCheck() {
         HWND check = Box(BoxCaption);
         ASSERT_NE(check, nullptr);
