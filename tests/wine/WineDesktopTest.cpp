@@ -62,7 +62,10 @@ TEST_P(WineDesktopTest, DrivesTheDialog) {
     if (c.file == HexFile::Example) {
         args.push_back("--file=" + WinPath(ExampleHex()));
     } else if (c.file == HexFile::Refused) {
-        args.push_back("--file=" + WinPath(folder_.Create("refused.hex", RefusedFile)));
+        // In a folder of its own, away from the program's working folder: the second job's file
+        // dialog must open there by itself.
+        std::filesystem::create_directory(Path("files"));
+        args.push_back("--file=" + WinPath(folder_.Create("files/refused.hex", RefusedFile)));
     }
     const Run run = WindowsTests(c.test, args);
     EXPECT_EQ(run.Status, 0) << run.Out << run.Err;

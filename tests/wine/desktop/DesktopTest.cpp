@@ -329,6 +329,19 @@ TEST_F(Desktop, RefusedFileLeavesTheBoard) {
     EXPECT_NE(BoxText(refused).find("The board was not erased or written."), std::string::npos);
     ExpectEnd(dialog_, {LampLit, LampFailed, LampOff, LampOff, LampOff}, "0% Finished", 0);
     ASSERT_TRUE(Answer(refused, IDOK));
+
+    // The port stays open, so the next job asks no port question; its file dialog opens in the
+    // folder of the file chosen last, where the bare name finds the file again.
+    Click(dialog_, IDC_FLASH);
+    PassPortCheck();
+    HWND again = Box(FileCaption);
+    ASSERT_NE(again, nullptr);
+    ASSERT_TRUE(ChooseFile(again, Given().file.substr(Given().file.find_last_of('\\') + 1)));
+    HWND refusedAgain = Box(BoxCaption);
+    ASSERT_NE(refusedAgain, nullptr);
+    EXPECT_EQ(BoxText(refusedAgain).rfind(Given().file + "\nLine ", 0), 0u)
+        << BoxText(refusedAgain);
+    ASSERT_TRUE(Answer(refusedAgain, IDOK));
     LeaveAfterFailure();
 }
 
