@@ -48,10 +48,10 @@ INT_PTR CALLBACK CLoaderDlg::DialogProc(HWND window, UINT message, WPARAM wParam
         return dialog->OnInitDialog();
     }
     auto* dialog = reinterpret_cast<CLoaderDlg*>(GetWindowLongPtrA(window, DWLP_USER));
-    return dialog != nullptr ? dialog->OnMessage(message, wParam, lParam) : FALSE;
+    return dialog != nullptr ? dialog->OnMessage(message, wParam) : FALSE;
 }
 
-INT_PTR CLoaderDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CLoaderDlg::OnMessage(UINT message, WPARAM wParam) {
     switch (message) {
     case WM_PAINT:
         OnPaint();
@@ -59,11 +59,7 @@ INT_PTR CLoaderDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_QUERYDRAGICON:
         return reinterpret_cast<INT_PTR>(icon_);
     case WM_SYSCOMMAND:
-        if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
-            OnSysCommand(wParam, lParam);
-            return TRUE;
-        }
-        return FALSE;
+        return OnSysCommand(wParam) ? TRUE : FALSE;
     case WM_SETCURSOR:
         if (busyCursor_) {
             SetCursor(LoadCursorA(nullptr, IDC_WAIT));
@@ -143,9 +139,13 @@ void CLoaderDlg::OnPaint() {
     EndPaint(window_, &paint);
 }
 
-void CLoaderDlg::OnSysCommand(WPARAM, LPARAM) {
+bool CLoaderDlg::OnSysCommand(WPARAM id) {
+    if ((id & 0xFFF0) != IDM_ABOUTBOX) {
+        return false;
+    }
     CAboutDlg about;
     about.DoModal(window_);
+    return true;
 }
 
 void CLoaderDlg::OnOK() {

@@ -26,11 +26,13 @@ public:
 
 private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    INT_PTR OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // The messages after WM_INITDIALOG; none of those it handles needs its second parameter.
+    INT_PTR OnMessage(UINT message, WPARAM wParam);
 
     BOOL OnInitDialog();
     void OnPaint();
-    void OnSysCommand(WPARAM id, LPARAM param);
+    // The About item; false for every other system command, which gets the default processing.
+    bool OnSysCommand(WPARAM id);
     // The EXIT button, and a close of the window other than through it.
     void OnOK();
     HWND Control(int id) const { return GetDlgItem(window_, id); }
