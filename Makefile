@@ -31,15 +31,24 @@ test-sanitizers:
 clean:
 	rm -rf build dist
 
-.PHONY: windows
+.PHONY: windows windows-installer windows-screenshots
 
-# dist/tervix-flash.exe: the command-line tool for 64-bit Windows, linked statically so that it
-# needs no DLL beside it.
+# dist/tervix.exe and dist/tervix-flash.exe: the desktop program and the command-line tool for
+# 64-bit Windows, linked statically so that they need no DLL beside them.
 windows: deps
 	cmake --preset windows -DTERVIX_WERROR=$(WERROR)
 	cmake --build --preset windows -j $(JOBS)
 	mkdir -p dist
-	cp build/windows/bin/tervix-flash.exe dist/
+	cp build/windows/bin/tervix.exe build/windows/bin/tervix-flash.exe dist/
+
+# dist/tervix-setup-VERSION.exe (NSIS) and dist/tervix-VERSION-windows.zip, both programs in each.
+windows-installer: windows
+	cd build/windows && cpack
+	cp build/windows/tervix-setup-*.exe build/windows/tervix-*-windows.zip dist/
+
+# docs/screenshots/windows-*.png: one job of tervix.exe under Wine on a virtual display.
+windows-screenshots: build windows
+	scripts/windows-screenshots.sh $(BUILD_DIR)
 
 .PHONY: demo bench
 

@@ -2,6 +2,7 @@
 
 #include "app/core/DialogLink.h"
 #include "app/core/PortPermission.h"
+#include "app/core/ThreadPriority.h"
 #include "target/Connection.h"
 #include "target/EraseRunMode.h"
 #include "target/HexCheck.h"
@@ -50,6 +51,7 @@ std::string RefusedFileText(const std::string& file, const HexCheck& check) {
 } // namespace
 
 std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t generation) {
+    RaiseOwnPriority();
     g_stage.store(StageIdle);
     g_stage.store(StageConnect);
 

@@ -10,3 +10,7 @@ void LowerOwnPriority() {
     setpriority(PRIO_PROCESS, 0, getpriority(PRIO_PROCESS, 0) + 1);
 #endif
 }
+
+void RaiseOwnPriority() {
+    // An unprivileged process may not raise a thread above its start: the job keeps its own.
+}

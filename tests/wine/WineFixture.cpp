@@ -2,15 +2,20 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include <unistd.h>
 
 namespace {
 
-// Wine quiet, and without the prompts for Mono and Gecko that a new prefix would show.
+// Wine quiet, without the prompts for Mono and Gecko that a new prefix would show, and with its
+// windows on the run's virtual display (wine-prefix.sh keeps its name beside the prefix).
 std::vector<std::string> WineEnvironment(const std::string& prefix) {
-    return {"WINEPREFIX=" + prefix, "WINEDEBUG=-all", "WINEDLLOVERRIDES=mscoree,mshtml="};
+    std::string display;
+    std::ifstream(prefix + ".display") >> display;
+    return {"WINEPREFIX=" + prefix, "WINEDEBUG=-all",
+            "WINEDLLOVERRIDES=mscoree,mshtml=", "DISPLAY=" + display};
 }
 
 // ChildProcess runs a path; Wine's launchers are found the way a shell finds them.
