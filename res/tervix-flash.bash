@@ -24,7 +24,7 @@ _tervix_flash() {
     local commands="flash verify erase run-mode read check ports serial"
     local help="-h --help --help-all"
     local session="--port -y --yes -q --quiet --timeout-ms"
-    local boards="$session --all --record --json"
+    local boards="$session --all --expect --record --json"
     local line="--serial-at --serial-format --tag --expect-sha256"
     local -A options=(
         [flash]="$help $boards $line --no-run-mode --fast --serial-counter --serial-list
@@ -76,7 +76,7 @@ _tervix_flash() {
         __ltrim_colon_completions "$cur"
         return
         ;;
-    --from | --to | --timeout-ms | --serial-step | --start | --tag | --expect-sha256)
+    --from | --to | --timeout-ms | --expect | --serial-step | --start | --tag | --expect-sha256)
         return
         ;;
     esac
