@@ -203,7 +203,8 @@ void CLoaderDlg::DisableJobButtons() {
 }
 
 void CLoaderDlg::Repaint() {
-    InvalidateRect(window_, nullptr, TRUE);
+    // The labels too: the dialog's erased background runs under them.
+    RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void CLoaderDlg::SetBusyCursor(bool busy) {
