@@ -1,15 +1,15 @@
-#include "cli/BoardProbe.h"
-#include "cli/BoardProcess.h"
-#include "cli/BoardRecord.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/ExitStatus.h"
-#include "cli/HexSnapshot.h"
 #include "cli/Interruption.h"
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
 #include "cli/PortMap.h"
-#include "cli/RecordFile.h"
+#include "line/BoardProbe.h"
+#include "line/BoardProcess.h"
+#include "line/BoardRecord.h"
+#include "line/HexSnapshot.h"
+#include "line/RecordFile.h"
 #include "link/Packet.h"
 #include "target/TargetProfile.h"
 
@@ -43,6 +43,31 @@ std::string FolderFor(const std::string& port) {
     std::replace_if(
         name.begin(), name.end(), [](char c) { return c == '/' || c == '\\'; }, '_');
     return name;
+}
+
+// What was found, in a few words ("no answer", "device number 32"); for a refused port only the
+// first line of the advice.
+std::string FindingText(const ProbedPort& probed) {
+    switch (probed.Finding) {
+    case PortFinding::NoDevice:
+        return "no device";
+    case PortFinding::InUse:
+        return "in use by another program";
+    case PortFinding::Refused: {
+        const std::string advice = PermissionAdvice(probed.Failure);
+        return advice.substr(0, advice.find('\n'));
+    }
+    case PortFinding::NotOpened:
+        return "does not open";
+    case PortFinding::NoAnswer:
+        return "no answer";
+    case PortFinding::NotUnderstood:
+        return probed.Code < 0 ? "replies not understood: " + DescribeLinkCode(probed.Code)
+                               : "replies not understood: no device number in the reply";
+    case PortFinding::Device:
+        break;
+    }
+    return Format("device number %d", probed.Device);
 }
 
 // A board answers a device read within milliseconds; a silent port is given up on after this,

@@ -1,6 +1,5 @@
-#include "cli/BoardProbe.h"
+#include "line/BoardProbe.h"
 
-#include "cli/Messages.h"
 #include "link/BootCommands.h"
 #include "link/ComPort.h"
 #include "link/Packet.h"
@@ -64,27 +63,4 @@ std::vector<ProbedPort> ProbePorts(const std::vector<std::string>& ports, std::u
 
 bool BoardAnswered(const ProbedPort& probed) {
     return probed.Finding == PortFinding::Device || probed.Finding == PortFinding::NotUnderstood;
-}
-
-std::string FindingText(const ProbedPort& probed) {
-    switch (probed.Finding) {
-    case PortFinding::NoDevice:
-        return "no device";
-    case PortFinding::InUse:
-        return "in use by another program";
-    case PortFinding::Refused: {
-        const std::string advice = PermissionAdvice(probed.Failure);
-        return advice.substr(0, advice.find('\n'));
-    }
-    case PortFinding::NotOpened:
-        return "does not open";
-    case PortFinding::NoAnswer:
-        return "no answer";
-    case PortFinding::NotUnderstood:
-        return probed.Code < 0 ? "replies not understood: " + DescribeLinkCode(probed.Code)
-                               : "replies not understood: no device number in the reply";
-    case PortFinding::Device:
-        break;
-    }
-    return Format("device number %d", probed.Device);
 }

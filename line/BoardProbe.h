@@ -34,7 +34,3 @@ std::vector<ProbedPort> ProbePorts(const std::vector<std::string>& ports, std::u
 
 // A board answered, whether or not with the expected device: it belongs in the run's table.
 bool BoardAnswered(const ProbedPort& probed);
-
-// What was found, in a few words ("no answer", "device number 32"); for a refused port only the
-// first line of the advice.
-std::string FindingText(const ProbedPort& probed);
