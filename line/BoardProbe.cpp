@@ -3,6 +3,9 @@
 #include "link/BootCommands.h"
 #include "link/ComPort.h"
 #include "link/Packet.h"
+#include "target/TargetProfile.h"
+
+#include <algorithm>
 
 #include <thread>
 
@@ -63,4 +66,22 @@ std::vector<ProbedPort> ProbePorts(const std::vector<std::string>& ports, std::u
 
 bool BoardAnswered(const ProbedPort& probed) {
     return probed.Finding == PortFinding::Device || probed.Finding == PortFinding::NotUnderstood;
+}
+
+FoundBoards FindBoards(const std::vector<std::string>& ports) {
+    // A board answers a device read within milliseconds; a silent port is given up on after
+    // this, all of them at once.
+    constexpr std::uint32_t ProbeTimeoutMs = 1000;
+    FoundBoards found;
+    found.Probed = ProbePorts(ports, TargetProfile.BaudRate,
+                              std::min(ProbeTimeoutMs, TargetProfile.ReadTimeoutMs.load()));
+    const std::string expected = TargetProfile.DeviceNumber.load();
+    for (const ProbedPort& port : found.Probed) {
+        if (port.Finding == PortFinding::Device && std::to_string(port.Device) == expected) {
+            found.Boards.push_back(port.Port);
+        } else if (BoardAnswered(port)) {
+            found.FailedChecks.emplace(port.Port, port);
+        }
+    }
+    return found;
 }
