@@ -2,8 +2,8 @@
 // The subcommands of tervix-flash. Each returns an exit status (cli/ExitStatus.h) and has
 // printed why when that is not 0.
 
-#include "cli/BoardRecord.h"
 #include "cli/Session.h"
+#include "line/BoardRecord.h"
 #include "line/BoardSerial.h"
 
 #include <cstdint>

@@ -1,8 +1,8 @@
 #include "cli/LineOptions.h"
 
 #include "cli/ExitStatus.h"
-#include "cli/FileDigest.h"
 #include "cli/Messages.h"
+#include "line/FileDigest.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/Messages.h"
-#include "cli/RecordFile.h"
+#include "line/RecordFile.h"
 #include "line/SerialBook.h"
 #include "line/SharedFile.h"
 

@@ -1,8 +1,8 @@
 #include "cli/Session.h"
 
-#include "cli/BoardRecord.h"
 #include "cli/ExitStatus.h"
 #include "cli/Messages.h"
+#include "line/BoardRecord.h"
 #include "link/BootCommands.h"
 #include "link/ComPort.h"
 #include "target/Connection.h"

@@ -1,6 +1,4 @@
-#include "cli/FileDigest.h"
-
-#include "cli/Messages.h"
+#include "line/FileDigest.h"
 
 #include <windows.h>
 
@@ -40,9 +38,11 @@ std::optional<std::string> Sha256Hex(const std::string& bytes) {
     if (!BCRYPT_SUCCESS(BCryptFinishHash(sha.Hash, digest, Sha256Size, 0))) {
         return std::nullopt;
     }
+    constexpr char Digits[] = "0123456789abcdef";
     std::string hex;
     for (UCHAR octet : digest) {
-        hex += Format("%02x", octet);
+        hex += Digits[octet >> 4];
+        hex += Digits[octet & 0xF];
     }
     return hex;
 }

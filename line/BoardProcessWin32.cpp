@@ -1,4 +1,4 @@
-#include "cli/BoardProcess.h"
+#include "line/BoardProcess.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "cli/RecordFile.h"
+#include "line/RecordFile.h"
 
 #include <windows.h>
 

@@ -6,6 +6,7 @@
 #include "link/OpenFailure.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,15 @@ std::vector<ProbedPort> ProbePorts(const std::vector<std::string>& ports, std::u
 // A board answered, whether or not with the expected device: it belongs in the run's table.
 bool BoardAnswered(const ProbedPort& probed);
 
-// What was found, in a few words ("no answer", "device number 32"); for a refused port only the
-// first line of the advice.
-std::string FindingText(const ProbedPort& probed);
+// What the ports held when they were looked at, in the order they were given: every port's
+// finding, the ports whose board reported the expected device, and the boards that answered but
+// failed that check.
+struct FoundBoards {
+    std::vector<ProbedPort> Probed;
+    std::vector<std::string> Boards;
+    std::map<std::string, ProbedPort> FailedChecks;
+};
+
+// Probes ports at the profile's baud rate, a silent one given up on after at most a second, and
+// sorts them by the profile's device number.
+FoundBoards FindBoards(const std::vector<std::string>& ports);

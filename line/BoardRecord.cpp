@@ -1,6 +1,6 @@
-#include "cli/BoardRecord.h"
+#include "line/BoardRecord.h"
 
-#include "cli/RecordFile.h"
+#include "line/RecordFile.h"
 #include "line/UtcTime.h"
 #include "link/PortNames.h"
 #include "res/Version.h"

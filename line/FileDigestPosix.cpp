@@ -1,6 +1,4 @@
-#include "cli/FileDigest.h"
-
-#include "cli/Messages.h"
+#include "line/FileDigest.h"
 
 #include <openssl/evp.h>
 
@@ -10,9 +8,11 @@ std::optional<std::string> Sha256Hex(const std::string& bytes) {
     if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
         return std::nullopt;
     }
+    constexpr char Digits[] = "0123456789abcdef";
     std::string hex;
     for (unsigned int i = 0; i < length; ++i) {
-        hex += Format("%02x", digest[i]);
+        hex += Digits[digest[i] >> 4];
+        hex += Digits[digest[i] & 0xF];
     }
     return hex;
 }

@@ -1,6 +1,4 @@
-#include "cli/RecordFile.h"
-
-#include "cli/Messages.h"
+#include "line/RecordFile.h"
 
 #include <cerrno>
 #include <system_error>
@@ -49,7 +47,8 @@ bool RecordFile::Append(const std::string& line) {
     if (written < 0) {
         handle_->Error = Reason(errno);
     } else if (written != static_cast<ssize_t>(whole.size())) {
-        handle_->Error = Format("only %zd of %zu bytes were written", written, whole.size());
+        handle_->Error = "only " + std::to_string(written) + " of " + std::to_string(whole.size()) +
+                         " bytes were written";
     }
     return written == static_cast<ssize_t>(whole.size());
 }

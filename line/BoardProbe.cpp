@@ -1,9 +1,11 @@
-#include "cli/BoardProbe.h"
+#include "line/BoardProbe.h"
 
-#include "cli/Messages.h"
 #include "link/BootCommands.h"
 #include "link/ComPort.h"
 #include "link/Packet.h"
+#include "target/TargetProfile.h"
+
+#include <algorithm>
 
 #include <thread>
 
@@ -66,25 +68,20 @@ bool BoardAnswered(const ProbedPort& probed) {
     return probed.Finding == PortFinding::Device || probed.Finding == PortFinding::NotUnderstood;
 }
 
-std::string FindingText(const ProbedPort& probed) {
-    switch (probed.Finding) {
-    case PortFinding::NoDevice:
-        return "no device";
-    case PortFinding::InUse:
-        return "in use by another program";
-    case PortFinding::Refused: {
-        const std::string advice = PermissionAdvice(probed.Failure);
-        return advice.substr(0, advice.find('\n'));
+FoundBoards FindBoards(const std::vector<std::string>& ports) {
+    // A board answers a device read within milliseconds; a silent port is given up on after
+    // this, all of them at once.
+    constexpr std::uint32_t ProbeTimeoutMs = 1000;
+    FoundBoards found;
+    found.Probed = ProbePorts(ports, TargetProfile.BaudRate,
+                              std::min(ProbeTimeoutMs, TargetProfile.ReadTimeoutMs.load()));
+    const std::string expected = TargetProfile.DeviceNumber.load();
+    for (const ProbedPort& port : found.Probed) {
+        if (port.Finding == PortFinding::Device && std::to_string(port.Device) == expected) {
+            found.Boards.push_back(port.Port);
+        } else if (BoardAnswered(port)) {
+            found.FailedChecks.emplace(port.Port, port);
+        }
     }
-    case PortFinding::NotOpened:
-        return "does not open";
-    case PortFinding::NoAnswer:
-        return "no answer";
-    case PortFinding::NotUnderstood:
-        return probed.Code < 0 ? "replies not understood: " + DescribeLinkCode(probed.Code)
-                               : "replies not understood: no device number in the reply";
-    case PortFinding::Device:
-        break;
-    }
-    return Format("device number %d", probed.Device);
+    return found;
 }

@@ -1,7 +1,6 @@
-#include "cli/HexSnapshot.h"
+#include "line/HexSnapshot.h"
 
-#include "cli/FileDigest.h"
-#include "cli/Messages.h"
+#include "line/FileDigest.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -56,7 +55,9 @@ std::string MakePrivateFolder(std::error_code& error) {
     }
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path folder = base / Format("tervix-%08x", static_cast<unsigned>(random()));
+        char name[32];
+        std::snprintf(name, sizeof name, "tervix-%08x", static_cast<unsigned>(random()));
+        const fs::path folder = base / name;
         if (fs::create_directory(folder, error)) {
             fs::permissions(folder, fs::perms::owner_all, error);
             return error ? std::string() : folder.string();

@@ -1,0 +1,62 @@
+#pragma once
+// A run on several boards as its parent sees it: one child process per board, each in a folder
+// of its own, and what each child's output has said so far: its stage and percent, its last
+// failure and its record. Nothing here prints; a view is told of every change, so that the
+// command line and a station window can show the same run each in its own way.
+
+#include "line/BoardProcess.h"
+#include "line/BoardRecord.h"
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A board's stage until its child reports the first one.
+inline constexpr const char* StartStage = "start";
+
+struct RunningBoard {
+    std::string Port;
+    std::unique_ptr<BoardProcess> Child;
+    std::chrono::steady_clock::time_point Started;
+    std::string Pending; // output after the last line end
+    std::string Stage = StartStage;
+    int Percent = 0;
+    std::string Reason; // the child's last failure message
+    nlohmann::json ChildRecord;
+    bool Running = true;
+    int Status = -1;
+    nlohmann::ordered_json Record; // the parent's record, once the board has ended
+};
+
+// The folder a board's child works in: "COM3" for COM3 and "\\.\COM3"; a device path keeps its
+// name without the slashes.
+std::string BoardFolder(const std::string& port);
+
+// Starts the board's child in the board's folder; false, with the reason, when it could not be
+// started.
+bool StartBoard(RunningBoard& board, const std::string& program,
+                const std::vector<std::string>& args);
+
+// The board's record as its child reported it, with the port, the time since the board started
+// and the status the child really ended with. The run's own keys (command, file, digest, tags)
+// are the caller's; the result is empty when the child ended before it gave one.
+BoardRecord ChildBoardRecord(const RunningBoard& board);
+
+class BoardsView {
+public:
+    virtual ~BoardsView() = default;
+    // A board's child has ended: its status and what it said are final.
+    virtual void Ended(RunningBoard& board) = 0;
+    // How the boards stand, after every look at the children; finished once none runs.
+    virtual void Show(const std::vector<RunningBoard>& boards, bool finished) = 0;
+};
+
+// Gathers the children's progress and results until every child has ended, looking at least
+// every periodMs. A stop that stopSignal reports (0 for none) is passed on to every child still
+// running, once: a stop sent to the parent alone then reaches every board too.
+void AwaitBoards(std::vector<RunningBoard>& boards, const std::function<int()>& stopSignal,
+                 BoardsView& view, int periodMs);
