@@ -2,8 +2,8 @@
 
 #include "link/BootCommands.h"
 #include "link/Packet.h"
-#include "target/PortRefusals.h"
 #include "target/EraseRunMode.h"
+#include "target/PortRefusals.h"
 
 #include <cstdarg>
 #include <cstdio>
