@@ -199,6 +199,13 @@ int FlashBoard(const FlashOptions& options, const std::string& source, BoardOutc
     if (int status = RefuseUnfitFile(source, options.File, check); status != ExitStatus::Success) {
         return status;
     }
+    // The number's place is judged again on the bytes this run flashes, which the file may no
+    // longer hold.
+    if (serial != nullptr) {
+        if (SerialFault fault = SerialPlaceCovered(options.Serial, source, options.File)) {
+            return SerialFailure(fault);
+        }
+    }
     if (!ProgramLogUsable()) {
         return Fail(ExitStatus::File, std::string("cannot write ") + ProgramLogName +
                                           " here; run from a folder you can write to");

@@ -67,13 +67,20 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
         }
     }
     if (!hexPath.empty()) {
-        if (const std::uint32_t line =
-                HexLineCoveringPlace(hexPath.c_str(), place, format.Length)) {
-            return Fault(SerialFault::File,
-                         hexPath + " line " + std::to_string(line) + " holds data for " +
-                             SerialPlaceText(place) + ", where the serial number goes (" +
-                             std::to_string(format.Length) + " bytes); nothing was written");
-        }
+        return SerialPlaceCovered(settings, hexPath, hexPath);
+    }
+    return {};
+}
+
+SerialFault SerialPlaceCovered(const SerialSettings& settings, const std::string& hexPath,
+                               const std::string& name) {
+    const SerialPlace& place = *settings.Place;
+    const std::uint32_t length = settings.Format.Length;
+    if (const std::uint32_t line = HexLineCoveringPlace(hexPath.c_str(), place, length)) {
+        return Fault(SerialFault::File,
+                     name + " line " + std::to_string(line) + " holds data for " +
+                         SerialPlaceText(place) + ", where the serial number goes (" +
+                         std::to_string(length) + " bytes); nothing was written");
     }
     return {};
 }

@@ -34,6 +34,9 @@ struct SerialFault {
 // are checked.
 SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hexPath,
                                 std::size_t boards);
+// The HEX file at hexPath, shown as name, holds data for some byte of the number's place.
+SerialFault SerialPlaceCovered(const SerialSettings& settings, const std::string& hexPath,
+                               const std::string& name);
 
 class BoardSerial {
 public:
