@@ -91,6 +91,20 @@ std::size_t BoardCount(const BoardsOptions& boards) {
     return boards.All ? PortNameCount : std::max<std::size_t>(boards.Ports.size(), 1);
 }
 
+// Checks the serial, tag and digest options of a run on file and hands what they settle to the
+// command and its boards.
+int TakeLineOptions(LineOptions& line, const std::string& file, SerialSettings& serial,
+                    BoardsOptions& boards) {
+    if (int status = CheckLineOptions(line, file, BoardCount(boards));
+        status != ExitStatus::Success) {
+        return status;
+    }
+    serial = line.Serial;
+    boards.Tags = line.TagPairs;
+    boards.ExpectSha256 = line.ExpectedSha256;
+    return ExitStatus::Success;
+}
+
 CLI::App* AddCommand(CLI::App& app, const char* name, const char* help) {
     CLI::App* command = app.add_subcommand(name, help);
     command->footer(ExitStatusHelp);
@@ -193,13 +207,10 @@ int main(int argc, char** argv) {
     }
 
     if (flashCommand->parsed()) {
-        if (int status = CheckLineOptions(flashLine, flash.File, BoardCount(flashBoards));
+        if (int status = TakeLineOptions(flashLine, flash.File, flash.Serial, flashBoards);
             status != ExitStatus::Success) {
             return status;
         }
-        flash.Serial = flashLine.Serial;
-        flashBoards.Tags = flashLine.TagPairs;
-        flashBoards.ExpectSha256 = flashLine.ExpectedSha256;
         std::vector<std::string> own = SerialChildArgs(flashLine);
         if (flash.NoRunMode) {
             own.emplace_back("--no-run-mode");
@@ -217,13 +228,10 @@ int main(int argc, char** argv) {
                             }});
     }
     if (verifyCommand->parsed()) {
-        if (int status = CheckLineOptions(verifyLine, verify.File, BoardCount(verifyBoards));
+        if (int status = TakeLineOptions(verifyLine, verify.File, verify.Serial, verifyBoards);
             status != ExitStatus::Success) {
             return status;
         }
-        verify.Serial = verifyLine.Serial;
-        verifyBoards.Tags = verifyLine.TagPairs;
-        verifyBoards.ExpectSha256 = verifyLine.ExpectedSha256;
         return RunOnBoards({"verify", verify.File, SerialChildArgs(verifyLine), verify.Session,
                             verifyBoards, RefuseFile,
                             [&verify](const SessionOptions& session, const std::string& source,

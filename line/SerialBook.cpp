@@ -43,6 +43,13 @@ std::string LockPathOf(const std::string& file) {
     return file + ".lock";
 }
 
+bool SerialBook::Held(const FileLock& lock, std::string& why) const {
+    if (!lock.Ok()) {
+        why = std::string("cannot lock ") + LockPathOf(source_.File());
+    }
+    return lock.Ok();
+}
+
 bool SerialBook::Load(std::string& why) {
     const std::string& file = source_.File();
     std::string text;
@@ -110,11 +117,7 @@ bool SerialBook::LoadLocked(std::string& why) {
         return Load(why); // says why, and leaves no lock file beside a name that is not there
     }
     const FileLock lock(LockPathOf(source_.File()));
-    if (!lock.Ok()) {
-        why = std::string("cannot lock ") + LockPathOf(source_.File());
-        return false;
-    }
-    return Load(why);
+    return Held(lock, why) && Load(why);
 }
 
 std::optional<std::string> SerialBook::Next() const {
@@ -156,11 +159,7 @@ bool SerialBook::Append(const std::vector<JournalLine>& added, std::string& why)
 
 bool SerialBook::Reserve(const SerialOwner& owner, std::string& value, std::string& why) {
     const FileLock lock(LockPathOf(source_.File()));
-    if (!lock.Ok()) {
-        why = std::string("cannot lock ") + LockPathOf(source_.File());
-        return false;
-    }
-    if (!Load(why)) {
+    if (!Held(lock, why) || !Load(why)) {
         return false;
     }
     const std::string now = UtcTimeNow();
@@ -205,11 +204,7 @@ bool SerialBook::Reserve(const SerialOwner& owner, std::string& value, std::stri
 bool SerialBook::End(const std::string& value, const char* event, const SerialOwner& owner,
                      const std::string& recordTime, std::string& why) {
     const FileLock lock(LockPathOf(source_.File()));
-    if (!lock.Ok()) {
-        why = std::string("cannot lock ") + LockPathOf(source_.File());
-        return false;
-    }
-    if (!Load(why)) {
+    if (!Held(lock, why) || !Load(why)) {
         return false;
     }
     return Append({{UtcTimeNow(), event, value, owner.Port, owner.Host, owner.Pid, recordTime}},

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+class FileLock;
+
 struct SerialSource {
     std::string Counter; // a counter file, or
     std::string List;    // a list file
@@ -58,6 +60,8 @@ public:
              const std::string& recordTime, std::string& why);
 
 private:
+    // Says why when the lock on the file was not taken.
+    bool Held(const FileLock& lock, std::string& why) const;
     bool Append(const std::vector<JournalLine>& added, std::string& why);
 
     SerialSource source_;
