@@ -8,6 +8,7 @@
 //   tervix-desktop-tests --hold-desktop FILE
 
 #include "res/resource.h"
+#include "tests/wine/desktop/Options.h"
 #include "tests/wine/desktop/WindowDriver.h"
 
 #include <gtest/gtest.h>
@@ -21,20 +22,6 @@
 #include <vector>
 
 namespace {
-
-struct Options {
-    std::string tervix;
-    std::string port;
-    std::string file;
-    std::string screenshots;
-    std::string installed;
-    std::string version;
-};
-
-Options& Given() {
-    static Options options;
-    return options;
-}
 
 const std::string MainCaption = "Korvane Flasher Ver.1.0";
 const std::string BoxCaption = "Tervix";
@@ -354,58 +341,6 @@ TEST_F(Desktop, SilentBoardFailsTheConnection) {
     ExpectEnd(dialog_, {LampFailed, LampOff, LampOff, LampOff, LampOff}, "0% Finished", 0);
     ASSERT_TRUE(Answer(failed, IDOK));
     LeaveAfterFailure();
-}
-
-// The version block of the program the installer put in place.
-TEST(Installed, VersionBlock) {
-    const std::string& exe = Given().installed;
-    DWORD ignored = 0;
-    std::vector<char> block(GetFileVersionInfoSizeA(exe.c_str(), &ignored));
-    ASSERT_FALSE(block.empty()) << exe << " has no version block";
-    ASSERT_TRUE(
-        GetFileVersionInfoA(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    unsigned parts[4] = {};
-    ASSERT_EQ(std::sscanf(Given().version.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2],
-                          &parts[3]),
-              4);
-    EXPECT_EQ(fixed->dwFileVersionMS, (parts[0] << 16) | parts[1]);
-    EXPECT_EQ(fixed->dwFileVersionLS, (parts[2] << 16) | parts[3]);
-    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
-    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
-
-    WORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
-                               reinterpret_cast<void**>(&translation), &length));
-    ASSERT_GE(length, 4u);
-    EXPECT_EQ(translation[0], 0x0409);
-    EXPECT_EQ(translation[1], 0x04B0);
-
-    const std::string text = std::to_string(parts[0]) + ", " + std::to_string(parts[1]) + ", " +
-                             std::to_string(parts[2]) + ", " + std::to_string(parts[3]);
-    const std::map<std::string, std::string> strings = {
-        {"CompanyName", ""},
-        {"FileDescription", "Tervix MFC Application"},
-        {"FileVersion", text},
-        {"InternalName", "Tervix"},
-        {"LegalTrademarks", ""},
-        {"OriginalFilename", "Tervix.EXE"},
-        {"ProductName", "Tervix Application"},
-        {"ProductVersion", text},
-    };
-    for (const auto& [key, value] : strings) {
-        char* found = nullptr;
-        const std::string path = "\\StringFileInfo\\040904B0\\" + key;
-        ASSERT_TRUE(
-            VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&found), &length))
-            << key;
-        EXPECT_EQ(std::string(found), value) << key;
-    }
 }
 
 int main(int argc, char** argv) {
