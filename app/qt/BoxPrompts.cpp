@@ -81,7 +81,7 @@ private:
 
 class BoxPrompts final : public PromptHost {
 public:
-    void Show(QWidget* parent, const Prompt& prompt, PromptReply reply) override {
+    PromptCloser Show(QWidget* parent, const Prompt& prompt, PromptReply reply) override {
         QDialog* box = prompt.kind == PromptKind::OpenHexFile ? MakeFileDialog(parent, prompt)
                                                               : MakeBox(parent, prompt);
         box->setAttribute(Qt::WA_DeleteOnClose);
@@ -99,8 +99,15 @@ public:
             }
             reply(answer);
         });
+        std::erase_if(open_, [](const QPointer<QDialog>& b) { return b.isNull(); });
         open_.emplace_back(box);
         box->show();
+        return [shown = QPointer<QDialog>(box)] {
+            if (shown) {
+                shown->blockSignals(true);
+                shown->close();
+            }
+        };
     }
 
     void Dismiss() override {

@@ -315,11 +315,12 @@ TEST_F(Desktop, RefusedFileLeavesTheBoard) {
         << BoxText(refused);
     EXPECT_NE(BoxText(refused).find("The board was not erased or written."), std::string::npos);
     ExpectEnd(dialog_, {LampLit, LampFailed, LampOff, LampOff, LampOff}, "0% Finished", 0);
-    ASSERT_TRUE(Answer(refused, IDOK));
 
-    // The port stays open, so the next job asks no port question; its file dialog opens in the
-    // folder of the file chosen last, where the bare name finds the file again.
+    // Flash while the refusal is still open: it goes before the next job's first box. The port
+    // stays open, so the next job asks no port question; its file dialog opens in the folder of
+    // the file chosen last, where the bare name finds the file again.
     Click(dialog_, IDC_FLASH);
+    EXPECT_TRUE(AwaitTrue([&] { return !IsWindow(refused); }));
     PassPortCheck();
     HWND again = Box(FileCaption);
     ASSERT_NE(again, nullptr);
