@@ -92,10 +92,20 @@ protected:
         ASSERT_NE(dialog_, nullptr) << "no window \"" << MainCaption << "\"";
     }
 
-    // The program's box with this caption, once it shows.
+    // The program's box with this caption, once it shows. A message box, centred on the screen
+    // by the system, leaves the lamps in view: the dialog stands in the screen's top-left corner.
     HWND Box(const std::string& caption) {
         HWND box = program_.AwaitWindow(caption);
         EXPECT_NE(box, nullptr) << "no box \"" << caption << "\"";
+        if (box != nullptr && caption != FileCaption) {
+            POINT strip{15, 20};
+            ClientToScreen(dialog_, &strip);
+            const RECT lamps{strip.x, strip.y, strip.x + 15, strip.y + 85};
+            RECT frame;
+            RECT common;
+            GetWindowRect(box, &frame);
+            EXPECT_FALSE(IntersectRect(&common, &frame, &lamps)) << caption;
+        }
         return box;
     }
 
