@@ -22,7 +22,9 @@ PromptAnswer ChooseHexFile(const Prompt& prompt, HWND owner) {
     dialog.nMaxFile = PathRoom;
     dialog.lpstrInitialDir = prompt.folder.empty() ? nullptr : prompt.folder.c_str();
     dialog.lpstrDefExt = "HEX";
-    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT;
+    // The job writes temp.log into the working folder, which must stay the one the program was
+    // started in, whatever folder the user browses to here.
+    dialog.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
     PromptAnswer answer;
     answer.accepted = GetOpenFileNameA(&dialog) != FALSE;
     if (answer.accepted) {

@@ -20,7 +20,9 @@ enum class After {
     Untouched,   // nothing erased or written
 };
 
-enum class HexFile { None, Example, Refused };
+// The example stands beside a folder named temp.log, where no log can be written, in a folder of
+// its own that the file dialog browses to.
+enum class HexFile { None, Example, Refused, Browsed };
 
 // Each case runs one test of the Windows program against a board on COM1; the cases run one at a
 // time (the port scan would otherwise find another case's board).
@@ -66,6 +68,10 @@ TEST_P(WineDesktopTest, DrivesTheDialog) {
         // dialog must open there by itself.
         std::filesystem::create_directory(Path("files"));
         args.push_back("--file=" + WinPath(folder_.Create("files/refused.hex", RefusedFile)));
+    } else if (c.file == HexFile::Browsed) {
+        std::filesystem::create_directories(Path("hexes/temp.log"));
+        std::filesystem::copy_file(ExampleHex(), Path("hexes/blink.hex"));
+        args.push_back("--file=" + WinPath(Path("hexes/blink.hex")));
     }
     const Run run = WindowsTests(c.test, args);
     EXPECT_EQ(run.Status, 0) << run.Out << run.Err;
@@ -83,8 +89,12 @@ TEST_P(WineDesktopTest, DrivesTheDialog) {
             EXPECT_EQ(it->second, byte) << "at 0x" << std::hex << address;
         }
         EXPECT_EQ(board.StatText("mode"), "run");
+        // Where the program was started, whatever folder the file came from.
         const std::string log = folder_.Read("temp.log");
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
+        if (c.file == HexFile::Browsed) {
+            EXPECT_TRUE(std::filesystem::is_empty(Path("hexes/temp.log")));
+        }
         break;
     }
     case After::RunModeOnly:
@@ -109,6 +119,10 @@ INSTANTIATE_TEST_SUITE_P(Dialog, WineDesktopTest,
                                          DesktopCase{.name = "ExitAtIdle",
                                                      .test = "Desktop.ExitAtIdleSetsRunMode",
                                                      .after = After::RunModeOnly},
+                                         DesktopCase{.name = "BrowsedFolder",
+                                                     .test = "Desktop.FileInABrowsedFolder",
+                                                     .file = HexFile::Browsed,
+                                                     .after = After::HoldsFile},
                                          DesktopCase{.name = "RefusedFile",
                                                      .test = "Desktop.RefusedFileLeavesTheBoard",
                                                      .file = HexFile::Refused,

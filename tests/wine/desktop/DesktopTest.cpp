@@ -1,6 +1,6 @@
 // tervix.exe under Wine, driven from outside through window messages while the Linux side keeps
 // the simulated board on the COM port: the dialog against its template, whole jobs and their
-// lamps, EXIT, and the installed program's version block.
+// lamps, EXIT, a file dialog browsed as a person does, and the installed program.
 //
 //   tervix-desktop-tests --gtest_filter=Desktop.WholeJob --tervix=EXE --port=COM1 --file=HEX
 //       [--screenshots=FOLDER]
@@ -341,6 +341,27 @@ TEST_F(Desktop, RefusedFileLeavesTheBoard) {
         << BoxText(refusedAgain);
     ASSERT_TRUE(Answer(refusedAgain, IDOK));
     LeaveAfterFailure();
+}
+
+// The file is found the way a person browses to it: the folder typed into the name field and
+// Enter, then the file's name and Enter. The working folder stays the one the program started in:
+// the job writes temp.log there, and is not refused for the folder browsed to, where none can be
+// written.
+TEST_F(Desktop, FileInABrowsedFolder) {
+    StartJob();
+    PassPortCheck();
+    HWND open = Box(FileCaption);
+    ASSERT_NE(open, nullptr);
+    const std::size_t cut = Given().file.find_last_of('\\');
+    ASSERT_TRUE(TypeIntoNameField(open, Given().file.substr(0, cut)));
+    // The dialog shows that folder now, with the name field emptied for the file's name.
+    ASSERT_TRUE(AwaitTrue([&] { return NameFieldText(open).empty(); })) << NameFieldText(open);
+    ASSERT_TRUE(IsWindow(open));
+    ASSERT_TRUE(TypeIntoNameField(open, Given().file.substr(cut + 1)));
+    ASSERT_TRUE(AwaitTrue([&] { return !IsWindow(open); }));
+    ExpectEnd(dialog_, {LampLit, LampLit, LampLit, LampLit, LampLit}, "100 % Finished", 100);
+    Click(dialog_, IDOK);
+    EXPECT_EQ(program_.AwaitExit(), 0u);
 }
 
 TEST_F(Desktop, SilentBoardFailsTheConnection) {
