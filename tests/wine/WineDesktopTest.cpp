@@ -9,6 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -135,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(Dialog, WineDesktopTest,
                          CaseName());
 
 // The installer, silently into the prefix: both programs and the Start-menu entry, the installed
-// program's version block, and an uninstaller that takes it all away again.
+// program's version block, where the entry starts it, and an uninstaller that takes it all away
+// again.
 TEST_F(WineTest, InstallerInstallsAndUninstalls) {
     const std::string setup =
         programs_ + "/../tervix-setup-" + std::string(TERVIX_VERSION) + ".exe";
@@ -150,11 +155,12 @@ TEST_F(WineTest, InstallerInstallsAndUninstalls) {
     }
     EXPECT_TRUE(std::filesystem::exists(entry));
 
-    const Run version =
-        Windows("tervix-desktop-tests", {"--gtest_filter=Installed.VersionBlock",
-                                         "--installed=C:\\Program Files\\Tervix\\tervix.exe",
-                                         std::string("--version=") + TERVIX_VERSION});
-    EXPECT_EQ(version.Status, 0) << version.Out << version.Err;
+    const Run installed =
+        Windows("tervix-desktop-tests",
+                {"--gtest_filter=Installed.*", "--installed=C:\\Program Files\\Tervix\\tervix.exe",
+                 std::string("--version=") + TERVIX_VERSION, "--entry=" + WinPath(entry)});
+    EXPECT_EQ(installed.Status, 0) << installed.Out << installed.Err;
+    EXPECT_THAT(installed.Out, testing::HasSubstr("[  PASSED  ] 2 tests.")) << installed.Out;
 
     // The uninstaller copies itself away and works from there: the files go a moment later.
     const Run uninstall = Wine({"C:\\Program Files\\Tervix\\Uninstall.exe", "/S"});
@@ -165,4 +171,50 @@ TEST_F(WineTest, InstallerInstallsAndUninstalls) {
     }
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_FALSE(std::filesystem::exists(entry));
+}
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The words of a text, one blank between each.
+std::string Words(const std::string& text) {
+    std::istringstream in(text);
+    std::string words;
+    for (std::string word; in >> word;) {
+        words += (words.empty() ? "" : " ") + word;
+    }
+    return words;
+}
+
+} // namespace
+
+// The installer's licence page shows a text for people, not the Debian package's machine-readable
+// copyright file, with the same holder and terms.
+TEST_F(WineTest, InstallerLicenceReadsAsPlainText) {
+    const std::string script = programs_ + "/../_CPack_Packages/win64/NSIS/project.nsi";
+    const std::string nsi = ReadFile(script);
+    std::smatch page;
+    ASSERT_TRUE(std::regex_search(nsi, page, std::regex("MUI_PAGE_LICENSE \"([^\"]+)\"")))
+        << script;
+    const std::string shown = Words(ReadFile(page[1].str()));
+    for (const char* field : {"Format:", "Files:", "License:", "Upstream-Name:"}) {
+        EXPECT_EQ(shown.find(field), std::string::npos) << field;
+    }
+
+    const std::string copyright = ReadFile(TERVIX_COPYRIGHT);
+    std::smatch holder;
+    ASSERT_TRUE(std::regex_search(copyright, holder, std::regex("Copyright: ([^\n]+)")));
+    const std::size_t terms = copyright.find("\n ", copyright.find("License:"));
+    ASSERT_NE(terms, std::string::npos);
+    EXPECT_NE(shown.find("Copyright " + Words(holder[1].str())), std::string::npos) << shown;
+    // "All rights reserved." stands with the holder; the rest follows as it is.
+    const std::string rights = "All rights reserved.";
+    std::string rest = Words(copyright.substr(terms));
+    ASSERT_EQ(rest.rfind(rights, 0), 0u) << rest;
+    EXPECT_NE(shown.find(rights), std::string::npos);
+    EXPECT_NE(shown.find(Words(rest.substr(rights.size()))), std::string::npos) << shown;
 }

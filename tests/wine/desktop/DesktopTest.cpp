@@ -4,7 +4,7 @@
 //
 //   tervix-desktop-tests --gtest_filter=Desktop.WholeJob --tervix=EXE --port=COM1 --file=HEX
 //       [--screenshots=FOLDER]
-//   tervix-desktop-tests --gtest_filter=Installed.VersionBlock --installed=EXE --version=1.0.0.1
+//   tervix-desktop-tests --gtest_filter=Installed.* --installed=EXE --version=1.0.0.1 --entry=LNK
 //   tervix-desktop-tests --hold-desktop FILE
 
 #include "res/resource.h"
@@ -390,6 +390,7 @@ int main(int argc, char** argv) {
         {"--tervix=", &Options::tervix},       {"--port=", &Options::port},
         {"--file=", &Options::file},           {"--screenshots=", &Options::screenshots},
         {"--installed=", &Options::installed}, {"--version=", &Options::version},
+        {"--entry=", &Options::entry},
     };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];

@@ -1,4 +1,4 @@
-// The installed program as the installer left it: its version block.
+// The installed program as the installer left it: its version block and its Start-menu entry.
 
 #include "tests/wine/desktop/Options.h"
 
@@ -6,6 +6,10 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 #include <cstdio>
 #include <map>
@@ -62,4 +66,30 @@ TEST(Installed, VersionBlock) {
             << key;
         EXPECT_EQ(std::string(found), value) << key;
     }
+}
+
+// The entry starts the installed program in the Documents folder that every user of the machine
+// shares: the installation is for the whole machine, so its entry is the same for everyone, and
+// that is where a job started from it writes temp.log.
+TEST(Installed, StartMenuEntryStartsInTheSharedDocuments) {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    IShellLinkA* link = nullptr;
+    ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                           IID_IShellLinkA, reinterpret_cast<void**>(&link))));
+    IPersistFile* file = nullptr;
+    ASSERT_TRUE(SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))));
+    const std::wstring entry(Given().entry.begin(), Given().entry.end());
+    EXPECT_TRUE(SUCCEEDED(file->Load(entry.c_str(), STGM_READ))) << Given().entry;
+
+    char target[MAX_PATH] = "";
+    char folder[MAX_PATH] = "";
+    char shared[MAX_PATH] = "";
+    link->GetPath(target, MAX_PATH, nullptr, 0);
+    link->GetWorkingDirectory(folder, MAX_PATH);
+    ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_COMMON_DOCUMENTS, nullptr, 0, shared), S_OK);
+    EXPECT_STRCASEEQ(target, Given().installed.c_str());
+    EXPECT_STRCASEEQ(folder, shared);
+    file->Release();
+    link->Release();
+    CoUninitialize();
 }

@@ -10,6 +10,7 @@ struct Options {
     std::string screenshots; // a folder for pictures of the dialog, if any
     std::string installed;   // the installed program
     std::string version;     // the version it must carry
+    std::string entry;       // the installed Start-menu entry
 };
 
 inline Options& Given() {
