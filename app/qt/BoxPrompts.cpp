@@ -84,6 +84,7 @@ protected:
     }
 
 private:
+    // The host's boxes; the host closes them all before it goes.
     const std::vector<QPointer<QDialog>>& open_;
     bool widened_ = false;
 };
@@ -110,6 +111,7 @@ protected:
     }
 
 private:
+    // The host's boxes; the host closes them all before it goes.
     const std::vector<QPointer<QDialog>>& open_;
 };
 
