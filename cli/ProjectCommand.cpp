@@ -69,7 +69,7 @@ int RunLock(const std::string& path) {
     }
     std::printf("%s: locked to %s, the SHA-256 of %s\n", path.c_str(), digest.c_str(),
                 project->Firmware.c_str());
-    if (project->Sha256) {
+    if (project->Sha256 && !project->Sha256->empty()) {
         std::printf("  it was %s\n", project->Sha256->c_str());
     }
     return ExitStatus::Success;
