@@ -157,12 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "device path)"},
         ProjectFault{"SamePortTwice", "check", "\"COM4\"", "\"/dev/null\"", "",
                      "line/widget.toml line 19: COM3 and /dev/null name the same port"},
-        ProjectFault{"UnknownKey", "check", "fast = true", "fsat = true", "",
-                     "line/widget.toml line 6: unknown key firmware.fsat"},
         ProjectFault{"LockOfAFileFlashRefuses", "lock", "", "", ":0202080011000000\n",
                      "line/blink.hex line 1: checksum mismatch"},
-        ProjectFault{"LockOfAMissingFirmware", "lock", "\"blink.hex\"", "\"gone.hex\"", "",
-                     "cannot read line/gone.hex: No such file or directory"},
         ProjectFault{"LockOfAProjectWithAWrongType", "lock", "fast = true", "fast = 1", "",
                      "line/widget.toml line 6: firmware.fast must be true or false, not an "
                      "integer"}),
