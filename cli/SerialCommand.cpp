@@ -6,8 +6,10 @@
 #include "line/SerialBook.h"
 #include "line/SharedFile.h"
 
+#include <algorithm>
 #include <cstdio>
-#include <filesystem>
+#include <deque>
+#include <unordered_map>
 
 namespace {
 
@@ -15,77 +17,120 @@ namespace {
 constexpr std::size_t LastLinesShown = 5;
 
 int RunInit(const SerialCommandOptions& options) {
+    if (!options.Start && !options.List) {
+        return Fail(ExitStatus::Usage, "serial init: give --start N for a counter, or --list");
+    }
     const std::string& file = options.File;
-    const FileLock lock(LockPathOf(file));
-    if (!lock.Ok()) {
-        return Fail(ExitStatus::File, std::string("cannot lock ") + LockPathOf(file));
+    SerialBook book(options.List ? SerialSource{"", file, 1} : SerialSource{file, "", 1});
+    std::string why;
+    if (!book.Init(options.Start, {HostName(), OwnProcessId(), ""}, why)) {
+        return Fail(ExitStatus::File, why);
     }
-    std::error_code ignored;
-    // Numbers of an earlier counter may be on boards: starting again could give them twice.
-    for (const std::string& existing : {file, JournalPathOf(file)}) {
-        if (std::filesystem::exists(existing, ignored)) {
-            return Fail(ExitStatus::File,
-                        existing + " exists already; its numbers may be on boards");
-        }
+    if (options.List) {
+        std::printf("%s: a list of %zu values, the next %s\n", file.c_str(), book.List().size(),
+                    book.List().empty() ? "none" : book.List().front().c_str());
+    } else {
+        std::printf("%s: the next number is %llu\n", file.c_str(),
+                    static_cast<unsigned long long>(*options.Start));
     }
-    if (!ReplaceFileDurably(file, std::to_string(options.Start) + "\n")) {
-        return Fail(ExitStatus::File, std::string("cannot write ") + file);
-    }
-    std::printf("%s: the next number is %llu\n", file.c_str(),
-                static_cast<unsigned long long>(options.Start));
     return ExitStatus::Success;
 }
 
-int RunStatus(const SerialCommandOptions& options) {
-    // A counter holds one number; anything else is read as a list.
-    SerialSource source{options.File, "", 1};
-    SerialBook book(source);
-    std::string why;
-    if (!book.LoadLocked(why)) {
-        source = {"", options.File, 1};
-        book = SerialBook(source);
-        if (!book.LoadLocked(why)) {
-            return Fail(ExitStatus::File, why);
+// Every number's latest line as the whole journal tells it, read line by line: only this much
+// is held, however long the journal.
+struct Tally {
+    std::unordered_map<std::string, const char*> Latest;
+    std::unordered_map<std::string, std::string> KeptOn; // the port of a number's last kept line
+    std::deque<JournalLine> Last;
+
+    void See(const JournalLine& line) {
+        Last.push_back(line);
+        if (Last.size() > LastLinesShown) {
+            Last.pop_front();
         }
+        if (line.Event == JournalEvent::Init) {
+            return;
+        }
+        for (const char* event :
+             {JournalEvent::Reserved, JournalEvent::Used, JournalEvent::Released,
+              JournalEvent::Spoiled, JournalEvent::Kept}) {
+            if (line.Event == event) {
+                Latest[line.Serial] = event;
+            }
+        }
+        if (line.Event == JournalEvent::Kept) {
+            KeptOn[line.Serial] = line.Port;
+        }
+    }
+
+    int Count(const char* event) const {
+        return static_cast<int>(
+            std::count_if(Latest.begin(), Latest.end(),
+                          [event](const auto& entry) { return entry.second == event; }));
+    }
+
+    bool Free(const std::string& value) const {
+        const auto it = Latest.find(value);
+        return it == Latest.end() || it->second == JournalEvent::Released;
+    }
+};
+
+void PrintLine(const JournalLine& line) {
+    const std::string& serial = line.Event == JournalEvent::Init ? line.Kind : line.Serial;
+    std::string text =
+        Format("  %s  %-8s  %-12s  %-10s  %s", line.Time.c_str(), line.Event.c_str(),
+               serial.c_str(), line.Port.c_str(), line.RecordTime.empty() ? "" : "record ");
+    text += line.RecordTime;
+    text.erase(text.find_last_not_of(' ') + 1);
+    std::printf("%s\n", text.c_str());
+}
+
+int RunStatus(const SerialCommandOptions& options) {
+    const std::string& file = options.File;
+    const bool list = StoreKindOf(file) == std::string(StoreKind::List);
+    SerialBook book(list ? SerialSource{"", file, 1} : SerialSource{file, "", 1});
+    Tally tally;
+    std::string why;
+    if (!book.Survey([&tally](const JournalLine& line) { tally.See(line); }, why)) {
+        return Fail(ExitStatus::File, why);
+    }
+    if (!book.Warning().empty()) {
+        std::fprintf(stderr, "tervix-flash: %s\n", book.Warning().c_str());
+    }
+    const std::optional<std::string> next = book.Next();
+    if (list) {
+        const auto left = std::count_if(book.List().begin(), book.List().end(),
+                                        [&tally](const auto& value) { return tally.Free(value); });
+        std::printf("%s: list, %zu of %zu values left, next %s\n", file.c_str(),
+                    static_cast<std::size_t>(left), book.List().size(),
+                    next ? next->c_str() : "none");
+    } else {
+        std::printf("%s: counter, next number %s\n", file.c_str(),
+                    next ? next->c_str() : "none (run out)");
     }
     // A reservation whose process has gone is spoiled, though no later run has said so yet.
     const int dead = static_cast<int>(book.DeadReservations(HostName()).size());
-    int used = 0;
-    int released = 0;
-    int spoiled = dead;
-    int reserved = 0;
-    const auto latest = LatestLines(book.Lines());
-    for (const auto& [serial, line] : latest) {
-        used += line.Event == JournalEvent::Used ? 1 : 0;
-        released += line.Event == JournalEvent::Released ? 1 : 0;
-        spoiled += line.Event == JournalEvent::Spoiled ? 1 : 0;
-        reserved += line.Event == JournalEvent::Reserved ? 1 : 0;
-    }
-    const std::optional<std::string> next = book.Next();
-    if (book.Counter()) {
-        std::printf("%s: counter, next number %s\n", options.File.c_str(),
-                    next ? next->c_str() : "none (run out)");
-    } else {
-        std::size_t left = 0;
-        for (const auto& value : book.List()) {
-            const auto it = latest.find(value);
-            left += it == latest.end() || it->second.Event == JournalEvent::Released ? 1 : 0;
+    std::printf("used %d, released %d, spoiled %d, kept %d, reserved now %d\n",
+                tally.Count(JournalEvent::Used), tally.Count(JournalEvent::Released),
+                tally.Count(JournalEvent::Spoiled) + dead, tally.Count(JournalEvent::Kept),
+                tally.Count(JournalEvent::Reserved) - dead);
+    std::vector<std::string> kept;
+    for (const auto& [serial, event] : tally.Latest) {
+        if (event == JournalEvent::Kept) {
+            kept.push_back(serial + " (" + tally.KeptOn[serial] + ")");
         }
-        std::printf("%s: list, %zu of %zu values left, next %s\n", options.File.c_str(), left,
-                    book.List().size(), next ? next->c_str() : "none");
     }
-    std::printf("used %d, released %d, spoiled %d, reserved now %d\n", used, released, spoiled,
-                reserved - dead);
-    const auto& lines = book.Lines();
-    const std::size_t first = lines.size() > LastLinesShown ? lines.size() - LastLinesShown : 0;
-    for (std::size_t i = first; i < lines.size(); ++i) {
-        const JournalLine& line = lines[i];
-        std::string text = Format("  %s  %-8s  %-12s  %-10s  %s", line.Time.c_str(),
-                                  line.Event.c_str(), line.Serial.c_str(), line.Port.c_str(),
-                                  line.RecordTime.empty() ? "" : "record ");
-        text += line.RecordTime;
-        text.erase(text.find_last_not_of(' ') + 1);
-        std::printf("%s\n", text.c_str());
+    if (!kept.empty()) {
+        std::sort(kept.begin(), kept.end());
+        std::string text;
+        for (const std::string& one : kept) {
+            text += (text.empty() ? "" : ", ") + one;
+        }
+        std::printf("kept, and no line since (the board may have been left blank): %s\n",
+                    text.c_str());
+    }
+    for (const JournalLine& line : tally.Last) {
+        PrintLine(line);
     }
     return ExitStatus::Success;
 }
@@ -94,14 +139,20 @@ int RunStatus(const SerialCommandOptions& options) {
 
 CLI::App* AddSerialCommand(CLI::App& app, SerialCommandOptions& options) {
     CLI::App* serial = app.add_subcommand(
-        "serial", "Serial-number files: make a counter, or show a counter's or list's state");
+        "serial", "Serial-number files: make a counter or a list's journal, or show their state");
     serial->require_subcommand(1);
-    CLI::App* init = serial->add_subcommand("init", "Make a counter file holding its first number");
-    init->add_option("FILE", options.File, "Counter file to make")->required();
-    init->add_option("--start", options.Start, "The first number to give out")->required();
+    CLI::App* init = serial->add_subcommand(
+        "init", "Make a counter file holding its first number, or the journal of a list file");
+    init->add_option("FILE", options.File, "Counter file to make, or list file")->required();
+    CLI::Option* start =
+        init->add_option("--start", options.Start, "A counter: the first number to give out");
+    CLI::Option* list = init->add_flag(
+        "--list", options.List, "A list: FILE holds the values, one per line, none given out yet");
+    start->excludes(list);
     init->callback([&options] { options.Init = true; });
     CLI::App* status = serial->add_subcommand(
-        "status", "The next number; how many were used, released and spoiled; the last few");
+        "status",
+        "The next number; how many were used, released, spoiled and kept; the last few lines");
     status->add_option("FILE", options.File, "Counter or list file")->required();
     return serial;
 }
