@@ -87,9 +87,9 @@ FileLock::FileLock(const std::string& path, bool create) : handle_(std::make_uni
         }
         // Windows' locks bar other handles from the bytes they cover: this one covers a byte far
         // past any content, so the file itself stays free to read and append to.
-        OVERLAPPED far{};
-        far.OffsetHigh = 0x7FFFFFFF;
-        const bool locked = LockFileEx(handle_->File, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &far);
+        OVERLAPPED beyond{};
+        beyond.OffsetHigh = 0x7FFFFFFF;
+        const bool locked = LockFileEx(handle_->File, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyond);
         const Named named = locked ? FileAt(handle_->File, path) : Named::Unknown;
         if (named == Named::Same) {
             return;

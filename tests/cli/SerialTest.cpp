@@ -269,6 +269,66 @@ TEST_F(SerialTest, KeepLeavesABoardItsNumberAcrossAReflash) {
 
 namespace {
 
+// A journal line as a run writes it.
+std::string Entry(const std::string& event, const std::string& serial, const std::string& port,
+                  const std::string& host = "line-3") {
+    return nlohmann::ordered_json({{"time", "2026-12-07T16:02:11Z"},
+                                   {"event", event},
+                                   {"serial", serial},
+                                   {"port", port},
+                                   {"host", host},
+                                   {"pid", 4711},
+                                   {"record_time", nullptr}})
+               .dump() +
+           "\n";
+}
+
+struct StatusCase {
+    std::string name;
+    std::string lines; // after the counter's first line
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class SerialStatus : public SerialTest, public testing::WithParamInterface<StatusCase> {};
+
+} // namespace
+
+TEST_P(SerialStatus, ReadsEveryLineAndCountsEachNumberByItsLatest) {
+    const StatusCase& c = GetParam();
+    ASSERT_TRUE(folder_.Write("c.txt.journal", initJournal_ + c.lines));
+    const Run run = Flash({"serial", "status", "c.txt"});
+    EXPECT_EQ(run.Status, c.status) << run.Err;
+    EXPECT_THAT(run.Out, HasSubstr(c.out));
+    EXPECT_THAT(run.Err, HasSubstr(c.err));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Journal, SerialStatus,
+    testing::Values(
+        // Another computer's reservation is still open; 901 was kept and its board then passed.
+        StatusCase{"KeptUsedAndReserved",
+                   Entry("reserved", "1000", "COM3") + Entry("used", "1000", "COM3") +
+                       Entry("kept", "900", "COM4") + Entry("kept", "901", "COM5") +
+                       Entry("used", "901", "COM5") + Entry("reserved", "1001", "COM6", "other"),
+                   0,
+                   "c.txt: counter, next number 1002\n"
+                   "used 2, released 0, spoiled 0, kept 1, reserved now 1\n"
+                   "kept, and no line since (the board may have been left blank): 900 (COM4)\n",
+                   ""},
+        StatusCase{"TornLastLine",
+                   Entry("reserved", "1000", "COM3") + "{\"time\":\"2026-12-07T16:0", 0,
+                   "used 0, released 0, spoiled 0, kept 0, reserved now 1",
+                   "c.txt.journal line 3 was never finished"},
+        StatusCase{"DamagedLine",
+                   Entry("reserved", "1000", "COM3") + "{\"time\"}\n" +
+                       Entry("used", "1000", "COM3"),
+                   2, "", "c.txt.journal line 3 is not a journal line"}),
+    CaseName());
+
+namespace {
+
 struct FormatCase {
     std::string name;
     std::string at;

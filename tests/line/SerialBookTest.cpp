@@ -199,37 +199,48 @@ TEST(SerialBook, AListNeedsItsOwnJournal) {
 
 namespace {
 
-struct TornCase {
+// A counter after one reservation, 7, and its checkpoint, with text added to its journal as a
+// crash or a fault left it.
+struct Tail {
     std::string name;
-    std::string torn; // what the crashed writer left after the last whole line
+    std::string text;
+    std::string refused; // the line a reservation names in its refusal; none: the line is torn
 };
 
-class TornLastLine : public testing::TestWithParam<TornCase> {};
+class JournalTail : public testing::TestWithParam<Tail> {
+protected:
+    void SetUp() override {
+        SerialBook first({counter_, "", 1});
+        EXPECT_EQ(Reserved(first), "7");
+        whole_ = folder_.Read("counter.journal");
+        ASSERT_TRUE(folder_.Write("counter.journal", whole_ + GetParam().text));
+    }
+
+    TempFolder folder_;
+    const std::string counter_ = folder_.Create("counter", "7\n");
+    std::string whole_; // the journal before the text
+};
+
+class TornLastLine : public JournalTail {};
+class DamagedJournal : public JournalTail {};
 
 } // namespace
 
 // The writer of the last line stopped in the middle of it and never heard that it was written:
 // its number was never relied on, so the line is left out and the next change written over it.
 TEST_P(TornLastLine, IsLeftOutAndWrittenOver) {
-    TempFolder folder;
-    const std::string counter = folder.Create("counter", "7\n");
-    SerialBook first({counter, "", 1});
-    EXPECT_EQ(Reserved(first), "7");
-    const std::string whole = folder.Read("counter.journal");
-    ASSERT_TRUE(folder.Write("counter.journal", whole + GetParam().torn));
-
-    SerialBook next({counter, "", 1});
+    SerialBook next({counter_, "", 1});
     std::string why;
     ASSERT_TRUE(next.LoadLocked(why)) << why;
     EXPECT_NE(next.Warning().find("counter.journal line 2 was never finished"), std::string::npos)
         << next.Warning();
     EXPECT_EQ(next.Next(), "8");
     EXPECT_EQ(Reserved(next), "8");
-    const std::string after = folder.Read("counter.journal");
-    ASSERT_EQ(after.substr(0, whole.size()), whole);
-    EXPECT_EQ(after.find('\n', whole.size()), after.size() - 1) << after;
+    const std::string after = folder_.Read("counter.journal");
+    ASSERT_EQ(after.substr(0, whole_.size()), whole_);
+    EXPECT_EQ(after.find('\n', whole_.size()), after.size() - 1) << after;
 
-    SerialBook again({counter, "", 1});
+    SerialBook again({counter_, "", 1});
     ASSERT_TRUE(again.LoadLocked(why)) << why;
     EXPECT_EQ(again.Warning(), "");
     EXPECT_EQ(again.State().Lines, 2u);
@@ -238,49 +249,32 @@ TEST_P(TornLastLine, IsLeftOutAndWrittenOver) {
 
 INSTANTIATE_TEST_SUITE_P(
     Journal, TornLastLine,
-    testing::Values(TornCase{"CutInAString", R"({"time":"2026-12-07T16:00:00Z","event":"res)"},
+    testing::Values(Tail{"CutInAString", R"({"time":"2026-12-07T16:00:00Z","event":"res)", ""},
                     // Only the line end was lost: still never relied on.
-                    TornCase{"LineEndLost",
-                             R"({"time":"2026-12-07T16:00:00Z","event":"reserved","serial":"40",)"
-                             R"("port":"COM9","host":"host","pid":1,"record_time":null})"}),
+                    Tail{"LineEndLost",
+                         R"({"time":"2026-12-07T16:00:00Z","event":"reserved","serial":"40",)"
+                         R"("port":"COM9","host":"host","pid":1,"record_time":null})",
+                         ""}),
     CaseName());
 
-namespace {
-
-struct DamageCase {
-    std::string name;
-    std::string lines;    // after one reservation of 7, with its checkpoint
-    std::string numbered; // the line the refusal names
-};
-
-class DamagedJournal : public testing::TestWithParam<DamageCase> {};
-
-} // namespace
-
 TEST_P(DamagedJournal, StopsReservationsNamingTheLine) {
-    TempFolder folder;
-    const std::string counter = folder.Create("counter", "7\n");
-    SerialBook first({counter, "", 1});
-    EXPECT_EQ(Reserved(first), "7");
-    ASSERT_TRUE(folder.Write("counter.journal", folder.Read("counter.journal") + GetParam().lines));
-    const auto before = Files(folder);
-
-    SerialBook book({counter, "", 1});
+    const auto before = Files(folder_);
+    SerialBook book({counter_, "", 1});
     std::string value;
     std::string why;
     EXPECT_FALSE(book.Reserve(Here, value, why));
-    EXPECT_NE(why.find("counter.journal " + GetParam().numbered + " "), std::string::npos) << why;
-    EXPECT_EQ(Files(folder), before);
+    EXPECT_NE(why.find("counter.journal " + GetParam().refused + " "), std::string::npos) << why;
+    EXPECT_EQ(Files(folder_), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Journal, DamagedJournal,
-    testing::Values(DamageCase{"NotJson", "{\"event\":\"reserved\"\n", "line 2"},
-                    DamageCase{"InTheMiddle",
-                               "\n{\"time\":\"t\"}\n{\"time\":\"t\",\"event\":\"used\",\"serial\":"
-                               "\"7\",\"port\":\"\",\"host\":\"h\",\"pid\":1}\n",
-                               "line 3"},
-                    DamageCase{"BeforeATornLine", "garbage\n{\"time\":", "line 2"}),
+    testing::Values(Tail{"NotJson", "{\"event\":\"reserved\"\n", "line 2"},
+                    Tail{"InTheMiddle",
+                         "\n{\"time\":\"t\"}\n{\"time\":\"t\",\"event\":\"used\",\"serial\":"
+                         "\"7\",\"port\":\"\",\"host\":\"h\",\"pid\":1}\n",
+                         "line 3"},
+                    Tail{"BeforeATornLine", "garbage\n{\"time\":", "line 2"}),
     CaseName());
 
 // A history of reservations, releases and uses; the checkpoint then lost, damaged, left behind or
