@@ -195,6 +195,15 @@ TEST(SerialBook, AListNeedsItsOwnJournal) {
     SerialBook wrong({counter, "", 1});
     EXPECT_FALSE(wrong.Reserve(Here, value, why));
     EXPECT_NE(why.find("counter.journal is the journal of a list"), std::string::npos) << why;
+
+    // A journal from before the kind was recorded is read as it is.
+    const std::string old = folder.Create("old", "B1\nB2\n");
+    const std::string journal = folder.Read("list.journal");
+    folder.Write("old.journal", journal.substr(journal.find('\n') + 1));
+    SerialBook earlier({"", old, 1});
+    ASSERT_TRUE(earlier.LoadLocked(why)) << why;
+    EXPECT_EQ(earlier.State().Kind, "");
+    EXPECT_EQ(Reserved(earlier), "B1");
 }
 
 namespace {
