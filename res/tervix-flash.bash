@@ -36,7 +36,7 @@ _tervix_flash() {
         [check]="$help -q --quiet"
         [ports]="$help"
         [serial]="$help"
-        [serial init]="$help --start"
+        [serial init]="$help --start --list"
         [serial status]="$help"
         [project]="$help"
         [project lock]="$help"
