@@ -15,6 +15,7 @@ inline constexpr const char* Used = "used";         // the board passed with it
 inline constexpr const char* Released = "released"; // the board failed: the next board takes it
 // A reservation whose run ended without saying how: never given out again.
 inline constexpr const char* Spoiled = "spoiled";
+inline constexpr const char* Kept = "kept";
 } // namespace JournalEvent
 
 struct JournalLine {

@@ -99,13 +99,16 @@ TEST_F(CliTest, PortGivenAsDevicePathAndBootModeKept) {
     EXPECT_EQ(board.StatText("mode"), "boot");
 }
 
+// The record names the port as every record and table does, by its short name.
 TEST_F(CliTest, PortAnswersYesForThatPortOnly) {
     SimBoard& other = AddBoard("COM3");
     SimBoard& wanted = AddBoard("COM12");
-    const Run run = Flash({"flash", "--quiet", "--port", "\\\\.\\COM12", ExampleHex()});
+    const Run run =
+        Flash({"flash", "--quiet", "--port", "\\\\.\\COM12", ExampleHex(), "--record", "r.jsonl"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, "");
     EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(JsonLines(folder_.Read("r.jsonl")).back()["port"], "COM12");
     other.Stop();
     wanted.Stop();
     EXPECT_EQ(other.Stat("requests"), 0u);
