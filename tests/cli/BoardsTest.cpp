@@ -625,10 +625,14 @@ class FullRecordRun : public CliTest, public testing::WithParamInterface<FullRec
 } // namespace
 
 // /dev/full opens for appending and takes no byte: the boards are flashed, and the run says that
-// their records are lost instead of ending well.
+// their records are lost instead of ending well. A number is used only with its record line, so
+// each board's number, on the board and verified, is spoiled.
 TEST_P(FullRecordRun, SaysTheRecordsWereNotWritten) {
     const FullRecordCase& c = GetParam();
-    std::vector<std::string> args{"flash", ExampleHex(), "--record", "/dev/full"};
+    ASSERT_EQ(Flash({"serial", "init", "c.txt", "--start", "1000"}).Status, 0);
+    std::vector<std::string> args{
+        "flash",       ExampleHex(),      "--record", "/dev/full",        "--serial-at",
+        "eeprom:0x10", "--serial-format", "u16le",    "--serial-counter", "c.txt"};
     for (const std::string& port : c.ports) {
         AddBoard(port);
         args.insert(args.end(), {"--port", port});
@@ -639,6 +643,12 @@ TEST_P(FullRecordRun, SaysTheRecordsWereNotWritten) {
     for (auto& board : boards_) {
         board->Stop();
         ExpectProgramHolds(*board, ReadHexImage(ExampleHex()));
+    }
+    const std::string journal = folder_.Read("c.txt.journal");
+    for (std::size_t i = 0; i < c.ports.size(); ++i) {
+        EXPECT_EQ(JournalEvents(journal, std::to_string(1000 + i)),
+                  (std::vector<std::string>{"reserved", "spoiled"}))
+            << journal;
     }
 }
 
