@@ -78,22 +78,24 @@ bool RecordFile::ReadAfter(std::uint64_t from, std::string& text) const {
     if (fd < 0) {
         return false;
     }
+    // Only a plain file is read back: a device such as /dev/full would give bytes for ever.
+    struct stat info {};
+    const bool plain = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     text.clear();
     char buffer[65536];
-    ssize_t got = 0;
-    for (auto at = static_cast<off_t>(from);; at += got) {
-        got = pread(fd, buffer, sizeof buffer, at);
-        if (got < 0 && errno == EINTR) {
-            got = 0;
-            continue;
-        }
-        if (got <= 0) {
+    auto at = static_cast<off_t>(from);
+    while (plain && at < info.st_size) {
+        const ssize_t got = pread(fd, buffer, sizeof buffer, at);
+        if (got <= 0 && !(got < 0 && errno == EINTR)) {
             break;
         }
-        text.append(buffer, static_cast<std::size_t>(got));
+        if (got > 0) {
+            text.append(buffer, static_cast<std::size_t>(got));
+            at += got;
+        }
     }
     close(fd);
-    return got == 0;
+    return plain && at >= info.st_size;
 }
 
 std::string HostName() {

@@ -91,14 +91,19 @@ bool RecordFile::ReadAfter(std::uint64_t from, std::string& text) const {
     if (file == INVALID_HANDLE_VALUE) {
         return false;
     }
+    // Only a file on a disk is read back, as far as it reaches now.
+    LARGE_INTEGER size{};
     LARGE_INTEGER start{};
     start.QuadPart = static_cast<LONGLONG>(from);
-    bool read = SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != 0;
+    bool read = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) &&
+                SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
     text.clear();
     char buffer[65536];
-    DWORD got = 0;
-    while (read && (read = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0) && got > 0) {
+    for (LONGLONG at = start.QuadPart; read && at < size.QuadPart;) {
+        DWORD got = 0;
+        read = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0 && got > 0;
         text.append(buffer, got);
+        at += got;
     }
     CloseHandle(file);
     return read;
