@@ -682,19 +682,6 @@ struct InterruptCase {
 
 class InterruptedRun : public CliTest, public testing::WithParamInterface<InterruptCase> {};
 
-// The child of pid that works in the board folder named.
-pid_t ChildIn(pid_t pid, const std::string& folder) {
-    for (const pid_t child : ChildrenOf(pid)) {
-        std::error_code ec;
-        const auto cwd =
-            std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/cwd", ec);
-        if (!ec && cwd.filename() == folder) {
-            return child;
-        }
-    }
-    return -1;
-}
-
 } // namespace
 
 // Paced boards are stopped while they erase: each closes its port between two requests, and
@@ -725,7 +712,7 @@ TEST_P(InterruptedRun, AccountsForEveryBoardAndLeavesNoChild) {
         flash->Signal(c.signal);
         break;
     case SignalTo::FirstBoard: {
-        const pid_t first = ChildIn(flash->Pid(), ports[0]);
+        const pid_t first = BoardChild(flash->Pid(), ports[0]);
         ASSERT_GT(first, 0);
         kill(first, c.signal);
         stopped = {ports[0]};

@@ -79,6 +79,18 @@ std::vector<std::string> JournalEvents(const std::string& journal, const std::st
     return events;
 }
 
+pid_t BoardChild(pid_t pid, const std::string& folder) {
+    for (const pid_t child : ChildrenOf(pid)) {
+        std::error_code ec;
+        const auto cwd =
+            std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/cwd", ec);
+        if (!ec && cwd.filename() == folder) {
+            return child;
+        }
+    }
+    return -1;
+}
+
 bool AllEnd(const std::vector<pid_t>& pids, std::chrono::milliseconds within) {
     const auto deadline = std::chrono::steady_clock::now() + within;
     for (;;) {

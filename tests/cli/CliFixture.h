@@ -38,6 +38,9 @@ std::vector<nlohmann::ordered_json> JsonLines(const std::string& text);
 // A journal's events for one serial number, in order.
 std::vector<std::string> JournalEvents(const std::string& journal, const std::string& serial);
 
+// The child of pid that runs the board whose folder is named, -1 when none does.
+pid_t BoardChild(pid_t pid, const std::string& folder);
+
 // Whether every process of pids has ended within the time given.
 bool AllEnd(const std::vector<pid_t>& pids, std::chrono::milliseconds within);
 

@@ -194,6 +194,34 @@ TEST_F(SerialFaultTest, AKeptNumberStaysFindableAcrossAnInterruptedReflash) {
     EXPECT_EQ(board.Bytes(0x7F00, 4), U32le(1000));
 }
 
+// The process of a board that kept its number is killed after the erase took the number off: the
+// parent writes that board's line, naming the number as unverified, while the other board passes.
+TEST_F(SerialFaultTest, AKilledBoardsRecordNamesTheNumberItHad) {
+    AddBoard("COM3", {"--pace", "--load", Holding900()});
+    AddBoard("COM4", {"--pace"});
+    std::vector<std::string> options = Counter("program:0x7F00");
+    options.push_back("--serial-keep");
+    std::unique_ptr<ChildProcess> flash = StartFlash(FlashArgs({"COM3", "COM4"}, options));
+    ASSERT_TRUE(flash->AwaitError("COM3: write", ProcessTimeoutMs)) << flash->Err();
+    const pid_t board = BoardChild(flash->Pid(), "COM3");
+    ASSERT_GT(board, 0);
+    kill(board, SIGKILL);
+    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 6) << flash->Err();
+    std::map<std::string, nlohmann::ordered_json> records;
+    for (const nlohmann::ordered_json& record : JsonLines(folder_.Read("r.jsonl"))) {
+        records[record["port"]] = record;
+    }
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records["COM3"]["exit_status"], 6);
+    EXPECT_TRUE(records["COM3"]["serial"].is_null());
+    EXPECT_EQ(records["COM3"]["serial_unverified"], "900");
+    EXPECT_EQ(records["COM4"]["exit_status"], 0);
+    EXPECT_EQ(records["COM4"]["serial"], "1000");
+    const std::string journal = folder_.Read("c.txt.journal");
+    EXPECT_EQ(JournalEvents(journal, "900"), std::vector<std::string>{"kept"});
+    EXPECT_EQ(JournalEvents(journal, "1000"), (std::vector<std::string>{"reserved", "used"}));
+}
+
 // The parent is killed at moments swept over the last 200 ms of a run on four paced boards: its
 // children stop as on SIGTERM and write their own lines, so every number journaled as used has
 // its record line, with the journal's record time, and every board of every run has its line.
@@ -252,8 +280,8 @@ TEST_F(SerialFaultTest, AJournalThatCannotBeWrittenWhenTheBoardsFinishFailsThem)
     EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 2) << flash->Err();
     EXPECT_THAT(flash->Out(), HasSubstr("2 boards: 0 succeeded, 2 failed"));
     for (const char* port : {"COM3", "COM4"}) {
-        EXPECT_THAT(flash->Out(), testing::ContainsRegex(std::string(port) +
-                                                         " .* 2  serial number 100[01]: "));
+        EXPECT_THAT(flash->Out(),
+                    testing::ContainsRegex(std::string(port) + " .* 2  serial number 100[01]: "));
     }
     std::set<std::string> serials;
     for (const nlohmann::ordered_json& record : JsonLines(folder_.Read("r.jsonl"))) {
