@@ -326,7 +326,7 @@ int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcom
     if (!serial.End(recorded == ExitStatus::Success, *outcome.Time, why)) {
         Fail(ExitStatus::File, Format("serial number %s: %s; it is never given to another board",
                                       serial.Value().value_or("?").c_str(), why.c_str()));
-        return std::max(recorded, static_cast<int>(ExitStatus::File));
+        return std::max(recorded, ExitStatus::File);
     }
     return recorded;
 }

@@ -4,6 +4,7 @@
 // record is written: used when the board passed with it; else spoiled once any byte of it may
 // have reached the board, released when none did. A kept number is journaled at once, so that a
 // run that stops after the erase still names it.
+
 #include "line/SerialBook.h"
 #include "line/SerialFormat.h"
 #include "line/SerialPlace.h"

@@ -72,7 +72,7 @@ std::vector<nlohmann::ordered_json> JsonLines(const std::string& text) {
 std::vector<std::string> JournalEvents(const std::string& journal, const std::string& serial) {
     std::vector<std::string> events;
     for (const nlohmann::ordered_json& line : JsonLines(journal)) {
-        if (line["serial"] == serial) {
+        if (line.value("serial", "") == serial) {
             events.push_back(line["event"]);
         }
     }
