@@ -1,3 +1,4 @@
+#include "cli/BoardRecords.h"
 #include "cli/BoardsDisplay.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
@@ -78,7 +79,7 @@ FoundBoards LookAtPorts(const std::vector<std::string>& ports, bool quiet) {
         }
         if (!quiet) {
             const std::string device = ShownDevice(port.Port.c_str());
-            std::fprintf(stderr, "%-10s %-24s %s%s\n", port.Port.c_str(),
+            std::fprintf(stderr, "%-10s %-24s %s%s\n", ShortPortName(port.Port).c_str(),
                          device.empty() ? "-" : device.c_str(), FindingText(port).c_str(),
                          verdict.c_str());
         }
@@ -100,52 +101,15 @@ nlohmann::json FailedCheck(const ProbedPort& port) {
     nlohmann::json findings;
     const bool numbered = port.Finding == PortFinding::Device;
     findings["device"] = numbered ? nlohmann::json(port.Device) : nlohmann::json(nullptr);
+    const std::string where = PortWithDevice(ShortPortName(port.Port).c_str());
     findings["result"] =
-        numbered ? Format("wrong device on %s: device number %d, expected %s (%s)",
-                          PortWithDevice(port.Port.c_str()).c_str(), port.Device,
-                          TargetProfile.DeviceNumber.load(), TargetProfile.DeviceName.load())
-                 : Format("device check failed on %s: %s",
-                          PortWithDevice(port.Port.c_str()).c_str(), FindingText(port).c_str());
+        numbered
+            ? Format("wrong device on %s: device number %d, expected %s (%s)", where.c_str(),
+                     port.Device, TargetProfile.DeviceNumber.load(),
+                     TargetProfile.DeviceName.load())
+            : Format("device check failed on %s: %s", where.c_str(), FindingText(port).c_str());
     findings["requests"] = 1;
     return findings;
-}
-
-// The record as the parent knows it: the board's own findings from the child's record, the
-// file as given and the exit status the child really ended with.
-nlohmann::ordered_json RecordOf(const BoardJob& job, const std::optional<std::string>& sha256,
-                                const RunningBoard& board) {
-    BoardRecord record = ChildBoardRecord(board);
-    record.Command = job.Command;
-    record.File = job.File;
-    record.Sha256 = sha256;
-    record.Tags = job.Boards.Tags;
-    if (record.Outcome.Result.empty() && StopSignal() != 0) {
-        // Stopped before it could say so itself.
-        record.Outcome.Result = InterruptedResult(board.Stage);
-    } else if (record.Outcome.Result.empty()) {
-        record.Outcome.Result =
-            board.Reason.empty() ? Format("ended with status %d", board.Status) : board.Reason;
-    }
-    return RecordJson(record);
-}
-
-// Writes a finished board's record where it was asked for; false when the record file refused.
-// A closed standard output only loses the printed line.
-bool Publish(const BoardJob& job, RecordFile* file, const nlohmann::ordered_json& record) {
-    const std::string line = record.dump();
-    if (job.Boards.Json) {
-        std::printf("%s\n", line.c_str());
-        std::fflush(stdout);
-    }
-    if (file != nullptr && !file->Append(line)) {
-        Fail(ExitStatus::File,
-             Format("cannot append to the record %s: %s; the record of %s was not written",
-                    job.Boards.Record.c_str(), file->Error().c_str(),
-                    record["port"].is_string() ? record["port"].get<std::string>().c_str()
-                                               : "the board"));
-        return false;
-    }
-    return true;
 }
 
 int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
@@ -157,33 +121,37 @@ int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
         session.Choice.Port = job.Boards.Ports.front();
     }
     session.Json = job.Boards.Json;
-    BoardRecord record;
-    int status = job.RunOne(session, snapshot != nullptr ? snapshot->Path() : std::string(),
-                            name.value_or(""), record.Outcome);
-    if (status != ExitStatus::Success) {
-        record.Outcome.Result = LastFailure();
-    }
-    // A failure that the stop caused is the stop; one found before it stays what it was.
-    if (status != ExitStatus::Success && StopSignal() != 0 && ExchangeStopped()) {
-        record.Outcome.Result = InterruptedResult(CurrentStage());
-        status = InterruptedStatus();
-    }
-    if (!job.Boards.Ports.empty()) {
-        record.Port = job.Boards.Ports.front();
-    } else if (record.Outcome.Device) {
-        record.Port = TargetProfile.PortName.load();
-    }
-    record.Command = job.Command;
-    record.File = name;
-    record.Tags = job.Boards.Tags;
-    record.Sha256 = snapshot != nullptr ? snapshot->Sha256() : std::nullopt;
-    record.Requests = PacketsSent() - sentBefore;
-    record.Seconds = SecondsSince(started);
-    record.ExitStatus = status;
-    if ((file != nullptr || job.Boards.Json) && !Publish(job, file, RecordJson(record))) {
-        return std::max(status, ExitStatus::File);
-    }
-    return status;
+    const BoardRecorder recorder = [&](int status, BoardOutcome& outcome) {
+        BoardRecord record;
+        record.Outcome = outcome;
+        if (status != ExitStatus::Success) {
+            record.Outcome.Result = LastFailure();
+        }
+        // A failure that the stop caused is the stop; one found before it stays what it was.
+        if (status != ExitStatus::Success && StopSignal() != 0 && ExchangeStopped()) {
+            record.Outcome.Result = InterruptedResult(CurrentStage());
+            status = InterruptedStatus();
+        }
+        if (!job.Boards.Ports.empty()) {
+            record.Port = ShortPortName(job.Boards.Ports.front());
+        } else if (outcome.Device) {
+            record.Port = ShortPortName(TargetProfile.PortName.load());
+        }
+        record.Command = job.Command;
+        record.File = name;
+        record.Tags = job.Boards.Tags;
+        record.Sha256 = snapshot != nullptr ? snapshot->Sha256() : std::nullopt;
+        record.Requests = PacketsSent() - sentBefore;
+        record.Seconds = SecondsSince(started);
+        record.ExitStatus = status;
+        if ((file != nullptr || job.Boards.Json) && !PublishRecord(job, file, RecordJson(record))) {
+            return std::max(status, ExitStatus::File);
+        }
+        return status;
+    };
+    BoardOutcome outcome;
+    return job.RunOne(session, snapshot != nullptr ? snapshot->Path() : std::string(),
+                      name.value_or(""), outcome, recorder);
 }
 
 // Every child reads the parent's private copy of the file, under the name the user gave.
@@ -196,46 +164,19 @@ std::vector<std::string> ChildArgs(const BoardJob& job, const HexSnapshot* snaps
         args.insert(args.end(), {snapshot->Path(), "--file-name", *name});
     }
     args.insert(args.end(), {"--port", port, "--json", "--progress-for-parent"});
+    // Each child appends its board's record itself, before its serial number is journaled.
+    if (!job.Boards.Record.empty()) {
+        args.insert(args.end(),
+                    {"--record", std::filesystem::absolute(job.Boards.Record).string()});
+    }
+    for (const auto& [key, value] : job.Boards.Tags) {
+        args.insert(args.end(), {"--tag", key + "=" + value});
+    }
     if (job.Session.TimeoutMs != 0) {
         args.insert(args.end(), {"--timeout-ms", std::to_string(job.Session.TimeoutMs)});
     }
     return args;
 }
-
-// The parent's side of a run's children: each ended board's record, published as asked, and
-// the live lines.
-class ParentView : public BoardsView {
-public:
-    ParentView(const BoardJob& job, const std::optional<std::string>& sha256, RecordFile* file,
-               BoardsDisplay& display)
-        : job_(job), sha256_(sha256), file_(file), display_(display) {}
-
-    void Ended(RunningBoard& board) override {
-        board.Record = RecordOf(job_, sha256_, board);
-        worst_ = std::max(worst_, board.Status);
-        if (!Publish(job_, file_, board.Record)) {
-            worst_ = std::max(worst_, ExitStatus::File);
-            ++unrecorded_.Count;
-            unrecorded_.Reason = file_->Error();
-        }
-    }
-
-    void Show(const std::vector<RunningBoard>& boards, bool finished) override {
-        display_.Show(boards, finished);
-    }
-
-    // The worst board's exit status, or ExitStatus::File when a record was not written.
-    int Worst() const { return worst_; }
-    const Unrecorded& NotRecorded() const { return unrecorded_; }
-
-private:
-    const BoardJob& job_;
-    const std::optional<std::string>& sha256_;
-    RecordFile* file_;
-    BoardsDisplay& display_;
-    int worst_ = ExitStatus::Success;
-    Unrecorded unrecorded_;
-};
 
 int RunBoards(const BoardJob& job) {
     LoadDefaults();
@@ -348,7 +289,7 @@ int RunBoards(const BoardJob& job) {
     std::vector<RunningBoard> boards(ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {
         RunningBoard& board = boards[i];
-        board.Port = ports[i];
+        board.Port = ShortPortName(ports[i]);
         board.Started = Clock::now();
         if (const auto failed = found.FailedChecks.find(ports[i]);
             failed != found.FailedChecks.end()) {
@@ -362,7 +303,7 @@ int RunBoards(const BoardJob& job) {
             board.Status = InterruptedStatus();
             continue;
         }
-        if (!StartBoard(board, program, ChildArgs(job, snapshot.get(), name, ports[i]))) {
+        if (!StartBoard(board, program, ChildArgs(job, snapshot.get(), name, board.Port))) {
             board.Status = ExitStatus::Usage;
         }
     }

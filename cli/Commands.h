@@ -15,6 +15,11 @@
 
 // The commands below that take a board fill in what they learned about it, for its record.
 // Those that take a file read it from source, the run's private copy, and name it as File.
+
+// Writes a board's record as the run asks (the record file, standard output) once the board's
+// work is done, given the command's status; returns the board's status, worse when the record
+// could not be written.
+using BoardRecorder = std::function<int(int status, BoardOutcome& outcome)>;
 struct FlashOptions {
     SessionOptions Session;
     std::string File;
@@ -22,7 +27,9 @@ struct FlashOptions {
     bool Fast = false;     // whole-row requests instead of the desktop program's row-by-row traffic
     SerialSettings Serial; // checked; no place: no serial number
 };
-int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome);
+// Records the board through record before its serial number is journaled as used.
+int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome,
+             const BoardRecorder& record);
 
 struct VerifyOptions {
     SessionOptions Session;
@@ -68,9 +75,9 @@ struct BoardJob {
     // Refuses what no board should get (a bad file, a forbidden range); returns an exit status.
     // source is the file's private copy, name the file as given ("" without a file).
     std::function<int(const std::string& source, const std::string& name)> Refuse;
-    // The command on the one board that session names.
+    // The command on the one board that session names, its record written through record.
     std::function<int(const SessionOptions& session, const std::string& source,
-                      const std::string& name, BoardOutcome& outcome)>
+                      const std::string& name, BoardOutcome& outcome, const BoardRecorder& record)>
         RunOne;
 };
 int RunOnBoards(const BoardJob& job);

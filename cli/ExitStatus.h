@@ -9,7 +9,9 @@ inline constexpr int File = 2;       // HEX file unreadable, invalid or empty, o
 inline constexpr int Erase = 3;
 inline constexpr int Transfer = 4; // write, verify or read failed
 inline constexpr int Finish = 5;   // setting run mode or closing the port failed
-inline constexpr int Usage = 64;   // bad command line, or a question that cannot be asked
+// A board's process was ended from outside (SIGKILL, a crash): its board may be half written.
+inline constexpr int Killed = 6;
+inline constexpr int Usage = 64; // bad command line, or a question that cannot be asked
 
 // Stopped by a signal: 128 + its number, as the shells report it.
 inline constexpr int Interrupted = 130; // SIGINT
@@ -28,6 +30,8 @@ inline constexpr const char* ExitStatusHelp =
     "  3   erase failed\n"
     "  4   write, verify or read failed\n"
     "  5   setting run mode or closing the port failed\n"
+    "  6   a board's process was killed from outside;\n"
+    "      its board may be half written\n"
     "  64  usage error\n"
     "  130 interrupted by SIGINT (Ctrl-C)\n"
     "  143 interrupted by SIGTERM or SIGHUP\n";

@@ -3,7 +3,9 @@
 #include "cli/HexRefusal.h"
 #include "cli/Interruption.h"
 #include "cli/Messages.h"
+#include "cli/PortAnswer.h"
 #include "line/BoardRecord.h"
+#include "line/BoardsRun.h"
 #include "line/RecordFile.h"
 #include "line/SharedFile.h"
 #include "line/UtcTime.h"
@@ -137,15 +139,27 @@ int SerialFailure(const SerialFault& fault) {
     }
 }
 
+// A board's parent names this number in the board's record should this process be killed.
+void TellParentOfSerial(const FlashOptions& options, const BoardSerial& serial) {
+    if (options.Session.ForParent) {
+        std::fprintf(stderr, "%.*s%s\n", static_cast<int>(SerialLine.size()), SerialLine.data(),
+                     serial.Value()->c_str());
+    }
+}
+
 // Before the erase: the board's number, kept from the board or taken from the book.
 int TakeSerial(BoardSerial* serial, const FlashOptions& options) {
     if (serial == nullptr) {
         return ExitStatus::Success;
     }
-    const std::string port = options.Session.Choice.Port.empty() ? TargetProfile.PortName.load()
-                                                                 : options.Session.Choice.Port;
+    const std::string port =
+        ShortPortName(options.Session.Choice.Port.empty() ? TargetProfile.PortName.load()
+                                                          : options.Session.Choice.Port);
     if (SerialFault fault = serial->Take(port)) {
         return SerialFailure(fault);
+    }
+    if (serial->Kept()) {
+        TellParentOfSerial(options, *serial);
     }
     return ExitStatus::Success;
 }
@@ -155,6 +169,7 @@ int WriteSerial(BoardSerial* serial, const FlashOptions& options) {
     if (serial == nullptr) {
         return ExitStatus::Success;
     }
+    TellParentOfSerial(options, *serial);
     ImageFailure failure;
     const std::int32_t result = serial->Write(failure);
     if (result >= 0) {
@@ -291,9 +306,10 @@ int FlashBoard(const FlashOptions& options, const std::string& source, BoardOutc
 
 } // namespace
 
-int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome) {
+int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome,
+             const BoardRecorder& record) {
     if (!options.Serial.Place) {
-        return FlashBoard(options, source, outcome, nullptr);
+        return record(FlashBoard(options, source, outcome, nullptr), outcome);
     }
     BoardSerial serial(options.Serial, {HostName(), OwnProcessId(), ""});
     const int status = FlashBoard(options, source, outcome, &serial);
@@ -301,11 +317,16 @@ int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcom
     outcome.Time = UtcTimeNow();
     if (status == ExitStatus::Success) {
         outcome.Serial = serial.Value();
+    } else if (serial.MayBeOnBoard()) {
+        outcome.SerialUnverified = serial.Value();
     }
-    std::string warning;
-    serial.End(status == ExitStatus::Success, *outcome.Time, warning);
-    if (!warning.empty()) {
-        std::fprintf(stderr, "tervix-flash: %s\n", warning.c_str());
+    // The record first: a number journaled as used always has its record line.
+    const int recorded = record(status, outcome);
+    std::string why;
+    if (!serial.End(recorded == ExitStatus::Success, *outcome.Time, why)) {
+        Fail(ExitStatus::File, Format("serial number %s: %s; it is never given to another board",
+                                      serial.Value().value_or("?").c_str(), why.c_str()));
+        return std::max(recorded, ExitStatus::File);
     }
-    return status;
+    return recorded;
 }

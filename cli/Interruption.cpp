@@ -20,12 +20,16 @@ const char* CurrentStage() {
     return currentStage.load(std::memory_order_relaxed);
 }
 
-std::string InterruptedResult(const std::string& stage) {
+std::string WhileStage(const std::string& stage) {
     static const std::map<std::string, std::string> Words = {
         {"start", "starting"}, {"connect", "connecting"}, {"erase", "erasing"},
         {"write", "writing"},  {"verify", "verifying"},   {"run-mode", "setting run mode"}};
     const auto word = Words.find(stage);
-    return "interrupted while " + (word == Words.end() ? stage : word->second);
+    return "while " + (word == Words.end() ? stage : word->second);
+}
+
+std::string InterruptedResult(const std::string& stage) {
+    return "interrupted " + WhileStage(stage);
 }
 
 void PauseUnlessStopped(std::chrono::milliseconds pause) {

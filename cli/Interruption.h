@@ -20,6 +20,8 @@ int InterruptedStatus();
 // record of a stopped board.
 void NoteStage(const char* stage);
 const char* CurrentStage();
+// "while writing" for the stage "write".
+std::string WhileStage(const std::string& stage);
 // "interrupted while writing" for the stage "write".
 std::string InterruptedResult(const std::string& stage);
 

@@ -39,6 +39,10 @@ std::string PortIdentity(const std::string& port) {
     return device.empty() ? PlainComName(port) : device;
 }
 
+std::string ShortPortName(const std::string& port) {
+    return IsComName(port) ? PlainComName(port) : port;
+}
+
 std::string PortWithDevice(const char* name) {
     const std::string device = ShownDevice(name);
     return device.empty() || device == name ? std::string(name)

@@ -45,5 +45,9 @@ private:
 // ("COM12" for "\\.\COM12" and "com12").
 std::string PortIdentity(const std::string& port);
 
+// The one name a port has in records, tables and the serial journal: the plain COM name ("COM12"
+// for "\\.\COM12" and "com12"), a device path as given.
+std::string ShortPortName(const std::string& port);
+
 // "COM3 (/dev/pts/4)", or the bare name when it maps to no device.
 std::string PortWithDevice(const char* name);

@@ -3,13 +3,10 @@
 #include "cli/ExitStatus.h"
 #include "cli/Messages.h"
 #include "line/BoardRecord.h"
-#include "link/BootCommands.h"
-#include "link/ComPort.h"
 #include "target/Connection.h"
 #include "target/TargetProfile.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 Session::Session(const SessionOptions& options, BoardOutcome* outcome)
     : choice_(options.Choice), quiet_(options.Quiet),
@@ -43,7 +40,7 @@ int Session::Connect() {
     progress_.End(result >= 0);
     if (result >= 0) {
         if (outcome_ != nullptr) {
-            outcome_->Device = std::atoi(TargetProfile.DeviceNumber.load());
+            outcome_->Device = LastDeviceNumber();
         }
         if (!quiet_) {
             std::fprintf(stderr, "connected to %s, device %s (%s)\n",
@@ -74,23 +71,13 @@ int Session::Disconnect() {
     return ExitStatus::Success;
 }
 
-// The connection closes the port as soon as the number differs and keeps the number to itself;
-// the port is opened once more and the number read again, so the message can say what the
-// board reported.
+// Names the number the connection read and judged: reading it again could meet another answer.
 std::string Session::WrongDeviceReason() {
-    const char* expected = TargetProfile.DeviceNumber;
-    const char* device = TargetProfile.DeviceName;
-    const char* name = TargetProfile.PortName;
-    const ComHandle port = OpenComPort(name, TargetProfile.BaudRate, TargetProfile.ReadTimeoutMs);
-    char number[8] = "?";
-    if (port != InvalidComHandle) {
-        TargetProfile.PortHandle = port;
-        if (ReadDeviceId(number) > 0 && outcome_ != nullptr) {
-            outcome_->Device = std::atoi(number);
-        }
-        CloseComPort(port);
-        TargetProfile.PortHandle = InvalidComHandle;
+    const std::int32_t number = LastDeviceNumber();
+    if (outcome_ != nullptr) {
+        outcome_->Device = number;
     }
-    return Format("wrong device on %s: device number %s, expected %s (%s)",
-                  PortWithDevice(name).c_str(), number, expected, device);
+    return Format("wrong device on %s: device number %d, expected %s (%s)",
+                  PortWithDevice(TargetProfile.PortName).c_str(), static_cast<int>(number),
+                  TargetProfile.DeviceNumber.load(), TargetProfile.DeviceName.load());
 }

@@ -222,14 +222,15 @@ int main(int argc, char** argv) {
         if (flash.Fast) {
             own.emplace_back("--fast");
         }
-        return RunOnBoards({"flash", flash.File, own, flash.Session, flashBoards, RefuseFile,
-                            [&flash](const SessionOptions& session, const std::string& source,
-                                     const std::string& name, BoardOutcome& outcome) {
-                                FlashOptions one = flash;
-                                one.Session = session;
-                                one.File = name;
-                                return RunFlash(one, source, outcome);
-                            }});
+        return RunOnBoards(
+            {"flash", flash.File, own, flash.Session, flashBoards, RefuseFile,
+             [&flash](const SessionOptions& session, const std::string& source,
+                      const std::string& name, BoardOutcome& outcome, const BoardRecorder& record) {
+                 FlashOptions one = flash;
+                 one.Session = session;
+                 one.File = name;
+                 return RunFlash(one, source, outcome, record);
+             }});
     }
     if (verifyCommand->parsed()) {
         if (int status = TakeLineOptions(verifyLine, verify.File, verify.Serial, verifyBoards);
@@ -239,11 +240,12 @@ int main(int argc, char** argv) {
         return RunOnBoards({"verify", verify.File, SerialChildArgs(verifyLine), verify.Session,
                             verifyBoards, RefuseFile,
                             [&verify](const SessionOptions& session, const std::string& source,
-                                      const std::string& name, BoardOutcome& outcome) {
+                                      const std::string& name, BoardOutcome& outcome,
+                                      const BoardRecorder& record) {
                                 VerifyOptions one = verify;
                                 one.Session = session;
                                 one.File = name;
-                                return RunVerify(one, source, outcome);
+                                return record(RunVerify(one, source, outcome), outcome);
                             }});
     }
     if (eraseCommand->parsed()) {
@@ -257,10 +259,10 @@ int main(int argc, char** argv) {
             {"erase", std::nullopt, own, erase.Session, eraseBoards,
              [&erase](const std::string&, const std::string&) { return CheckEraseRange(erase); },
              [&erase](const SessionOptions& session, const std::string&, const std::string&,
-                      BoardOutcome& outcome) {
+                      BoardOutcome& outcome, const BoardRecorder& record) {
                  EraseOptions one = erase;
                  one.Session = session;
-                 return RunErase(one, outcome);
+                 return record(RunErase(one, outcome), outcome);
              }});
     }
     if (runModeCommand->parsed()) {

@@ -31,6 +31,9 @@ public:
     bool ReadAvailable(std::string& text);
     // Waits for the child's end: its exit status, or 128 + the signal that ended it.
     int Wait();
+    // After Wait: the child did not end by itself but was ended from outside (POSIX: by a signal;
+    // Windows: by an exception, whose code is far beyond any exit status).
+    bool Killed() const;
 
     struct Handle;
 

@@ -14,6 +14,7 @@ struct BoardProcess::Handle {
     pid_t Pid = -1;
     int Output = -1;
     int Status = -1;
+    bool Killed = false;
 };
 
 BoardProcess::BoardProcess(const std::string& program, const std::vector<std::string>& args,
@@ -101,9 +102,14 @@ int BoardProcess::Wait() {
         while (waitpid(handle_->Pid, &status, 0) < 0 && errno == EINTR) {
         }
         handle_->Pid = -1;
+        handle_->Killed = WIFSIGNALED(status);
         handle_->Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
     return handle_->Status;
+}
+
+bool BoardProcess::Killed() const {
+    return handle_->Killed;
 }
 
 void AwaitBoardOutput(const std::vector<BoardProcess*>& children, int timeoutMs) {

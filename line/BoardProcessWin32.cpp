@@ -10,6 +10,7 @@ struct BoardProcess::Handle {
     HANDLE Process = nullptr;
     HANDLE Output = nullptr;
     int Status = -1;
+    bool Killed = false;
 };
 
 namespace {
@@ -158,8 +159,14 @@ int BoardProcess::Wait() {
         CloseHandle(handle_->Process);
         handle_->Process = nullptr;
         handle_->Status = static_cast<int>(code);
+        // Error-class NTSTATUS codes (an access violation, a stack overflow) are no exit status.
+        handle_->Killed = (code & 0xC0000000u) == 0xC0000000u;
     }
     return handle_->Status;
+}
+
+bool BoardProcess::Killed() const {
+    return handle_->Killed;
 }
 
 // Anonymous pipes cannot be waited on, so they are looked at every few milliseconds.

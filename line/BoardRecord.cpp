@@ -37,6 +37,7 @@ nlohmann::ordered_json RecordJson(const BoardRecord& record) {
     line["result"] = record.Outcome.Result;
     line["exit_status"] = record.ExitStatus;
     line["serial"] = OrNull(record.Outcome.Serial);
+    line["serial_unverified"] = OrNull(record.Outcome.SerialUnverified);
     line["tags"] = nlohmann::ordered_json::object();
     for (const auto& [key, value] : record.Tags) {
         line["tags"][key] = value;

@@ -15,7 +15,9 @@ struct BoardOutcome {
     std::optional<int> Device;         // the device number the board reported
     int Rows = 0;                      // rows written and verified, or compared
     std::string Result;                // in words, on success; a failure's message otherwise
-    std::optional<std::string> Serial; // the serial number written or kept, as text
+    std::optional<std::string> Serial; // the serial number written and verified, kept or read
+    // A number that reached the board, or stood on it, without being verified there at the end.
+    std::optional<std::string> SerialUnverified;
     // When the run ended, as its serial number's journal has it; none: when the record is made.
     std::optional<std::string> Time;
 };
@@ -33,5 +35,5 @@ struct BoardRecord {
 };
 
 // The line's object: time, host, command, port, device_path, device, file, sha256, rows,
-// requests, seconds, result, exit_status, serial, tags, tool_version.
+// requests, seconds, result, exit_status, serial, serial_unverified, tags, tool_version.
 nlohmann::ordered_json RecordJson(const BoardRecord& record);

@@ -1,6 +1,6 @@
 #include "line/BoardSerial.h"
 
-#include "line/UtcTime.h"
+#include <exception>
 
 namespace {
 
@@ -10,6 +10,17 @@ SerialFault Fault(SerialFault::Kind kind, std::string why) {
 
 std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
     return *DecodeSerial({SerialKind::Bytes, 0}, bytes);
+}
+
+// The book reads its files through streams, which throw when a read fails (a folder where the
+// journal was): that is a journal that cannot be read or written like any other, and says why.
+template <class Call> bool Guarded(Call&& call, std::string& why) {
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        why = e.what();
+        return false;
+    }
 }
 
 } // namespace
@@ -26,7 +37,7 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
     }
     SerialBook book(source);
     std::string why;
-    if (hasSource && !book.LoadLocked(why)) {
+    if (hasSource && !Guarded([&] { return book.LoadLocked(why); }, why)) {
         return Fault(SerialFault::File, why);
     }
     if (format.Kind == SerialKind::Bytes && format.Length == 0) {
@@ -85,11 +96,19 @@ SerialFault SerialPlaceCovered(const SerialSettings& settings, const std::string
     return {};
 }
 
-BoardSerial::~BoardSerial() {
-    if (reserved_) {
-        std::string ignored;
-        End(false, UtcTimeNow(), ignored);
+std::string BoardSerial::JournalName(const std::vector<std::uint8_t>& bytes) const {
+    if (!settings_.Source.List.empty()) {
+        SerialBook list(settings_.Source);
+        std::string why;
+        if (Guarded([&] { return list.LoadLocked(why); }, why)) {
+            for (const std::string& value : list.List()) {
+                if (EncodeSerial(settings_.Format, value, why) == bytes) {
+                    return value;
+                }
+            }
+        }
     }
+    return *value_;
 }
 
 SerialFault BoardSerial::Take(const std::string& port) {
@@ -105,16 +124,25 @@ SerialFault BoardSerial::Take(const std::string& port) {
             bytes_ = bytes;
             value_ = held ? held : HexBytes(bytes);
             kept_ = true;
+            bookValue_ = JournalName(bytes);
+            // Journaled before the erase takes it off the board: a run that stops after the
+            // erase still names the number this board had.
+            std::string why;
+            if (!Guarded([&] { return book_.End(bookValue_, JournalEvent::Kept, owner_, "", why); },
+                         why)) {
+                return Fault(SerialFault::File, why + "; " + port + " was not erased");
+            }
+            open_ = true;
             return {};
         }
     }
     std::string value;
     std::string why;
-    if (!book_.Reserve(owner_, value, why)) {
+    if (!Guarded([&] { return book_.Reserve(owner_, value, why); }, why)) {
         return Fault(SerialFault::File, why + "; " + port + " was not erased");
     }
-    reserved_ = true;
-    reservedValue_ = value;
+    open_ = true;
+    bookValue_ = value;
     auto bytes = EncodeSerial(settings_.Format, value, why);
     if (!bytes) {
         return Fault(SerialFault::Usage, settings_.Source.File() + ": " + why + " at " +
@@ -127,19 +155,22 @@ SerialFault BoardSerial::Take(const std::string& port) {
 }
 
 std::int32_t BoardSerial::Write(ImageFailure& failure) {
+    sent_ = true;
     return WriteSerialBytes(*settings_.Place, bytes_, failure);
 }
 
-void BoardSerial::End(bool passed, const std::string& recordTime, std::string& warning) {
-    if (!reserved_) {
-        return;
+bool BoardSerial::End(bool passed, const std::string& recordTime, std::string& why) {
+    if (!open_) {
+        return true;
     }
-    reserved_ = false;
-    std::string why;
-    if (!book_.End(reservedValue_, passed ? JournalEvent::Used : JournalEvent::Released, owner_,
-                   recordTime, why)) {
-        warning = std::string("serial number ") + reservedValue_ + " stays reserved: " + why;
+    open_ = false;
+    if (!passed && kept_) {
+        return true; // journaled as kept, and never given to another board
     }
+    const char* event = passed  ? JournalEvent::Used
+                        : sent_ ? JournalEvent::Spoiled
+                                : JournalEvent::Released;
+    return Guarded([&] { return book_.End(bookValue_, event, owner_, recordTime, why); }, why);
 }
 
 SerialFault ReadBoardSerial(const SerialSettings& settings, std::optional<std::string>& value,

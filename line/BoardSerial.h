@@ -1,7 +1,9 @@
 #pragma once
 // A serial number on its way onto one board: checked before any board is touched, taken (or
-// kept from the board) before the erase, written after the image, and journaled as used when
-// the board passed or released when it failed.
+// kept from the board) before the erase, written after the image, and journaled once the board's
+// record is written: used when the board passed with it; else spoiled once any byte of it may
+// have reached the board, released when none did. A kept number is journaled at once, so that a
+// run that stops after the erase still names it.
 
 #include "line/SerialBook.h"
 #include "line/SerialFormat.h"
@@ -42,33 +44,38 @@ class BoardSerial {
 public:
     BoardSerial(const SerialSettings& settings, SerialOwner owner)
         : settings_(settings), owner_(std::move(owner)), book_(settings.Source) {}
-    // A number still reserved goes back: the board did not pass.
-    ~BoardSerial();
-    BoardSerial(const BoardSerial&) = delete;
-    BoardSerial& operator=(const BoardSerial&) = delete;
 
     // With the port open and before the erase: keeps what the board holds at the place (Keep,
-    // not all 0xFF) or reserves the next value for the board on port.
+    // not all 0xFF; journaled as kept) or reserves the next value for the board on port.
     SerialFault Take(const std::string& port);
     // After the image: the number's bytes, written and read back. ProgramImageFast's results.
+    // From the first byte on the number may be on the board.
     std::int32_t Write(ImageFailure& failure);
-    // How the board ended, journaled with its record's time; a journal that cannot be written
-    // leaves the number reserved, never given again, and says why in warning.
-    void End(bool passed, const std::string& recordTime, std::string& warning);
+    // How the board ended, journaled with the time of its record; passed only when the board
+    // passed and its record was written. False, with why, when the journal could not be written:
+    // a number that cannot be journaled stays reserved and is never given again.
+    bool End(bool passed, const std::string& recordTime, std::string& why);
 
     // The number as the record shows it, once taken or kept.
     const std::optional<std::string>& Value() const { return value_; }
     bool Kept() const { return kept_; }
+    // The number stands on the board, or some of its bytes may have reached it.
+    bool MayBeOnBoard() const { return kept_ || sent_; }
 
 private:
+    // How a kept number's bytes are named in the journal: as the list spells it, when the list
+    // holds a value of those bytes.
+    std::string JournalName(const std::vector<std::uint8_t>& bytes) const;
+
     SerialSettings settings_;
     SerialOwner owner_;
     SerialBook book_;
     std::optional<std::string> value_; // as the board's bytes read
-    std::string reservedValue_;        // as the file and the journal have it
+    std::string bookValue_;            // as the file and the journal have it
     std::vector<std::uint8_t> bytes_;
     bool kept_ = false;
-    bool reserved_ = false; // taken from the book and not yet ended
+    bool sent_ = false; // a write of the number's bytes began
+    bool open_ = false; // taken or kept, and how the board ended not journaled yet
 };
 
 // Reads the number at the place from the board on the open port (verify): its text, or none when

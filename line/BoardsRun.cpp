@@ -11,7 +11,21 @@ namespace {
 void TakeLine(RunningBoard& board, const std::string& line) {
     constexpr std::string_view Prefix = "tervix-flash: ";
     if (line.starts_with('{')) {
+        board.ChildLine = line;
         board.ChildRecord = nlohmann::json::parse(line, nullptr, false);
+        return;
+    }
+    if (line.starts_with(SerialLine)) {
+        board.Serial = line.substr(SerialLine.size());
+        return;
+    }
+    if (line == RecordedLine) {
+        board.Recorded = ChildRecordState::Written;
+        return;
+    }
+    if (line.starts_with(NotRecordedLine)) {
+        board.Recorded = ChildRecordState::NotWritten;
+        board.RecordError = line.substr(NotRecordedLine.size());
         return;
     }
     if (line.starts_with(Prefix)) {
@@ -42,6 +56,7 @@ void Pump(RunningBoard& board) {
     }
     if (!open) {
         board.Status = board.Child->Wait();
+        board.Killed = board.Child->Killed();
         board.Running = false;
     }
 }
@@ -85,6 +100,10 @@ BoardRecord ChildBoardRecord(const RunningBoard& board) {
     record.Port = board.Port;
     record.Outcome.Device = Field<int>(board.ChildRecord, "device");
     record.Outcome.Serial = Field<std::string>(board.ChildRecord, "serial");
+    record.Outcome.SerialUnverified = Field<std::string>(board.ChildRecord, "serial_unverified");
+    if (!record.Outcome.Serial && !record.Outcome.SerialUnverified && !board.Serial.empty()) {
+        record.Outcome.SerialUnverified = board.Serial;
+    }
     record.Outcome.Time = Field<std::string>(board.ChildRecord, "time");
     record.Outcome.Rows = Field<int>(board.ChildRecord, "rows").value_or(0);
     record.Outcome.Result = Field<std::string>(board.ChildRecord, "result").value_or("");

@@ -13,10 +13,24 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A board's stage until its child reports the first one.
 inline constexpr const char* StartStage = "start";
+
+// Lines a board's child writes for its parent beside its progress: the serial number that may be
+// on its board from now on, and, after its record line, whether it appended that line itself.
+inline constexpr std::string_view SerialLine = "parent: serial ";
+inline constexpr std::string_view RecordedLine = "parent: recorded";
+inline constexpr std::string_view NotRecordedLine = "parent: not recorded: ";
+
+// What a child said of its record line.
+enum class ChildRecordState {
+    Unsaid,    // nothing: it ended before, or was killed around the time it wrote it
+    Written,   // appended where the run asked, or printed when nothing is to be appended
+    NotWritten // the record file refused it
+};
 
 struct RunningBoard {
     std::string Port;
@@ -25,10 +39,15 @@ struct RunningBoard {
     std::string Pending; // output after the last line end
     std::string Stage = StartStage;
     int Percent = 0;
-    std::string Reason; // the child's last failure message
+    std::string Reason;    // the child's last failure message
+    std::string ChildLine; // the child's record line, as it printed it
     nlohmann::json ChildRecord;
+    ChildRecordState Recorded = ChildRecordState::Unsaid;
+    std::string RecordError; // why the record file refused the child's line
+    std::string Serial;      // the number the child said may be on its board
     bool Running = true;
     int Status = -1;
+    bool Killed = false;           // the child was ended from outside
     nlohmann::ordered_json Record; // the parent's record, once the board has ended
 };
 
@@ -42,8 +61,9 @@ bool StartBoard(RunningBoard& board, const std::string& program,
                 const std::vector<std::string>& args);
 
 // The board's record as its child reported it, with the port, the time since the board started
-// and the status the child really ended with. The run's own keys (command, file, digest, tags)
-// are the caller's; the result is empty when the child ended before it gave one.
+// and the status the child really ended with; the number the child said may be on its board
+// stands as unverified when the child gave none. The run's own keys (command, file, digest,
+// tags) are the caller's; the result is empty when the child ended before it gave one.
 BoardRecord ChildBoardRecord(const RunningBoard& board);
 
 class BoardsView {

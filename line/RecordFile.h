@@ -3,6 +3,7 @@
 // call so that lines from parallel boards and repeated runs never interleave. Also the host's
 // name, which every line carries. One file per platform behind this interface.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,11 @@ public:
     // Whether the open file is the one at path, whatever either is called (same device and
     // inode, or volume and file index).
     bool IsFile(const std::string& path) const;
+    // The file's length now, in bytes.
+    std::uint64_t Size() const;
+    // The file's bytes after its first `from`, read back through its name: what other processes
+    // appended meanwhile. False when the file cannot be read.
+    bool ReadAfter(std::uint64_t from, std::string& text) const;
 
     struct Handle;
 

@@ -6,6 +6,7 @@
 
 struct RecordFile::Handle {
     HANDLE File = INVALID_HANDLE_VALUE;
+    std::string Path;
     std::string Error;
 };
 
@@ -22,6 +23,7 @@ bool Identity(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
 } // namespace
 
 RecordFile::RecordFile(const std::string& path) : handle_(std::make_unique<Handle>()) {
+    handle_->Path = path;
     // Append-only access makes every write land at the end, also with other writers.
     handle_->File = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -74,6 +76,37 @@ bool RecordFile::IsFile(const std::string& path) const {
         CloseHandle(other);
     }
     return same;
+}
+
+std::uint64_t RecordFile::Size() const {
+    LARGE_INTEGER size{};
+    return Ok() && GetFileSizeEx(handle_->File, &size) ? static_cast<std::uint64_t>(size.QuadPart)
+                                                       : 0;
+}
+
+bool RecordFile::ReadAfter(std::uint64_t from, std::string& text) const {
+    const HANDLE file = CreateFileA(handle_->Path.c_str(), GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    // Only a file on a disk is read back, as far as it reaches now.
+    LARGE_INTEGER size{};
+    LARGE_INTEGER start{};
+    start.QuadPart = static_cast<LONGLONG>(from);
+    bool read = GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) &&
+                SetFilePointerEx(file, start, nullptr, FILE_BEGIN);
+    text.clear();
+    char buffer[65536];
+    for (LONGLONG at = start.QuadPart; read && at < size.QuadPart;) {
+        DWORD got = 0;
+        read = ReadFile(file, buffer, sizeof buffer, &got, nullptr) != 0 && got > 0;
+        text.append(buffer, got);
+        at += got;
+    }
+    CloseHandle(file);
+    return read;
 }
 
 std::string HostName() {

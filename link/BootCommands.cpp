@@ -54,6 +54,11 @@ int DeviceNumberOf(const std::uint8_t* identity) {
     return (identity[1] * 256 + identity[0]) >> DeviceIdRevisionBits;
 }
 
+// "2047" and its terminator are the longest text; a read that brought no data gives "0".
+void WriteDeviceNumber(char* text, std::int32_t count, const std::uint8_t* identity) {
+    std::snprintf(text, 5, "%d", count > 0 ? DeviceNumberOf(identity) : 0);
+}
+
 void PutHeader(std::uint8_t* out, std::uint8_t code, std::uint8_t count, std::uint32_t address) {
     out[0] = code;
     out[1] = count;
@@ -143,8 +148,34 @@ std::int32_t ReadDeviceId(char* text) {
     // Zeroed so that an identity byte the reply does not carry reads as 0.
     std::array<std::uint8_t, MaxBootData> identity{};
     std::int32_t count = BootRead(port, command, identity.data());
-    // "2047" and its terminator are the longest text.
-    std::snprintf(text, 5, "%d", count > 0 ? DeviceNumberOf(identity.data()) : 0);
+    WriteDeviceNumber(text, count, identity.data());
+    return count;
+}
+
+std::int32_t ReadJobDeviceId(char* text) {
+    const ComHandle port = TargetProfile.PortHandle;
+    if (port == InvalidComHandle) {
+        return BootResult::NoPort;
+    }
+    ReplyBuffer request{};
+    PutHeader(request.data(), BootCode::ReadProgram, DeviceIdBytes, DeviceIdAddress);
+    ReplyBuffer buffer = request;
+    std::int32_t stored =
+        ExchangePacket(port, buffer.data(), HeaderLength, BootReplyCapacity, TargetProfile.Retries);
+    if (stored >= HeaderLength &&
+        !std::equal(request.begin(), request.begin() + HeaderLength, buffer.begin())) {
+        stored = ReceivePacket(port, buffer.data(), BootReplyCapacity);
+        if (stored == PacketResult::TimedOut || stored == PacketResult::BadChecksum) {
+            buffer = request;
+            stored = ExchangePacket(port, buffer.data(), HeaderLength, BootReplyCapacity,
+                                    TargetProfile.Retries);
+        }
+    }
+    const std::int32_t count = stored < 0 ? stored : std::max(stored - ReplyOverhead, 0);
+    std::array<std::uint8_t, DeviceIdBytes> identity{};
+    std::copy_n(buffer.begin() + HeaderLength, std::clamp<std::int32_t>(count, 0, DeviceIdBytes),
+                identity.begin());
+    WriteDeviceNumber(text, count, identity.data());
     return count;
 }
 

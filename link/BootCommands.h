@@ -53,6 +53,11 @@ std::int32_t BootVerify(ComHandle port, const BootCommand& command, const std::u
 // Writes the device number as decimal text into text (at least 5 characters); returns the read's
 // data count.
 std::int32_t ReadDeviceId(char* text);
+// ReadDeviceId for the first request of a job, on a line that may still bring the reply to a
+// request sent before the job began (by a run killed while the board worked on it): a reply whose
+// header is not this request's is that late reply, and this request's own answer, which follows
+// it, is read instead.
+std::int32_t ReadJobDeviceId(char* text);
 // One device read on port, sent once and never repeated, for looking at many ports quickly:
 // returns the reply's data count (the number is stored only when the reply carries both identity
 // bytes), or the failure as the framing reports it, so that a silent line (time-out) is told

@@ -22,5 +22,9 @@ int ReadComByte(ComHandle handle, std::uint8_t* byte);
 // held off), -1 when the write call failed (an invalid or closed handle included).
 int WriteComByte(ComHandle handle, std::uint8_t byte);
 
+// Drops the bytes received and not read yet: the tail of a reply to a run that was killed, which
+// would pass for the answer to the next request. Nothing happens for an unknown handle.
+void DiscardComInput(ComHandle handle);
+
 // The read time-out the port was opened with, in milliseconds; 0 for an unknown handle.
 std::uint32_t ComReadTimeoutMs(ComHandle handle);

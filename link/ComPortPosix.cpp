@@ -175,6 +175,7 @@ public:
     int WriteByte(std::uint8_t byte) override;
     bool Close() override;
     std::uint32_t ReadTimeoutMs() const override { return readTimeoutMs_; }
+    void DiscardInput() override;
 
 private:
     enum class Wait { Ready, TimedOut, Failed };
@@ -298,6 +299,15 @@ int PosixPort::WriteByte(std::uint8_t byte) {
     }
 }
 
+void PosixPort::DiscardInput() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (fd_ < 0) {
+        return;
+    }
+    tcflush(fd_, TCIFLUSH);
+    aheadPos_ = aheadEnd_ = 0;
+}
+
 bool PosixPort::Close() {
     if (closing_.exchange(true)) {
         return false;
@@ -415,5 +425,8 @@ std::shared_ptr<PortDevice> OpenPlatformPort(const char* name, std::uint32_t bau
         return nullptr;
     }
     SetControlLines(fd, found);
+    // A board whose last run was killed may have answered after it: those bytes belong to no
+    // request of this run.
+    tcflush(fd, TCIFLUSH);
     return std::make_shared<PosixPort>(fd, wake, readTimeoutMs, found);
 }

@@ -143,6 +143,13 @@ public:
 
     std::uint32_t ReadTimeoutMs() const override { return readTimeoutMs_; }
 
+    void DiscardInput() override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (port_ != INVALID_HANDLE_VALUE) {
+            PurgeComm(port_, PURGE_RXCLEAR);
+        }
+    }
+
 private:
     // Marks the calling thread as the one in a transfer; false once the port is closing.
     bool Begin() {
@@ -215,5 +222,8 @@ std::shared_ptr<PortDevice> OpenPlatformPort(const char* name, std::uint32_t bau
         CloseHandle(port);
         return nullptr;
     }
+    // A board whose last run was killed may have answered after it: those bytes belong to no
+    // request of this run.
+    PurgeComm(port, PURGE_RXCLEAR);
     return std::make_shared<Win32Port>(port, readTimeoutMs, found);
 }

@@ -16,6 +16,9 @@ public:
     // Releases the device; false when closing failed.
     virtual bool Close() = 0;
     virtual std::uint32_t ReadTimeoutMs() const = 0;
+    // Drops bytes received and not read yet. A device held in memory answers only what was
+    // asked of it and keeps nothing from an earlier owner, so it has nothing to drop.
+    virtual void DiscardInput() {}
 };
 
 // Registers an open device under a fresh handle.

@@ -100,6 +100,12 @@ int WriteComByte(ComHandle handle, std::uint8_t byte) {
     return device ? device->WriteByte(byte) : -1;
 }
 
+void DiscardComInput(ComHandle handle) {
+    if (std::shared_ptr<PortDevice> device = FindPortDevice(handle)) {
+        device->DiscardInput();
+    }
+}
+
 std::uint32_t ComReadTimeoutMs(ComHandle handle) {
     std::shared_ptr<PortDevice> device = FindPortDevice(handle);
     return device ? device->ReadTimeoutMs() : 0;

@@ -1,5 +1,13 @@
 #include "sim/BoardSession.h"
 
+namespace {
+
+bool IsRead(std::uint8_t command) {
+    return command == 1 || command == 4 || command == 6;
+}
+
+} // namespace
+
 BoardSession::BoardSession(const FaultPlan& faults, const PaceModel& pace, bool paced)
     : faults_(faults), pace_(pace), paced_(paced) {}
 
@@ -31,6 +39,12 @@ BoardOutput BoardSession::Receive(std::uint8_t byte) {
     } else if (auto reply = board_.Execute(decoder_.Payload().data(), decoder_.Payload().size())) {
         modelled += pace_.ProgrammingMicroseconds(decoder_.Payload());
         const ReplyFate fate = faults_.NextReply();
+        // A read's reply is its header and the bytes read; a write's is its header alone.
+        if (fate.ShortRead && IsRead(decoder_.Payload()[0]) &&
+            reply->size() > BoardMap::HeaderSize) {
+            reply->pop_back();
+            ++stats.ShortReplies;
+        }
         if (fate.Drop) {
             ++stats.DroppedReplies;
         } else {

@@ -30,6 +30,7 @@ std::string FormatStats(const BoardStats& stats, bool runMode) {
     line("dropped_replies", stats.DroppedReplies);
     line("bad_checksum_replies", stats.BadChecksumReplies);
     line("cut_replies", stats.CutReplies);
+    line("short_replies", stats.ShortReplies);
     line("noise_bytes", stats.NoiseBytes);
     char modelled[64];
     std::snprintf(modelled, sizeof modelled, "modelled_ms: %.3f\n",

@@ -18,6 +18,7 @@ struct BoardStats {
     std::uint64_t DroppedReplies = 0;
     std::uint64_t BadChecksumReplies = 0;
     std::uint64_t CutReplies = 0;
+    std::uint64_t ShortReplies = 0; // reads answered one data byte short
     std::uint64_t NoiseBytes = 0;
     // Wire time of every request and reply plus the chip's programming time, in microseconds.
     double ModelledMicroseconds = 0;

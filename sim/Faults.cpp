@@ -14,6 +14,7 @@ ReplyFate FaultInjector::NextReply() {
     fate.Drop = Hits(replies_, plan_.DropEvery);
     fate.Frame.CorruptChecksum = Hits(replies_, plan_.BadChecksumEvery);
     fate.Frame.OmitEnd = Hits(replies_, plan_.CutReplyEvery);
+    fate.ShortRead = Hits(replies_, plan_.ShortReadEvery);
     return fate;
 }
 

@@ -13,6 +13,7 @@ struct FaultPlan {
     std::uint32_t DropEvery = 0;        // carried out, but its reply is lost
     std::uint32_t BadChecksumEvery = 0; // the reply's checksum is off by one
     std::uint32_t CutReplyEvery = 0;    // the reply stops before its end byte
+    std::uint32_t ShortReadEvery = 0;   // a read's reply carries one data byte fewer than asked
     std::uint32_t NoiseBytes = 0;       // stray bytes before every reply
     std::uint32_t Seed = 1;             // of the noise
     bool Silent = false; // frames are read and counted as dropped, never carried out or answered
@@ -20,6 +21,7 @@ struct FaultPlan {
 
 struct ReplyFate {
     bool Drop = false;
+    bool ShortRead = false; // only a read is affected
     FrameFaults Frame;
 };
 

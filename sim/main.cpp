@@ -116,12 +116,13 @@ int main(int argc, char** argv) {
                    "boot block below 0x200 and the device ID are kept)")
         ->option_text("FILE")
         ->check(CLI::ExistingFile);
-    app.add_flag("--stats", o.stats,
-                 "At the end, print the statistics, one 'key: value' per line: requests, "
-                 "read_program, write_program, erase_program, read_eeprom, write_eeprom, "
-                 "read_config, write_config, write_other, malformed, bytes_received, "
-                 "bytes_sent, violations, erases_in_run_mode, dropped_replies, "
-                 "bad_checksum_replies, cut_replies, noise_bytes, modelled_ms, mode");
+    app.add_flag(
+        "--stats", o.stats,
+        "At the end, print the statistics, one 'key: value' per line: requests, "
+        "read_program, write_program, erase_program, read_eeprom, write_eeprom, "
+        "read_config, write_config, write_other, malformed, bytes_received, "
+        "bytes_sent, violations, erases_in_run_mode, dropped_replies, "
+        "bad_checksum_replies, cut_replies, short_replies, noise_bytes, modelled_ms, mode");
     app.add_flag("--pace", o.pace,
                  "Delay each reply to the modelled time: the request and reply on the wire "
                  "at the baud rate (10 bits a byte) plus the chip's programming time "
@@ -152,6 +153,9 @@ int main(int argc, char** argv) {
         ->option_text("N");
     app.add_option("--cut-reply-every", o.faults.CutReplyEvery,
                    "Send every Nth reply without its end byte")
+        ->option_text("N");
+    app.add_option("--short-read-every", o.faults.ShortReadEvery,
+                   "When the Nth request is a read, answer it with one byte fewer than asked")
         ->option_text("N");
     app.add_option("--noise", o.faults.NoiseBytes,
                    "Put N stray bytes (0x0F, 0x05 and 0x04 among them, never two 0x0F in a row) "

@@ -4,6 +4,8 @@
 #include "link/ComPort.h"
 #include "target/TargetProfile.h"
 
+#include <atomic>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <utility>
@@ -35,6 +37,21 @@ bool IsExpectedDevice(const char* number) {
     return expected != nullptr && std::strcmp(number, expected) == 0;
 }
 
+std::atomic<std::int32_t> deviceRead{-1};
+
+// The first request of a job: whatever the line still holds from before (a killed run's last
+// reply) is dropped, or it would be taken for this answer. The number is kept, so that what is
+// said about the board names the very number that was judged.
+std::int32_t ReadJobDevice(char* number) {
+    deviceRead = -1;
+    DiscardComInput(TargetProfile.PortHandle);
+    const std::int32_t read = ReadJobDeviceId(number);
+    if (read >= 0) {
+        deviceRead = std::atoi(number);
+    }
+    return read;
+}
+
 } // namespace
 
 void SetPortQuestion(PortQuestion newQuestion) {
@@ -49,7 +66,7 @@ std::int32_t CheckDevice() {
     TargetProfile.Connected = 1;
     ProgressCount = 50;
     char number[8] = {};
-    std::int32_t read = ReadDeviceId(number);
+    std::int32_t read = ReadJobDevice(number);
     ProgressCount = 80;
     if (read < 0) {
         if (!ClosePort()) {
@@ -75,7 +92,7 @@ std::int32_t CheckDevice() {
 bool StillConnected() {
     ProgressCount = 50;
     char number[8] = {};
-    if (ReadDeviceId(number) > 0 && IsExpectedDevice(number)) {
+    if (ReadJobDevice(number) > 0 && IsExpectedDevice(number)) {
         ProgressCount = 100;
         return true;
     }
@@ -138,6 +155,10 @@ std::int32_t ConnectNamedTarget(int index) {
         return ConnectResult::NoPortAccepted;
     }
     return ConnectWithin(index, index, false);
+}
+
+std::int32_t LastDeviceNumber() {
+    return deviceRead;
 }
 
 std::int32_t DisconnectTarget() {

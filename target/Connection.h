@@ -29,3 +29,6 @@ std::int32_t ConnectTarget();
 // is opened. A port still open on another index is closed first.
 std::int32_t ConnectNamedTarget(int index);
 std::int32_t DisconnectTarget();
+// The device number the last connect read from its board (also the one a wrong device was
+// refused for), -1 when no number was read.
+std::int32_t LastDeviceNumber();

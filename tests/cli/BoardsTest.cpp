@@ -35,18 +35,10 @@ using testing::HasSubstr;
 namespace {
 
 const std::vector<std::string> RecordKeys = {
-    "time", "host",     "command", "port",   "device_path", "device", "file", "sha256",
-    "rows", "requests", "seconds", "result", "exit_status", "serial", "tags", "tool_version"};
-
-std::vector<nlohmann::ordered_json> JsonLines(const std::string& text) {
-    std::vector<nlohmann::ordered_json> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(nlohmann::ordered_json::parse(line, nullptr, false));
-        EXPECT_FALSE(lines.back().is_discarded()) << line;
-    }
-    return lines;
-}
+    "time",    "host",        "command",     "port",   "device_path",
+    "device",  "file",        "sha256",      "rows",   "requests",
+    "seconds", "result",      "exit_status", "serial", "serial_unverified",
+    "tags",    "tool_version"};
 
 std::vector<std::string> KeysOf(const nlohmann::ordered_json& object) {
     std::vector<std::string> keys;
@@ -476,6 +468,8 @@ TEST_F(CliTest, AllListsEveryPortAndFailsTheBoardsThatFailTheDeviceCheck) {
          1},
         {"COM6", {"--silent"}, "no answer: skipped", std::nullopt},
         {"COM7", {}, "no device: skipped", std::nullopt},
+        // Listed, run and recorded under its short name, never as \\.\COM12.
+        {"COM12", {}, "device number 33", 0},
     };
     std::map<std::string, std::string> devices;
     for (const Found& port : ports) {
@@ -496,8 +490,9 @@ TEST_F(CliTest, AllListsEveryPortAndFailsTheBoardsThatFailTheDeviceCheck) {
         }
     }
     for (const Found& port : ports) {
-        EXPECT_THAT(run.Err, testing::ContainsRegex(port.port + " +" + devices[port.port] + " +" +
-                                                    port.finding + "\n"));
+        EXPECT_THAT(run.Err,
+                    testing::ContainsRegex("(^|\n)" + port.port + " +" + devices[port.port] + " +" +
+                                           port.finding + "\n"));
         if (port.exit) {
             EXPECT_EQ(exits[port.port], *port.exit) << port.port;
         } else {
@@ -505,7 +500,8 @@ TEST_F(CliTest, AllListsEveryPortAndFailsTheBoardsThatFailTheDeviceCheck) {
         }
     }
     EXPECT_THAT(run.Err, testing::ContainsRegex("COM1 +- +no device: skipped\n"));
-    EXPECT_THAT(run.Out, HasSubstr("3 boards: 1 succeeded, 2 failed"));
+    EXPECT_THAT(run.Out, HasSubstr("4 boards: 2 succeeded, 2 failed"));
+    EXPECT_THAT(run.Out, testing::ContainsRegex("\nCOM12 +33 "));
     // The ports are looked at together: one silent port costs one short wait for all.
     double seconds = 0;
     const std::size_t at = run.Err.find("failed the device check (");
@@ -629,10 +625,14 @@ class FullRecordRun : public CliTest, public testing::WithParamInterface<FullRec
 } // namespace
 
 // /dev/full opens for appending and takes no byte: the boards are flashed, and the run says that
-// their records are lost instead of ending well.
+// their records are lost instead of ending well. A number is used only with its record line, so
+// each board's number, on the board and verified, is spoiled.
 TEST_P(FullRecordRun, SaysTheRecordsWereNotWritten) {
     const FullRecordCase& c = GetParam();
-    std::vector<std::string> args{"flash", ExampleHex(), "--record", "/dev/full"};
+    ASSERT_EQ(Flash({"serial", "init", "c.txt", "--start", "1000"}).Status, 0);
+    std::vector<std::string> args{
+        "flash",       ExampleHex(),      "--record", "/dev/full",        "--serial-at",
+        "eeprom:0x10", "--serial-format", "u16le",    "--serial-counter", "c.txt"};
     for (const std::string& port : c.ports) {
         AddBoard(port);
         args.insert(args.end(), {"--port", port});
@@ -643,6 +643,12 @@ TEST_P(FullRecordRun, SaysTheRecordsWereNotWritten) {
     for (auto& board : boards_) {
         board->Stop();
         ExpectProgramHolds(*board, ReadHexImage(ExampleHex()));
+    }
+    const std::string journal = folder_.Read("c.txt.journal");
+    for (std::size_t i = 0; i < c.ports.size(); ++i) {
+        EXPECT_EQ(JournalEvents(journal, std::to_string(1000 + i)),
+                  (std::vector<std::string>{"reserved", "spoiled"}))
+            << journal;
     }
 }
 
@@ -660,34 +666,27 @@ INSTANTIATE_TEST_SUITE_P(
 
 namespace {
 
+// Where the signal goes: the parent's whole process group (a terminal's Ctrl-C), the parent
+// alone (a supervisor), or the process of the first board alone.
+enum class SignalTo { Group, Parent, FirstBoard };
+
 struct InterruptCase {
     std::string name;
     std::size_t boards; // one runs in the process itself, several in a child each
     int signal;
-    bool group; // to the parent's whole process group, as a terminal's Ctrl-C; else the parent
-    int status;
+    SignalTo to;
+    int status;         // the run's
+    int boardStatus;    // in the record of each board the signal stopped; the others pass
+    std::string result; // how the records of those boards begin
 };
 
 class InterruptedRun : public CliTest, public testing::WithParamInterface<InterruptCase> {};
 
-// Each process of pids has ended by the deadline.
-bool AllEnd(const std::vector<pid_t>& pids, std::chrono::milliseconds within) {
-    const auto deadline = std::chrono::steady_clock::now() + within;
-    for (;;) {
-        if (std::all_of(pids.begin(), pids.end(), Ended)) {
-            return true;
-        }
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
 } // namespace
 
 // Paced boards are stopped while they erase: each closes its port between two requests, and
-// every board gets its record unless the process that writes the records was killed.
+// every board gets its record, written by its own process or, for a process killed before it
+// could, by the parent.
 TEST_P(InterruptedRun, AccountsForEveryBoardAndLeavesNoChild) {
     const InterruptCase& c = GetParam();
     std::vector<std::string> ports = {"COM3", "COM4", "COM5", "COM6"};
@@ -704,10 +703,21 @@ TEST_P(InterruptedRun, AccountsForEveryBoardAndLeavesNoChild) {
     }
     const std::vector<pid_t> children = ChildrenOf(flash->Pid());
     ASSERT_EQ(children.size(), c.boards > 1 ? c.boards : 0);
-    if (c.group) {
+    std::set<std::string> stopped(ports.begin(), ports.end());
+    switch (c.to) {
+    case SignalTo::Group:
         flash->SignalGroup(c.signal);
-    } else {
+        break;
+    case SignalTo::Parent:
         flash->Signal(c.signal);
+        break;
+    case SignalTo::FirstBoard: {
+        const pid_t first = BoardChild(flash->Pid(), ports[0]);
+        ASSERT_GT(first, 0);
+        kill(first, c.signal);
+        stopped = {ports[0]};
+        break;
+    }
     }
     EXPECT_EQ(flash->Wait(ProcessTimeoutMs), c.status) << flash->Err();
     EXPECT_TRUE(AllEnd(children, std::chrono::seconds(2)));
@@ -717,27 +727,37 @@ TEST_P(InterruptedRun, AccountsForEveryBoardAndLeavesNoChild) {
         CloseComPort(port);
     }
 
-    const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("r.jsonl"));
-    if (c.signal == SIGKILL) {
-        EXPECT_TRUE(records.empty());
-        return;
-    }
     std::set<std::string> recorded;
-    for (const nlohmann::ordered_json& record : records) {
-        recorded.insert(record["port"].get<std::string>());
-        EXPECT_EQ(record["exit_status"], c.status);
-        EXPECT_THAT(record["result"].get<std::string>(), testing::StartsWith("interrupted while "));
+    for (const nlohmann::ordered_json& record : JsonLines(folder_.Read("r.jsonl"))) {
+        const std::string port = record["port"];
+        EXPECT_TRUE(recorded.insert(port).second) << port << " has two lines";
         EXPECT_EQ(record["sha256"], Sha256Of(ReadAll(ExampleHex())));
+        if (stopped.contains(port)) {
+            EXPECT_EQ(record["exit_status"], c.boardStatus) << port;
+            EXPECT_THAT(record["result"].get<std::string>(), testing::StartsWith(c.result));
+        } else {
+            EXPECT_EQ(record["exit_status"], 0) << port;
+        }
     }
     EXPECT_EQ(recorded, std::set<std::string>(ports.begin(), ports.end()));
+    if (c.to == SignalTo::FirstBoard) {
+        EXPECT_THAT(flash->Out(), HasSubstr("2 boards: 1 succeeded, 1 failed"));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Boards, InterruptedRun,
-    testing::Values(InterruptCase{"SigintToTheGroup", 4, SIGINT, true, 130},
-                    InterruptCase{"SigtermToTheParent", 4, SIGTERM, false, 143},
-                    InterruptCase{"SigkillToTheParent", 4, SIGKILL, false, 137},
-                    InterruptCase{"SighupToOneBoard", 1, SIGHUP, false, 143}),
+    testing::Values(InterruptCase{"SigintToTheGroup", 4, SIGINT, SignalTo::Group, 130, 130,
+                                  "interrupted while "},
+                    InterruptCase{"SigtermToTheParent", 4, SIGTERM, SignalTo::Parent, 143, 143,
+                                  "interrupted while "},
+                    // The children stop as on SIGTERM and write their own lines.
+                    InterruptCase{"SigkillToTheParent", 4, SIGKILL, SignalTo::Parent, 137, 143,
+                                  "interrupted while "},
+                    InterruptCase{"SighupToOneBoard", 1, SIGHUP, SignalTo::Parent, 143, 143,
+                                  "interrupted while "},
+                    InterruptCase{"SigkillToOneBoardsProcess", 2, SIGKILL, SignalTo::FirstBoard, 6,
+                                  6, "its process was killed while erasing (status 137)"}),
     CaseName());
 
 // The reader of standard output goes away at once: the boards are still flashed and recorded.

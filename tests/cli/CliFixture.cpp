@@ -2,10 +2,13 @@
 
 #include "target/HexRecord.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,6 +59,51 @@ std::string RowsHex(unsigned rows, std::uint8_t first) {
     return text + ":00000001FF\n";
 }
 
+std::vector<nlohmann::ordered_json> JsonLines(const std::string& text) {
+    std::vector<nlohmann::ordered_json> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(nlohmann::ordered_json::parse(line, nullptr, false));
+        EXPECT_FALSE(lines.back().is_discarded()) << line;
+    }
+    return lines;
+}
+
+std::vector<std::string> JournalEvents(const std::string& journal, const std::string& serial) {
+    std::vector<std::string> events;
+    for (const nlohmann::ordered_json& line : JsonLines(journal)) {
+        if (line.value("serial", "") == serial) {
+            events.push_back(line["event"]);
+        }
+    }
+    return events;
+}
+
+pid_t BoardChild(pid_t pid, const std::string& folder) {
+    for (const pid_t child : ChildrenOf(pid)) {
+        std::error_code ec;
+        const auto cwd =
+            std::filesystem::read_symlink("/proc/" + std::to_string(child) + "/cwd", ec);
+        if (!ec && cwd.filename() == folder) {
+            return child;
+        }
+    }
+    return -1;
+}
+
+bool AllEnd(const std::vector<pid_t>& pids, std::chrono::milliseconds within) {
+    const auto deadline = std::chrono::steady_clock::now() + within;
+    for (;;) {
+        if (std::all_of(pids.begin(), pids.end(), Ended)) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 std::string ExampleHex() {
     return TERVIX_EXAMPLES_DIR "/blink.hex";
 }
@@ -85,6 +133,15 @@ void SimBoard::Stop() {
     stopped_ = true;
     ASSERT_EQ(process_.Stop(), 0) << process_.Errors();
     memory_ = ReadHexImage(dump_);
+}
+
+std::vector<std::uint8_t> SimBoard::Bytes(std::uint32_t address, std::size_t n) const {
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto it = memory_.find(address + static_cast<std::uint32_t>(i));
+        bytes.push_back(it == memory_.end() ? 0xFF : it->second);
+    }
+    return bytes;
 }
 
 void CliTest::SetUp() {

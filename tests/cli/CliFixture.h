@@ -7,7 +7,9 @@
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -30,6 +32,18 @@ std::string RowsHex(unsigned rows, std::uint8_t first);
 // Upper addresses the way the files use them.
 inline constexpr std::uint32_t EepromBase = 0xF00000;
 
+// The JSON objects of a record file or of --json output, one per line, their keys in order.
+std::vector<nlohmann::ordered_json> JsonLines(const std::string& text);
+
+// A journal's events for one serial number, in order.
+std::vector<std::string> JournalEvents(const std::string& journal, const std::string& serial);
+
+// The child of pid that runs the board whose folder is named, -1 when none does.
+pid_t BoardChild(pid_t pid, const std::string& folder);
+
+// Whether every process of pids has ended within the time given.
+bool AllEnd(const std::vector<pid_t>& pids, std::chrono::milliseconds within);
+
 // A tervix-sim process on a pseudo-terminal, linked as a COM name in the ports folder.
 class SimBoard {
 public:
@@ -43,6 +57,8 @@ public:
     // end cleanly. A board not stopped is killed when the test ends.
     void Stop();
     const HexImage& Memory() const { return memory_; }
+    // After Stop: n bytes from address, 0xFF where the dump has none.
+    std::vector<std::uint8_t> Bytes(std::uint32_t address, std::size_t n) const;
     std::uint64_t Stat(const std::string& key) const { return process_.Stat(key); }
     std::string StatText(const std::string& key) const { return process_.StatText(key); }
 

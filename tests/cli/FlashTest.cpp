@@ -99,13 +99,16 @@ TEST_F(CliTest, PortGivenAsDevicePathAndBootModeKept) {
     EXPECT_EQ(board.StatText("mode"), "boot");
 }
 
+// The record names the port as every record and table does, by its short name.
 TEST_F(CliTest, PortAnswersYesForThatPortOnly) {
     SimBoard& other = AddBoard("COM3");
     SimBoard& wanted = AddBoard("COM12");
-    const Run run = Flash({"flash", "--quiet", "--port", "\\\\.\\COM12", ExampleHex()});
+    const Run run =
+        Flash({"flash", "--quiet", "--port", "\\\\.\\COM12", ExampleHex(), "--record", "r.jsonl"});
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(run.Out, "");
     EXPECT_EQ(run.Err, "");
+    EXPECT_EQ(JsonLines(folder_.Read("r.jsonl")).back()["port"], "COM12");
     other.Stop();
     wanted.Stop();
     EXPECT_EQ(other.Stat("requests"), 0u);
@@ -351,6 +354,41 @@ INSTANTIATE_TEST_SUITE_P(
         OddFile{"PastTheEndThroughAnUpperAddress", "past_64k.hex", 2,
                 "past_64k.hex line 3: program memory data at 0x10000 lies past the end"}),
     CaseName());
+
+namespace {
+
+struct KilledCase {
+    std::string name;
+    std::string stage; // the run is killed 0.3 s after this stage began
+};
+
+class RunAfterAKilledOne : public CliTest, public testing::WithParamInterface<KilledCase> {};
+
+} // namespace
+
+// The killed run's board answers its last request after the run is gone: that reply waits on the
+// line and is no answer to the next run, which flashes the board cleanly.
+TEST_P(RunAfterAKilledOne, FlashesCleanly) {
+    SimBoard& board = AddBoard("COM3", {"--pace"});
+    // Long requests: the kill lands inside one, whose reply then comes too late.
+    folder_.Create("rows.hex", RowsHex(200, 0));
+    std::unique_ptr<ChildProcess> killed =
+        StartFlash({"flash", "--fast", "rows.hex", "--port", "COM3"});
+    ASSERT_TRUE(killed->AwaitError(GetParam().stage + ": ", ProcessTimeoutMs)) << killed->Err();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    killed->Signal(SIGKILL);
+    ASSERT_EQ(killed->Wait(ProcessTimeoutMs), 128 + SIGKILL);
+    const Run run = Flash({"flash", ExampleHex(), "--port", "COM3"});
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    board.Stop();
+    ExpectHolds(board, ReadHexImage(ExampleHex()));
+    EXPECT_EQ(board.StatText("mode"), "run");
+}
+
+INSTANTIATE_TEST_SUITE_P(Flash, RunAfterAKilledOne,
+                         testing::Values(KilledCase{"WhileErasing", "erase"},
+                                         KilledCase{"WhileWriting", "write"}),
+                         CaseName());
 
 // The log is written line by line before each row's request: a run killed mid-write leaves a log
 // that names every row the board received, and at most the one row it was about to send.

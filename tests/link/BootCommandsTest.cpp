@@ -308,6 +308,45 @@ INSTANTIATE_TEST_SUITE_P(Boot, DeviceId,
                                          DeviceCase{"NoData", {}, "0", 0}),
                          CaseName());
 
+struct LateReplyCase {
+    std::string name;
+    std::vector<Bytes> replies; // what the line brings after each request
+    const char* text;
+    std::int32_t result;
+    std::size_t requests;
+};
+
+class JobDeviceId : public BootTest, public testing::WithParamInterface<LateReplyCase> {};
+
+// The reply to a request of a killed run's, still on its way when the next run opened the port,
+// is no answer to this run's first request: the answer that follows it is.
+TEST_P(JobDeviceId, PassesOverALateReplyToAnotherRequest) {
+    const LateReplyCase& c = GetParam();
+    link.port->QueueReplies(c.replies);
+    char text[5] = "xxxx";
+    EXPECT_EQ(ReadJobDeviceId(text), c.result);
+    EXPECT_STREQ(text, c.text);
+    EXPECT_EQ(link.port->Requests().size(), c.requests);
+}
+
+const Bytes Device33 = Frame({0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x27, 0x04});
+const Bytes LateErase = Frame({0x03, 0x20, 0x00, 0x02, 0x00});
+
+Bytes Joined(Bytes first, const Bytes& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boot, JobDeviceId,
+    testing::Values(
+        LateReplyCase{"ItsOwnAnswer", {Device33}, "33", 2, 1},
+        LateReplyCase{"AnswerAfterALateReply", {Joined(LateErase, Device33)}, "33", 2, 1},
+        // The answer never came after the late reply: the request goes out again.
+        LateReplyCase{"AskedAgainWhenNoAnswerFollows", {LateErase, Device33}, "33", 2, 2},
+        LateReplyCase{"NeverItsOwnAnswer", {LateErase, LateErase}, "0", 0, 2}),
+    CaseName());
+
 TEST_F(BootTest, DeviceIdWithoutPortOrAnswer) {
     char text[5] = "xxxx";
     TargetProfile.PortHandle = InvalidComHandle;

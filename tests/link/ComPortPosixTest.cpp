@@ -204,6 +204,31 @@ TEST_F(PtyPort, ReadWaitsOutTheTimeOutOnlyOnASilentLine) {
     EXPECT_EQ(CloseComPort(patient), 1);
 }
 
+// The end of a reply to a run that was killed answers no request of the next: what the line
+// held before the open is gone once the port is opened, and what came since (also bytes a read
+// fetched ahead) once its input is discarded.
+TEST_F(PtyPort, OpenAndDiscardDropWhatTheLineHeldBefore) {
+    ASSERT_TRUE(pty.Send({0x0F, 0x0F, 0x01}));
+    ASSERT_TRUE(pty.AwaitUnread(3));
+    const ComHandle port = Open(100);
+    ASSERT_NE(port, InvalidComHandle);
+    std::uint8_t byte = 0;
+    EXPECT_EQ(ReadComByte(port, &byte), 0);
+
+    ASSERT_TRUE(pty.Send({0x11, 0x22}));
+    ASSERT_TRUE(pty.AwaitUnread(2));
+    ASSERT_EQ(ReadComByte(port, &byte), 1);
+    EXPECT_EQ(byte, 0x11);
+    ASSERT_TRUE(pty.Send({0x33}));
+    ASSERT_TRUE(pty.AwaitUnread(1));
+    DiscardComInput(port);
+    EXPECT_EQ(ReadComByte(port, &byte), 0) << "kept 0x" << std::hex << int{byte};
+    ASSERT_TRUE(pty.Send({0x44}));
+    ASSERT_EQ(ReadComByte(port, &byte), 1);
+    EXPECT_EQ(byte, 0x44);
+    EXPECT_EQ(CloseComPort(port), 1);
+}
+
 TEST_F(PtyPort, WriteThatCannotLeaveReportsNothingWrittenAndLosesNothing) {
     const ComHandle port = Open(100);
     ASSERT_NE(port, InvalidComHandle);

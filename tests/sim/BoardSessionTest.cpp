@@ -62,6 +62,25 @@ TEST(BoardSessionFaults, EveryNthReplyIsDroppedCorruptedOrCut) {
     EXPECT_EQ(stats.BytesSent, good.size() * 2 + good.size() - 1);
 }
 
+// Every second request is hit: a read then answers one byte short, a write as ever.
+TEST(BoardSessionFaults, EveryNthReadIsAnsweredOneByteShort) {
+    FaultPlan plan;
+    plan.ShortReadEvery = 2;
+    BoardSession session(plan);
+    const Bytes writeFlag = EncodeFrame({0x05, 0x01, 0xFF, 0x00, 0x00, 0xFF});
+    const Bytes readEeprom = EncodeFrame({0x04, 0x03, 0x10, 0x00, 0x00});
+    EXPECT_EQ(Feed(session, ReadId).bytes, EncodeFrame({0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x24, 0x04}));
+    EXPECT_EQ(Feed(session, ReadId).bytes, EncodeFrame({0x01, 0x02, 0xFE, 0xFF, 0x3F, 0x24}));
+    EXPECT_EQ(Feed(session, readEeprom).bytes,
+              EncodeFrame({0x04, 0x03, 0x10, 0x00, 0x00, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Feed(session, writeFlag).bytes, EncodeFrame({0x05, 0x01, 0xFF, 0x00, 0x00}));
+    EXPECT_EQ(Feed(session, readEeprom).bytes,
+              EncodeFrame({0x04, 0x03, 0x10, 0x00, 0x00, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Feed(session, readEeprom).bytes,
+              EncodeFrame({0x04, 0x03, 0x10, 0x00, 0x00, 0xFF, 0xFF}));
+    EXPECT_EQ(session.Stats().ShortReplies, 2u);
+}
+
 TEST(BoardSessionFaults, NoiseIsRepeatableAndNeverLooksLikeAStart) {
     FaultPlan plan;
     plan.NoiseBytes = 300;

@@ -5,8 +5,11 @@
 #include <chrono>
 #include <cstdlib>
 
+#include <thread>
+
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -81,6 +84,20 @@ bool Pty::Send(const std::vector<std::uint8_t>& bytes, int timeoutMs) {
         }
     }
     return true;
+}
+
+bool Pty::AwaitUnread(std::size_t count, int timeoutMs) const {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (int unread = 0; ioctl(heldSlave_, FIONREAD, &unread) == 0;) {
+        if (static_cast<std::size_t>(unread) >= count) {
+            return true;
+        }
+        if (Clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 std::vector<std::uint8_t> Pty::Receive(std::size_t count, int timeoutMs) {

@@ -25,6 +25,8 @@ public:
 
     // Writes every byte to the master end; false when that fails or stalls for timeoutMs.
     bool Send(const std::vector<std::uint8_t>& bytes, int timeoutMs = 5000);
+    // Waits until at least count bytes sent wait unread at the slave end; false after timeoutMs.
+    bool AwaitUnread(std::size_t count, int timeoutMs = 5000) const;
     // Reads from the master end until count bytes have come or timeoutMs has passed.
     std::vector<std::uint8_t> Receive(std::size_t count, int timeoutMs = 5000);
 

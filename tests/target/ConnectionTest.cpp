@@ -67,6 +67,17 @@ TEST_F(ConnectionTest, KeptPortWithAnotherDeviceIsClosedAndTheScanStartsAgain) {
     first.join();
     ASSERT_EQ(result, 0);
 
+    // A reply that came after its job had ended answers nothing of the next job: the kept port is
+    // checked on a fresh answer.
+    ASSERT_TRUE(line.Send(device32));
+    ASSERT_TRUE(line.AwaitUnread(device32.size()));
+    std::thread kept([&result] { result = ConnectTarget(); });
+    EXPECT_EQ(line.Receive(request.size()), request);
+    line.Send(device33);
+    kept.join();
+    ASSERT_EQ(result, 0);
+    EXPECT_EQ(asked_, Asked{"COM1"});
+
     std::thread again([&result] { result = ConnectTarget(); });
     EXPECT_EQ(line.Receive(request.size()), request);
     line.Send(device32); // the kept port's board is not the one connected to
@@ -168,6 +179,7 @@ TEST_F(ConnectionTest, WrongDeviceIsLetGoAndTheNextCallScansAgain) {
     answers_ = {true, true};
 
     EXPECT_EQ(ConnectTarget(), ConnectResult::WrongDevice);
+    EXPECT_EQ(LastDeviceNumber(), 32); // the number judged, for the message
     EXPECT_EQ(TargetProfile.Connected, 0);
     EXPECT_EQ(TargetProfile.PortHandle, InvalidComHandle);
     EXPECT_EQ(ProgressCount, 80);

@@ -171,6 +171,18 @@ TEST_F(WineTest, SoftwareFlowControlLeftOnIsCleared) {
     ExpectHolds(board, ReadHexImage(file));
 }
 
+// A reply that an earlier program left unread on the line (a run killed after its request) is no
+// answer to the next run's requests: the port drops it when it opens.
+TEST_F(WineTest, AReplyLeftOnTheLineIsNoAnswerToTheNextRun) {
+    SimBoard& board = AddComBoard(16);
+    const Run left = Windows("tervix-port-probe", {"unanswered", "\\\\.\\COM16"});
+    ASSERT_EQ(left.Status, 0) << left.Out << left.Err;
+    const Run run = Windows("tervix-flash", {"flash", "--port", "COM16", WinPath(ExampleHex())});
+    EXPECT_EQ(run.Status, 0) << run.Out << run.Err;
+    board.Stop();
+    ExpectHolds(board, ReadHexImage(ExampleHex()));
+}
+
 // The settings written over a record in which a previous program left every bit set.
 TEST_F(WineTest, LineSettingsClearWhatCorruptsBinaryTraffic) {
     const Run probe = Windows("tervix-port-probe", {"line-settings"});

@@ -5,9 +5,12 @@
 //   tervix-port-probe dirty PORT             leaves PORT as a careless program would
 //   tervix-port-probe settings PORT          what PORT is set to now, without changing it
 //   tervix-port-probe close-in-read PORT MS  closes PORT while a read waits out MS ms
+//   tervix-port-probe unanswered PORT        asks PORT's board for its device and leaves unread
+//                                            the reply, as a program killed then would
 
 #include "link/ComPort.h"
 #include "link/ComPortWin32.h"
+#include "link/Packet.h"
 
 #include <chrono>
 #include <cstdio>
@@ -93,6 +96,20 @@ int CloseInRead(const char* name, std::uint32_t timeoutMs) {
     return 0;
 }
 
+int Unanswered(const char* name) {
+    const ComHandle port = OpenComPort(name, 115200, 1000);
+    if (port == InvalidComHandle) {
+        std::printf("open=failed\n");
+        return 1;
+    }
+    const std::uint8_t readDevice[] = {0x01, 0x02, 0xFE, 0xFF, 0x3F};
+    const std::int32_t sent = SendPacket(port, readDevice, sizeof readDevice);
+    // The board answers within this, and the reply waits on the line.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::printf("sent=%d\nclose=%d\n", static_cast<int>(sent), CloseComPort(port));
+    return sent > 0 ? 0 : 1;
+}
+
 int Settings(const char* name) {
     HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -120,10 +137,13 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "settings") == 0) {
         return Settings(argv[2]);
     }
+    if (argc == 3 && std::strcmp(argv[1], "unanswered") == 0) {
+        return Unanswered(argv[2]);
+    }
     if (argc == 4 && std::strcmp(argv[1], "close-in-read") == 0) {
         return CloseInRead(argv[2], static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)));
     }
     std::fprintf(stderr, "usage: tervix-port-probe line-settings | dirty PORT | settings PORT | "
-                         "close-in-read PORT MS\n");
+                         "close-in-read PORT MS | unanswered PORT\n");
     return 64;
 }
