@@ -1,0 +1,59 @@
+#pragma once
+// A line server in the test program on a free loopback port, over SQLite in a temporary file or
+// a fresh database of the shared PostgreSQL cluster (the test's parameter), with a counter pool
+// "widget" from 1000 and a token of each role; requests go through a real HTTP client.
+
+#include "server/Database.h"
+#include "server/JsonInput.h"
+#include "server/LineServer.h"
+#include "tests/support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+
+struct Reply {
+    int Status = 0;
+    Json Body;
+};
+
+// A database address for engine ("sqlite" or "postgresql"): a file in folder, or a new database.
+std::string NewDatabaseUrl(const std::string& engine, const TempFolder& folder);
+
+// A board's record as tervix-flash writes it, with the given id, serial number and exit status.
+Json BoardRecord(const std::string& id, const Json& serial, int exitStatus,
+                 const std::string& time = "2026-12-07T15:49:30Z");
+
+class LineFixture : public testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // One request, its status and its JSON body (null when it has none).
+    Reply Call(const std::string& method, const std::string& path, const std::string& body,
+               const std::string& token) const;
+    Reply Post(const std::string& path, const Json& body) const {
+        return Call("POST", path, body.dump(), station_);
+    }
+    Reply Get(const std::string& path) const { return Call("GET", path, "", viewer_); }
+    // Reserves a number of the pool "widget" for port.
+    Reply Reserve(const std::string& port = "COM3", int leaseSeconds = 60) const;
+    // Ends reservation id: "used" (with a passing record), "released" or "spoiled".
+    Reply End(std::int64_t id, const std::string& how) const;
+    // The rows of a table, counted on the database itself.
+    std::int64_t Rows(const std::string& table) const;
+
+    TempFolder folder_;
+    std::string url_;
+    std::unique_ptr<Database> db_;
+    std::unique_ptr<LineServer> server_;
+    std::thread thread_;
+    std::string station_, viewer_, admin_;
+};
+
+// The engines every API test runs on.
+#define INSTANTIATE_FOR_ENGINES(suite)                                                             \
+    INSTANTIATE_TEST_SUITE_P(Engines, suite, testing::Values("sqlite", "postgresql"),              \
+                             [](const auto& engine) { return engine.param; })
