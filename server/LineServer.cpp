@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include <sys/socket.h>
+
 namespace {
 
 // One thread per connection at a time: stations keep theirs open between requests, and each
@@ -33,6 +35,12 @@ LineServer::LineServer(Database& db, const ListenOptions& options)
     // Small answers leave at once rather than waiting for the client's acknowledgement.
     http_->set_tcp_nodelay(true);
     http_->set_keep_alive_max_count(RequestsPerConnection);
+    // httplib's own options add SO_REUSEPORT, with which a second server would share the port
+    // of a running one without a word; an address in use must be refused.
+    http_->set_socket_options([](socket_t socket) {
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     AddRoutes(*http_, db_, hub_);
     db_.OnCommit([this] { hub_.Wake(); });
     if (options.Port == 0) {

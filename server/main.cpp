@@ -85,7 +85,11 @@ int main(int argc, char** argv) {
             ->check(CLI::ExistingFile)
             ->option_text("FILE");
     startOption->excludes(listOption);
-    poolAdd->require_option(1, 0);
+    poolAdd->callback([&] {
+        if (!start && listFile.empty()) {
+            throw CLI::RequiredError("--start N or --list FILE");
+        }
+    });
 
     CLI::App* token =
         AddCommand(app, "token", "Access tokens of stations, viewers, administrators");

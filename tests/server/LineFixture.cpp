@@ -4,7 +4,7 @@
 #include "server/Tokens.h"
 #include "tests/server/PostgresCluster.h"
 
-#include <httplib.h>
+#include <chrono>
 
 std::string NewDatabaseUrl(const std::string& engine, const TempFolder& folder) {
     if (engine == "sqlite") {
@@ -58,7 +58,12 @@ void LineFixture::TearDown() {
 
 Reply LineFixture::Call(const std::string& method, const std::string& path, const std::string& body,
                         const std::string& token) const {
-    httplib::Client client("127.0.0.1", server_->Port());
+    return Request(server_->Port(), method, path, body, token);
+}
+
+Reply Request(int port, const std::string& method, const std::string& path, const std::string& body,
+              const std::string& token) {
+    httplib::Client client("127.0.0.1", port);
     httplib::Headers headers;
     if (!token.empty()) {
         headers.emplace("Authorization", "Bearer " + token);
@@ -101,4 +106,40 @@ std::int64_t LineFixture::Rows(const std::string& table) const {
         rows = session.Run("SELECT COUNT(*) FROM " + table).at(0).Int(0);
     });
     return rows;
+}
+
+EventListener::EventListener(int port, const std::string& query) : client_("127.0.0.1", port) {
+    thread_ = std::thread([this, query] {
+        client_.Get(("/api/v1/events?" + query).c_str(),
+                    [this](const char* data, std::size_t size) {
+                        std::lock_guard lock(mutex_);
+                        text_.append(data, size);
+                        changed_.notify_all();
+                        return true;
+                    });
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    });
+}
+
+EventListener::~EventListener() {
+    client_.stop();
+    thread_.join();
+}
+
+bool EventListener::Await(const std::string& text) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10),
+                             [&] { return text_.find(text) != std::string::npos; });
+}
+
+std::string EventListener::Text() {
+    std::lock_guard lock(mutex_);
+    return text_;
+}
+
+bool EventListener::AwaitEnd() {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return ended_; });
 }

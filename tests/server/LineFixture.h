@@ -9,8 +9,11 @@
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -18,6 +21,10 @@ struct Reply {
     int Status = 0;
     Json Body;
 };
+
+// One request to the server on port: its status and JSON body (null when it has none).
+Reply Request(int port, const std::string& method, const std::string& path, const std::string& body,
+              const std::string& token);
 
 // A database address for engine ("sqlite" or "postgresql"): a file in folder, or a new database.
 std::string NewDatabaseUrl(const std::string& engine, const TempFolder& folder);
@@ -51,6 +58,30 @@ protected:
     std::unique_ptr<LineServer> server_;
     std::thread thread_;
     std::string station_, viewer_, admin_;
+};
+
+// The event stream of a server as a listener reads it, in the background.
+class EventListener {
+public:
+    // query: what follows "?" in /api/v1/events?..., the token among it.
+    EventListener(int port, const std::string& query);
+    ~EventListener();
+    EventListener(const EventListener&) = delete;
+    EventListener& operator=(const EventListener&) = delete;
+
+    // Whether text came within 10 s.
+    bool Await(const std::string& text);
+    std::string Text();
+    // Whether the server ended the stream, waiting up to 10 s.
+    bool AwaitEnd();
+
+private:
+    httplib::Client client_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string text_;
+    bool ended_ = false;
+    std::thread thread_;
 };
 
 // The engines every API test runs on.
