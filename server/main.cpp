@@ -1,9 +1,9 @@
 // tervix-line: the production line's server. Stations reserve serial numbers and send their
 // boards' records over HTTP; the numbers' rules live in the database (SQLite or PostgreSQL).
 
-#include "cli/HelpFormatter.h"
 #include "res/Version.h"
 #include "server/Commands.h"
+#include "server/LineHelpFormatter.h"
 
 #include <CLI/CLI.hpp>
 
@@ -35,7 +35,7 @@ CLI::App* AddCommand(CLI::App& parent, const char* name, const char* help) {
 
 int main(int argc, char** argv) {
     CLI::App app(Description, "tervix-line");
-    app.formatter(std::make_shared<HelpFormatter>());
+    app.formatter(std::make_shared<LineHelpFormatter>());
     app.set_version_flag("--version", std::string("tervix-line ") + TervixVersion);
     app.set_help_all_flag("--help-all", "Print this help with every command's options and exit");
     app.footer(LineExitHelp);
@@ -52,13 +52,19 @@ int main(int argc, char** argv) {
                      "every interface, port 0 for any free one). Default: $TERVIX_LINE_LISTEN")
         ->envname("TERVIX_LINE_LISTEN")
         ->option_text("HOST:PORT");
-    CLI::Option* cert = serve
-                            ->add_option("--tls-cert", tls.TlsCert,
-                                         "Serve HTTPS with this certificate (PEM, the chain)")
-                            ->check(CLI::ExistingFile)
-                            ->option_text("FILE");
+    CLI::Option* cert =
+        serve
+            ->add_option("--tls-cert", tls.TlsCert,
+                         "Serve HTTPS with this certificate (PEM, with its chain). Default: "
+                         "$TERVIX_LINE_TLS_CERT")
+            ->envname("TERVIX_LINE_TLS_CERT")
+            ->check(CLI::ExistingFile)
+            ->option_text("FILE");
     CLI::Option* key =
-        serve->add_option("--tls-key", tls.TlsKey, "The certificate's private key (PEM)")
+        serve
+            ->add_option("--tls-key", tls.TlsKey,
+                         "The certificate's private key (PEM). Default: $TERVIX_LINE_TLS_KEY")
+            ->envname("TERVIX_LINE_TLS_KEY")
             ->check(CLI::ExistingFile)
             ->option_text("FILE");
     cert->needs(key);
