@@ -2,6 +2,7 @@
 // The line's database, SQLite or PostgreSQL, as the store uses it: transactions over sessions
 // that several threads share, and the schema brought up to date when it is opened.
 
+#include "server/PoolCounter.h"
 #include "server/Sql.h"
 
 #include <functional>
@@ -17,6 +18,8 @@ public:
 
     // "sqlite" or "postgresql".
     virtual const char* Engine() const = 0;
+    // How this engine's pools count.
+    virtual const PoolCounter& Counter() const = 0;
     // Runs body in a transaction that sees one state of the database.
     virtual void Read(const Body& body) = 0;
     // Runs body in a transaction that is durably committed before this returns; an exception

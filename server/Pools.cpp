@@ -2,6 +2,7 @@
 
 #include "server/Refusal.h"
 
+#include <algorithm>
 #include <limits>
 #include <set>
 
@@ -17,17 +18,20 @@ void CheckName(const std::string& name) {
 }
 
 // The pool's row, inserted; a name taken is the database's unique constraint.
-std::int64_t InsertPool(SqlSession& session, const std::string& name, const char* kind,
-                        std::int64_t next, std::int64_t step, std::int64_t last) {
+std::int64_t InsertPool(SqlSession& session, const PoolCounter& counter, const std::string& name,
+                        const char* kind, std::int64_t next, std::int64_t step, std::int64_t last) {
     if (!session.Run("SELECT 1 FROM pools WHERE name = ?", {name}).empty()) {
         throw Refusal(HttpStatus::Conflict, "a pool named " + name + " exists already");
     }
-    return session
-        .Run("INSERT INTO pools (name, kind, next_seq, step, last_seq, created_ms)"
-             " VALUES (?, ?, ?, ?, ?, ?) RETURNING id",
-             {name, std::string(kind), next, step, last, session.NowMs()})
-        .at(0)
-        .Int(0);
+    const std::int64_t id =
+        session
+            .Run("INSERT INTO pools (name, kind, next_seq, step, last_seq, created_ms)"
+                 " VALUES (?, ?, ?, ?, ?, ?) RETURNING id",
+                 {name, std::string(kind), next, step, last, session.NowMs()})
+            .at(0)
+            .Int(0);
+    counter.Create(session, id, next, step);
+    return id;
 }
 
 const char* SummarySql =
@@ -39,9 +43,9 @@ const char* SummarySql =
     " (SELECT COUNT(*) FROM reservations WHERE pool_id = p.id AND state = 'open'),"
     " p.id FROM pools p";
 
-Json Summary(SqlSession& session, const SqlRow& row) {
+Json Summary(SqlSession& session, const PoolCounter& positions, const SqlRow& row) {
     const bool counter = row.Text(1) == "counter";
-    const std::int64_t next = row.Int(2);
+    const std::int64_t next = positions.Peek(session, row.Int(10), row.Int(2), row.Int(3));
     const std::int64_t last = row.Int(4);
     const std::optional<std::int64_t> released = row.MaybeInt(5);
     // The sequence number a reservation takes now.
@@ -68,7 +72,8 @@ Json Summary(SqlSession& session, const SqlRow& row) {
     summary["released"] = row.Int(6);
     summary["spoiled"] = row.Int(8);
     summary["open"] = row.Int(9);
-    summary["left"] = counter ? Json(nullptr) : Json(last - next + 1 + row.Int(6));
+    summary["left"] =
+        counter ? Json(nullptr) : Json(std::max<std::int64_t>(last - next + 1, 0) + row.Int(6));
     return summary;
 }
 
@@ -83,7 +88,7 @@ void AddCounterPool(Database& db, const std::string& name, std::int64_t start, s
     }
     db.Write([&](SqlSession& session) {
         // The last number that can be given with the next one still a 64-bit number.
-        InsertPool(session, name, "counter", start, step, Largest - step);
+        InsertPool(session, db.Counter(), name, "counter", start, step, Largest - step);
     });
 }
 
@@ -110,8 +115,8 @@ void AddListPool(Database& db, const std::string& name, const std::vector<std::s
         throw Refusal(HttpStatus::BadRequest, "the list holds no value");
     }
     db.Write([&](SqlSession& session) {
-        const std::int64_t id =
-            InsertPool(session, name, "list", 0, 1, static_cast<std::int64_t>(kept.size()) - 1);
+        const std::int64_t id = InsertPool(session, db.Counter(), name, "list", 0, 1,
+                                           static_cast<std::int64_t>(kept.size()) - 1);
         for (std::size_t seq = 0; seq < kept.size(); ++seq) {
             session.Run("INSERT INTO pool_values (pool_id, seq, value) VALUES (?, ?, ?)",
                         {id, static_cast<std::int64_t>(seq), kept[seq]});
@@ -124,7 +129,7 @@ Json PoolSummaries(Database& db) {
     db.Read([&](SqlSession& session) {
         pools = Json::array();
         for (const SqlRow& row : session.Run(std::string(SummarySql) + " ORDER BY p.name")) {
-            pools.push_back(Summary(session, row));
+            pools.push_back(Summary(session, db.Counter(), row));
         }
     });
     return pools;
@@ -137,7 +142,7 @@ Json PoolSummary(Database& db, const std::string& name) {
         if (rows.empty()) {
             throw Refusal(HttpStatus::NotFound, "no pool named " + name);
         }
-        pool = Summary(session, rows.at(0));
+        pool = Summary(session, db.Counter(), rows.at(0));
     });
     return pool;
 }

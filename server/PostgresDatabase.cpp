@@ -13,7 +13,7 @@ constexpr int Attempts = 5;
 } // namespace
 
 PostgresDatabase::PostgresDatabase(std::string url) : url_(std::move(url)) {
-    Transaction([](SqlSession& session) { MigratePostgres(session); });
+    Transaction([](SqlSession& session) { MigratePostgres(session); }, true);
 }
 
 std::unique_ptr<PostgresSession> PostgresDatabase::Take() {
@@ -47,11 +47,11 @@ void PostgresDatabase::Give(std::unique_ptr<PostgresSession> session) {
     freed_.notify_one();
 }
 
-void PostgresDatabase::Transaction(const Body& body) {
+void PostgresDatabase::Transaction(const Body& body, bool write) {
     for (int attempt = 1;; ++attempt) {
         std::unique_ptr<PostgresSession> session = Take();
         try {
-            session->Begin();
+            session->Begin(write);
             body(*session);
             session->Commit();
             Give(std::move(session));
@@ -71,10 +71,10 @@ void PostgresDatabase::Transaction(const Body& body) {
 }
 
 void PostgresDatabase::Read(const Body& body) {
-    Transaction(body);
+    Transaction(body, false);
 }
 
 void PostgresDatabase::Write(const Body& body) {
-    Transaction(body);
+    Transaction(body, true);
     Committed();
 }

@@ -14,12 +14,13 @@ public:
     explicit PostgresDatabase(std::string url);
 
     const char* Engine() const override { return "postgresql"; }
+    const PoolCounter& Counter() const override { return SequenceCounter(); }
     void Read(const Body& body) override;
     void Write(const Body& body) override;
 
 private:
     // Runs body in a transaction on a connection of the pool.
-    void Transaction(const Body& body);
+    void Transaction(const Body& body, bool write);
     std::unique_ptr<PostgresSession> Take();
     void Give(std::unique_ptr<PostgresSession> session);
 

@@ -47,7 +47,7 @@ std::string Numbered(std::string_view sql) {
 struct PostgresSession::Link {
     explicit Link(const std::string& url) : connection(url) {}
     pqxx::connection connection;
-    std::unique_ptr<pqxx::work> transaction;
+    std::unique_ptr<pqxx::transaction_base> transaction;
 };
 
 PostgresSession::PostgresSession(const std::string& url) {
@@ -65,9 +65,13 @@ bool PostgresSession::Usable() const {
     return link_ && link_->connection.is_open();
 }
 
-void PostgresSession::Begin() {
+void PostgresSession::Begin(bool write) {
     try {
-        link_->transaction = std::make_unique<pqxx::work>(link_->connection);
+        if (write) {
+            link_->transaction = std::make_unique<pqxx::work>(link_->connection);
+        } else {
+            link_->transaction = std::make_unique<pqxx::nontransaction>(link_->connection);
+        }
     } catch (const std::exception& error) {
         throw Translated(error);
     }

@@ -20,7 +20,9 @@ public:
     std::int64_t NowMs() override;
     const char* SkipLocked() const override { return " FOR UPDATE SKIP LOCKED"; }
 
-    void Begin();
+    // A write runs in one transaction; a read's statements each on their own (in PostgreSQL's
+    // default isolation each statement sees its own snapshot anyway), saving two round trips.
+    void Begin(bool write);
     void Commit();
     void Rollback();
     // False once the connection broke: the engine drops it.

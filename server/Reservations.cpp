@@ -70,7 +70,7 @@ Json Reserve(Database& db, const ReservationRequest& request) {
     Json result;
     db.Write([&](SqlSession& session) {
         const SqlRows pool =
-            session.Run("SELECT id, kind FROM pools WHERE name = ?", {request.Pool});
+            session.Run("SELECT id, kind, last_seq FROM pools WHERE name = ?", {request.Pool});
         if (pool.empty()) {
             throw Refusal(HttpStatus::NotFound, "no pool named " + request.Pool);
         }
@@ -87,15 +87,13 @@ Json Reserve(Database& db, const ReservationRequest& request) {
             serial = released.at(0).Text(1);
             session.Run("DELETE FROM released WHERE pool_id = ? AND seq = ?", {poolId, seq});
         } else {
-            const SqlRows next =
-                session.Run("UPDATE pools SET next_seq = next_seq + step"
-                            " WHERE id = ? AND next_seq <= last_seq RETURNING next_seq - step",
-                            {poolId});
-            if (next.empty()) {
+            const std::optional<std::int64_t> next =
+                db.Counter().Take(session, poolId, pool.at(0).Int(2));
+            if (!next) {
                 throw Refusal(HttpStatus::Conflict,
                               "the pool " + request.Pool + " has no numbers left");
             }
-            seq = next.at(0).Int(0);
+            seq = *next;
             serial = pool.at(0).Text(1) == "counter"
                          ? std::to_string(seq)
                          : session

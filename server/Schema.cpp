@@ -4,7 +4,8 @@
 #include <vector>
 
 // The rules of the serial numbers live here, so that every server on one database keeps them:
-// - pools.next_seq only grows, by step, and stays at or below last_seq (so never overflows);
+// - a pool's counter (pools.next_seq, or on PostgreSQL a sequence) only grows, by step, and
+//   what it gives stays at or below last_seq (so never overflows);
 // - reservations_one_holder: of all the reservations of one number, at most one is not
 //   "released": a number is held by one reservation at a time, and once used or spoiled it is
 //   never reserved again;
@@ -74,18 +75,22 @@ constexpr const char* ForbiddenChange =
     " AND NOT (OLD.state = 'spoiled' AND OLD.spoiled_by = 'lease' AND NEW.state = 'used'))"
     " OR NEW.written < OLD.written OR NEW.seq <> OLD.seq OR NEW.pool_id <> OLD.pool_id";
 
-const std::vector<std::string> SqliteTriggers = {
+const std::vector<std::string> SqliteCode = {
     std::string("CREATE TRIGGER reservations_ended_stay BEFORE UPDATE ON reservations WHEN ") +
         ForbiddenChange + " BEGIN SELECT RAISE(ABORT, 'an ended reservation does not change'); END",
 };
 
-const std::vector<std::string> PostgresTriggers = {
+const std::vector<std::string> PostgresCode = {
     std::string("CREATE FUNCTION reservations_ended_stay() RETURNS trigger AS $$ BEGIN IF ") +
         ForbiddenChange +
         " THEN RAISE EXCEPTION 'an ended reservation does not change'; END IF;"
         " RETURN NEW; END $$ LANGUAGE plpgsql",
     "CREATE TRIGGER reservations_ended_stay BEFORE UPDATE ON reservations"
     " FOR EACH ROW EXECUTE FUNCTION reservations_ended_stay()",
+    // A pool's counter as a sequence of its own (see PoolCounter.h), made from numbers only.
+    "CREATE FUNCTION pool_counter_create(pool BIGINT, first BIGINT, step BIGINT) RETURNS void"
+    " AS $$ BEGIN EXECUTE format('CREATE SEQUENCE pool_counter_%s INCREMENT BY %s MINVALUE %s"
+    " START WITH %s', pool, step, first, first); END $$ LANGUAGE plpgsql",
 };
 
 std::string Filled(std::string statement, const char* id, const char* big) {
@@ -98,7 +103,7 @@ std::string Filled(std::string statement, const char* id, const char* big) {
 }
 
 void Migrate(SqlSession& session, const char* id, const char* big,
-             const std::vector<std::string>& triggers) {
+             const std::vector<std::string>& code) {
     session.Run("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
     const SqlRows rows = session.Run("SELECT version FROM schema_version");
     const std::int64_t version = rows.empty() ? 0 : rows.at(0).Int(0);
@@ -114,7 +119,7 @@ void Migrate(SqlSession& session, const char* id, const char* big,
     for (const std::string& statement : Tables) {
         session.Run(Filled(statement, id, big));
     }
-    for (const std::string& statement : triggers) {
+    for (const std::string& statement : code) {
         session.Run(statement);
     }
     if (rows.empty()) {
@@ -127,12 +132,12 @@ void Migrate(SqlSession& session, const char* id, const char* big,
 } // namespace
 
 void MigrateSqlite(SqlSession& session) {
-    Migrate(session, "INTEGER PRIMARY KEY AUTOINCREMENT", "INTEGER", SqliteTriggers);
+    Migrate(session, "INTEGER PRIMARY KEY AUTOINCREMENT", "INTEGER", SqliteCode);
 }
 
 void MigratePostgres(SqlSession& session) {
     // Two servers starting at once on an empty database: one creates, the other waits and finds
     // the tables made.
     session.Run("SELECT pg_advisory_xact_lock(7432018)");
-    Migrate(session, "BIGSERIAL PRIMARY KEY", "BIGINT", PostgresTriggers);
+    Migrate(session, "BIGSERIAL PRIMARY KEY", "BIGINT", PostgresCode);
 }

@@ -19,6 +19,7 @@ public:
     ~SqliteDatabase() override;
 
     const char* Engine() const override { return "sqlite"; }
+    const PoolCounter& Counter() const override { return RowCounter(); }
     void Read(const Body& body) override;
     void Write(const Body& body) override;
 

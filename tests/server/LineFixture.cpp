@@ -109,6 +109,8 @@ std::int64_t LineFixture::Rows(const std::string& table) const {
 }
 
 EventListener::EventListener(int port, const std::string& query) : client_("127.0.0.1", port) {
+    // Longer than the server's 15 s between keep-alive lines.
+    client_.set_read_timeout(60);
     thread_ = std::thread([this, query] {
         client_.Get(("/api/v1/events?" + query).c_str(),
                     [this](const char* data, std::size_t size) {
@@ -128,9 +130,9 @@ EventListener::~EventListener() {
     thread_.join();
 }
 
-bool EventListener::Await(const std::string& text) {
+bool EventListener::Await(const std::string& text, int seconds) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(10),
+    return changed_.wait_for(lock, std::chrono::seconds(seconds),
                              [&] { return text_.find(text) != std::string::npos; });
 }
 

@@ -69,8 +69,8 @@ public:
     EventListener(const EventListener&) = delete;
     EventListener& operator=(const EventListener&) = delete;
 
-    // Whether text came within 10 s.
-    bool Await(const std::string& text);
+    // Whether text came within the time.
+    bool Await(const std::string& text, int seconds = 10);
     std::string Text();
     // Whether the server ended the stream, waiting up to 10 s.
     bool AwaitEnd();

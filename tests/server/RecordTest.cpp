@@ -137,10 +137,10 @@ TEST_P(RecordTest, TheEventStreamTellsChangesAndWhatAListenerMissed) {
         EventListener live(server_->Port(), "token=" + viewer_);
         // The stream is open once a change made now reaches it.
         bool heard = false;
-        for (int i = 0; i < 50 && !heard; ++i) {
+        for (int i = 0; i < 20 && !heard; ++i) {
             Call("PUT", "/api/v1/stations/bench-3",
                  R"({"project":"p","firmware":"f","firmware_hash":"h","positions":[]})", station_);
-            heard = live.Await("event: station\n");
+            heard = live.Await("event: station\n", 1);
         }
         ASSERT_TRUE(heard) << live.Text();
         const std::int64_t id = Reserve().Body["id"].get<std::int64_t>();
