@@ -64,6 +64,16 @@ Json Changed(SqlSession& session, std::int64_t id, const char* event, std::int64
                                             " was written to a board: end it as used or spoiled");
 }
 
+// An end that changed nothing: the reservation as it stands when it had ended so already (the
+// end sent again), else why it cannot.
+Json EndedBefore(SqlSession& session, std::int64_t id, const char* state, std::int64_t nowMs) {
+    Json reservation = Fetch(session, id);
+    if (reservation["state"] != state) {
+        Refuse(reservation, nowMs);
+    }
+    return reservation;
+}
+
 } // namespace
 
 Json Reserve(Database& db, const ReservationRequest& request) {
@@ -182,12 +192,8 @@ Json EndReleased(Database& db, std::int64_t id) {
             " serial",
             {now, id, now});
         if (ended.empty()) {
-            const Json reservation = Fetch(session, id);
-            if (reservation["state"] == "released") {
-                result = reservation;
-                return;
-            }
-            Refuse(reservation, now);
+            result = EndedBefore(session, id, "released", now);
+            return;
         }
         session.Run("INSERT INTO released (pool_id, seq, serial) VALUES (?, ?, ?)",
                     {ended.at(0).Int(0), ended.at(0).Int(1), ended.at(0).Text(2)});
@@ -205,12 +211,8 @@ Json EndSpoiled(Database& db, std::int64_t id) {
                      " ended_ms = ? WHERE id = ? AND state = 'open' RETURNING id",
                      {now, id})
                 .empty()) {
-            const Json reservation = Fetch(session, id);
-            if (reservation["state"] == "spoiled") {
-                result = reservation;
-                return;
-            }
-            Refuse(reservation, now);
+            result = EndedBefore(session, id, "spoiled", now);
+            return;
         }
         result = Changed(session, id, "spoiled", now);
     });
