@@ -25,7 +25,6 @@ public:
         : columns_(std::move(columns)) {}
     bool IsNull(std::size_t column) const { return !columns_.at(column); }
     const std::string& Text(std::size_t column) const;
-    std::optional<std::string> MaybeText(std::size_t column) const { return columns_.at(column); }
     std::int64_t Int(std::size_t column) const;
     std::optional<std::int64_t> MaybeInt(std::size_t column) const;
 
