@@ -9,6 +9,9 @@ using namespace std::chrono_literals;
 
 // Other servers' events reach this one's listeners within this time.
 constexpr auto PollInterval = 250ms;
+// This server's commits wake the hub, but a busy line's commits are read together, at most this
+// often, rather than one read each.
+constexpr auto PollGap = 50ms;
 // A number missing below read ones belongs to a transaction not yet committed, or to one rolled
 // back; after this long it is given up.
 constexpr auto GapPatience = 5s;
@@ -168,6 +171,7 @@ void EventHub::Loop() {
             // The database is away: the next poll tries again, and requests say 503 meanwhile.
         }
         lock.lock();
+        wake_.wait_for(lock, PollGap, [this] { return closed_; });
     }
 }
 

@@ -34,4 +34,7 @@ private:
     std::unique_ptr<Link> link_;
     // The names given to the statements prepared on this connection, by their text.
     std::map<std::string, std::string, std::less<>> prepared_;
+    // The database's clock less this computer's, and when (on this computer's) it was measured.
+    std::int64_t clockOffsetMs_ = 0;
+    std::int64_t clockMeasuredMs_ = 0;
 };

@@ -54,21 +54,25 @@ bool InsertRecord(SqlSession& session, const Json& record, std::optional<std::in
                   std::int64_t nowMs) {
     const std::string body = record.dump();
     const std::string id = record.at("id").get<std::string>();
-    const SqlRows stored = session.Run("SELECT body FROM records WHERE id = ?", {id});
-    if (!stored.empty()) {
-        if (stored.at(0).Text(0) != body) {
+    const bool inserted =
+        !session
+             .Run("INSERT INTO records (id, time_ms, station, port, serial, lot, passed,"
+                  " reservation_id, received_ms, body) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+                  " ON CONFLICT (id) DO NOTHING RETURNING seq",
+                  {id, *MsFromIso(record.at("time").get<std::string>()),
+                   record.at("station").get<std::string>(), OrNull(TextOrNull(record, "port")),
+                   OrNull(TextOrNull(record, "serial")), OrNull(Lot(record)),
+                   std::int64_t{record.at("exit_status").get<std::int64_t>() == 0},
+                   OrNull(reservation), nowMs, body})
+             .empty();
+    if (!inserted) {
+        // Sent before: the same record changes nothing, another one is refused.
+        if (session.Run("SELECT body FROM records WHERE id = ?", {id}).at(0).Text(0) != body) {
             throw Refusal(HttpStatus::Conflict,
                           "the record id " + id + " holds another record already");
         }
         return false;
     }
-    session.Run("INSERT INTO records (id, time_ms, station, port, serial, lot, passed,"
-                " reservation_id, received_ms, body) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                {id, *MsFromIso(record.at("time").get<std::string>()),
-                 record.at("station").get<std::string>(), OrNull(TextOrNull(record, "port")),
-                 OrNull(TextOrNull(record, "serial")), OrNull(Lot(record)),
-                 std::int64_t{record.at("exit_status").get<std::int64_t>() == 0},
-                 OrNull(reservation), nowMs, body});
     AppendFeed(session, "record", record, nowMs);
     return true;
 }

@@ -5,6 +5,8 @@
 #include "server/Records.h"
 #include "server/Refusal.h"
 
+#include <optional>
+
 namespace {
 
 constexpr const char* ReservationSql =
@@ -12,21 +14,42 @@ constexpr const char* ReservationSql =
     " r.lease_end_ms, r.ended_ms, r.spoiled_by, r.record_id"
     " FROM reservations r JOIN pools p ON p.id = r.pool_id";
 
-Json ReservationJson(const SqlRow& row) {
+// A reservation's columns, as ReservationSql reads them.
+struct Row {
+    std::int64_t Id = 0;
+    std::string Pool, Serial, State;
+    bool Written = false;
+    std::string Station, Port;
+    std::int64_t CreatedMs = 0, LeaseEndMs = 0;
+    std::optional<std::int64_t> EndedMs;
+    std::optional<std::string> SpoiledBy, RecordId;
+};
+
+Json ReservationJson(const Row& row) {
+    const auto orNull = [](const auto& value) { return value ? Json(*value) : Json(nullptr); };
     Json reservation;
-    reservation["id"] = row.Int(0);
-    reservation["pool"] = row.Text(1);
-    reservation["serial"] = row.Text(2);
-    reservation["state"] = row.Text(3);
-    reservation["written"] = row.Int(4) != 0;
-    reservation["station"] = row.Text(5);
-    reservation["port"] = row.Text(6);
-    reservation["created"] = IsoFromMs(row.Int(7));
-    reservation["lease_end"] = IsoFromMs(row.Int(8));
-    reservation["ended"] = row.IsNull(9) ? Json(nullptr) : Json(IsoFromMs(row.Int(9)));
-    reservation["spoiled_by"] = row.IsNull(10) ? Json(nullptr) : Json(row.Text(10));
-    reservation["record_id"] = row.IsNull(11) ? Json(nullptr) : Json(row.Text(11));
+    reservation["id"] = row.Id;
+    reservation["pool"] = row.Pool;
+    reservation["serial"] = row.Serial;
+    reservation["state"] = row.State;
+    reservation["written"] = row.Written;
+    reservation["station"] = row.Station;
+    reservation["port"] = row.Port;
+    reservation["created"] = IsoFromMs(row.CreatedMs);
+    reservation["lease_end"] = IsoFromMs(row.LeaseEndMs);
+    reservation["ended"] = row.EndedMs ? Json(IsoFromMs(*row.EndedMs)) : Json(nullptr);
+    reservation["spoiled_by"] = orNull(row.SpoiledBy);
+    reservation["record_id"] = orNull(row.RecordId);
     return reservation;
+}
+
+Json ReservationJson(const SqlRow& row) {
+    const auto text = [&row](std::size_t column) {
+        return row.IsNull(column) ? std::nullopt : std::optional<std::string>(row.Text(column));
+    };
+    return ReservationJson(Row{row.Int(0), row.Text(1), row.Text(2), row.Text(3), row.Int(4) != 0,
+                               row.Text(5), row.Text(6), row.Int(7), row.Int(8), row.MaybeInt(9),
+                               text(10), text(11)});
 }
 
 Json Fetch(SqlSession& session, std::int64_t id) {
@@ -37,13 +60,17 @@ Json Fetch(SqlSession& session, std::int64_t id) {
     return ReservationJson(rows.at(0));
 }
 
-// Journals a change of reservation id and tells the feed how the reservation stands now.
-Json Changed(SqlSession& session, std::int64_t id, const char* event, std::int64_t nowMs) {
+// Journals a change of reservation id and tells the feed how the reservation stands now: as
+// given, else as the database has it.
+Json Changed(SqlSession& session, std::int64_t id, const char* event, std::int64_t nowMs,
+             std::optional<Json> reservation = std::nullopt) {
     session.Run("INSERT INTO serial_events (reservation_id, event, time_ms) VALUES (?, ?, ?)",
                 {id, std::string(event), nowMs});
-    Json reservation = Fetch(session, id);
-    AppendFeed(session, "reservation", reservation, nowMs);
-    return reservation;
+    if (!reservation) {
+        reservation = Fetch(session, id);
+    }
+    AppendFeed(session, "reservation", *reservation, nowMs);
+    return *reservation;
 }
 
 // Why an open reservation can no longer change as asked.
@@ -114,16 +141,29 @@ Json Reserve(Database& db, const ReservationRequest& request) {
         }
         const std::int64_t now = session.NowMs();
         // The unique index on held numbers refuses this row if the number is not free.
+        const std::int64_t leaseEnd = now + request.LeaseSeconds * 1000;
         const std::int64_t id =
             session
                 .Run("INSERT INTO reservations (pool_id, seq, serial, state, station, port, token,"
                      " created_ms, lease_end_ms) VALUES (?, ?, ?, 'open', ?, ?, ?, ?, ?)"
                      " RETURNING id",
                      {poolId, seq, serial, request.Station, request.Port, request.Token, now,
-                      now + request.LeaseSeconds * 1000})
+                      leaseEnd})
                 .at(0)
                 .Int(0);
-        result = Changed(session, id, "reserved", now);
+        result = Changed(session, id, "reserved", now,
+                         ReservationJson(Row{id,
+                                             request.Pool,
+                                             serial,
+                                             "open",
+                                             false,
+                                             request.Station,
+                                             request.Port,
+                                             now,
+                                             leaseEnd,
+                                             {},
+                                             {},
+                                             {}}));
     });
     return result;
 }
@@ -177,7 +217,11 @@ Json EndUsed(Database& db, std::int64_t id, const Json& record) {
             Refuse(reservation, now);
         }
         InsertRecord(session, record, id, now);
-        result = Changed(session, id, "used", now);
+        reservation["state"] = "used";
+        reservation["ended"] = IsoFromMs(now);
+        reservation["spoiled_by"] = nullptr;
+        reservation["record_id"] = recordId;
+        result = Changed(session, id, "used", now, reservation);
     });
     return result;
 }
