@@ -4,65 +4,18 @@
 #include "cli/Messages.h"
 #include "line/BoardRecord.h"
 #include "link/BootCommands.h"
-#include "target/HexRows.h"
+#include "target/FlashImage.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
-#include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace {
 
 // At most this many differences are named; the rest are counted.
 constexpr std::size_t DifferencesNamed = 10;
-
-// A byte the file defines, in a space the profile writes: (space, byte address) to value.
-using FileBytes = std::map<std::pair<HexSpace, std::uint32_t>, std::uint8_t>;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
-// The file's own bytes, record by record through the programmer's planning, as far as the
-// programmer would read (the check has already refused anything it would stop on). A later
-// record's byte replaces an earlier one at the same address, as the later row write would.
-FileBytes ReadFileBytes(const std::string& path, const HexCheck& check) {
-    FileBytes bytes;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "r"));
-    if (!file) {
-        return bytes;
-    }
-    const std::uint8_t unit = TargetProfile.AddressUnit;
-    const HexRowSettings settings = HexRowSettingsFromProfile(unit);
-    HexRecordReader reader(file.get());
-    HexRecord record;
-    std::uint16_t upper = 0;
-    for (std::int32_t handled = 0; handled < check.Records; ++handled) {
-        HexRowPlan plan;
-        if (reader.Next(record) != HexStatus::Record ||
-            PlanHexRecord(record, upper, settings, plan) < 0) {
-            break;
-        }
-        if (!plan.Enabled) {
-            continue;
-        }
-        for (unsigned r = 0; r < plan.RowCount; ++r) {
-            const HexRow& row = plan.Rows[r];
-            const std::uint32_t base =
-                plan.Space == HexSpace::Eeprom ? row.Address : row.Address * unit;
-            for (unsigned i = 0; i < HexRowSize; ++i) {
-                if ((row.Supplied >> i & 1u) != 0) {
-                    bytes[{plan.Space, base + i}] = row.Bytes[i];
-                }
-            }
-        }
-    }
-    return bytes;
-}
 
 std::uint8_t ReadCommandFor(HexSpace space) {
     switch (space) {
@@ -89,15 +42,16 @@ struct Span {
     std::uint32_t Last;
 };
 
-std::vector<Span> SpansOf(const FileBytes& bytes) {
+std::vector<Span> SpansOf(const FlashImage& image) {
     std::vector<Span> spans;
-    for (const auto& [key, value] : bytes) {
-        const auto [space, address] = key;
-        if (!spans.empty() && spans.back().Space == space &&
-            address - spans.back().Last <= HexRowSize) {
-            spans.back().Last = address;
-        } else {
-            spans.push_back({space, address, address});
+    for (const auto* memory : {&image.Flash, &image.Eeprom}) {
+        for (const auto& [address, byte] : *memory) {
+            if (!spans.empty() && spans.back().Space == byte.Space &&
+                address - spans.back().Last <= HexRowSize) {
+                spans.back().Last = address;
+            } else {
+                spans.push_back({byte.Space, address, address});
+            }
         }
     }
     return spans;
@@ -145,8 +99,9 @@ int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutc
     if (int status = RefuseUnfitFile(source, options.File, check); status != ExitStatus::Success) {
         return status;
     }
-    const FileBytes bytes = ReadFileBytes(source, check);
-    const std::vector<Span> spans = SpansOf(bytes);
+    // The file's own bytes in the spaces the profile writes, as the check read them.
+    const FlashImage& image = check.Image;
+    const std::vector<Span> spans = SpansOf(image);
 
     if (int status = session.Connect(); status != ExitStatus::Success) {
         return status;
@@ -187,12 +142,12 @@ int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutc
             done += static_cast<std::int32_t>(count);
             ProgressCount = done;
         }
-        for (auto it = bytes.lower_bound({span.Space, span.First});
-             it != bytes.end() && it->first.first == span.Space && it->first.second <= span.Last;
+        const auto& memory = span.Space == HexSpace::Eeprom ? image.Eeprom : image.Flash;
+        for (auto it = memory.lower_bound(span.First); it != memory.end() && it->first <= span.Last;
              ++it) {
-            const std::uint8_t read = board[it->first.second - span.First];
-            if (read != it->second) {
-                differences.push_back({span.Space, it->first.second, it->second, read});
+            const std::uint8_t read = board[it->first - span.First];
+            if (read != it->second.Value) {
+                differences.push_back({span.Space, it->first, it->second.Value, read});
             }
         }
     }
@@ -203,6 +158,7 @@ int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutc
 
     outcome.Rows = static_cast<int>(std::count_if(check.Rows.begin(), check.Rows.end(),
                                                   [](const CheckedRow& row) { return row.Sent; }));
+    const std::size_t bytes = image.Flash.size() + image.Eeprom.size();
     if (!differences.empty()) {
         for (std::size_t i = 0; i < differences.size() && i < DifferencesNamed; ++i) {
             const Difference& d = differences[i];
@@ -215,10 +171,10 @@ int RunVerify(const VerifyOptions& options, const std::string& source, BoardOutc
         return Fail(ExitStatus::Transfer,
                     Format("%lu of %lu bytes differ from %s, the first at %s",
                            static_cast<unsigned long>(differences.size()),
-                           static_cast<unsigned long>(bytes.size()), options.File.c_str(),
+                           static_cast<unsigned long>(bytes), options.File.c_str(),
                            AddressText(differences[0].Space, differences[0].Address).c_str()));
     }
-    outcome.Result = Format("%s in %s equal to the file", Counted(bytes.size(), "byte").c_str(),
+    outcome.Result = Format("%s in %s equal to the file", Counted(bytes, "byte").c_str(),
                             Counted(static_cast<unsigned long>(outcome.Rows), "row").c_str());
     if (outcome.Serial) {
         outcome.Result += ", serial " + *outcome.Serial;

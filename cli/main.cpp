@@ -6,6 +6,7 @@
 #include "cli/HelpFormatter.h"
 #include "cli/HexRefusal.h"
 #include "cli/LineOptions.h"
+#include "cli/ProjectCommand.h"
 #include "cli/SerialCommand.h"
 #include "res/Version.h"
 #include "target/TargetProfile.h"
@@ -200,6 +201,9 @@ int main(int argc, char** argv) {
     SerialCommandOptions serial;
     CLI::App* serialCommand = AddSerialCommand(app, serial);
 
+    ProjectCommandOptions project;
+    CLI::App* projectCommand = AddProjectCommand(app, project);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -270,6 +274,9 @@ int main(int argc, char** argv) {
     }
     if (serialCommand->parsed()) {
         return RunSerial(serial);
+    }
+    if (projectCommand->parsed()) {
+        return RunProject(project);
     }
     return RunPorts(); // the one subcommand left
 }

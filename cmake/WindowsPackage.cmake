@@ -9,7 +9,9 @@ set(CPACK_PACKAGE_NAME tervix)
 set(CPACK_PACKAGE_VENDOR "The Tervix developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "loader for PIC18F452 boards with a serial bootloader")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/res/copyright)
+# The licence page shows the terms as people read them; res/copyright holds the same terms in the
+# form the Debian package needs.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/res/licence.txt)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY Tervix)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY Tervix)
 set(CPACK_NSIS_PACKAGE_NAME Tervix)
@@ -21,8 +23,10 @@ set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/res/tervix.ico)
 set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/res/tervix.ico)
 set(CPACK_NSIS_INSTALLED_ICON_NAME tervix.exe)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-# The Start-menu entry: tervix.exe under the name Tervix, started in the Documents folder, where
-# a job may write its temp.log (the program's own folder is not writable for users).
+# The Start-menu entry: tervix.exe under the name Tervix, started in a folder where a job may write
+# its temp.log (the program's own folder is not writable for users). The installer runs as an
+# administrator and installs for the whole machine, so $DOCUMENTS is the Documents folder that
+# all users share (C:\Users\Public\Documents), not the installing user's own.
 set(CPACK_VERBATIM_VARIABLES ON)
 set(CPACK_NSIS_CREATE_ICONS_EXTRA [=[
     SetOutPath "$DOCUMENTS"

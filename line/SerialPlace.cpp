@@ -2,12 +2,11 @@
 
 #include "link/BootCommands.h"
 #include "target/EraseRunMode.h"
-#include "target/HexRecord.h"
+#include "target/HexFileReader.h"
 #include "target/TargetProfile.h"
 
 #include <charconv>
 #include <cstdio>
-#include <memory>
 
 namespace {
 
@@ -32,10 +31,6 @@ std::optional<std::uint32_t> ParseNumber(const std::string& text) {
     }
     return value;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 } // namespace
 
@@ -106,33 +101,23 @@ std::string SerialPlaceRefusal(const SerialPlace& place, std::uint32_t length) {
 
 std::uint32_t HexLineCoveringPlace(const char* path, const SerialPlace& place,
                                    std::uint32_t length) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-    if (!file) {
-        return 0;
-    }
-    const std::uint8_t unit = TargetProfile.AddressUnit;
-    HexRowSettings settings = HexRowSettingsFromProfile(unit);
+    HexRowSettings settings = HexRowSettingsFromProfile(TargetProfile.AddressUnit);
     settings.ProgramEnable = settings.EepromEnable = settings.IdEnable = true;
-    HexRecordReader reader(file.get());
-    HexRecord record;
-    std::uint16_t upper = 0;
-    while (reader.Next(record) == HexStatus::Record && record.Type != HexType::EndOfFile) {
-        HexRowPlan plan;
-        if (PlanHexRecord(record, upper, settings, plan) < 0) {
-            break;
-        }
+    // Before the file is checked: a record past where a run would stop still counts.
+    HexFileReader hex(path, settings, HexPass::WholeFile);
+    DecodedRecord record;
+    while (hex.Next(record) && record.Defect == HexDefect::None) {
+        const HexRowPlan& plan = record.Plan;
         if (plan.Space != place.Space) {
             continue;
         }
         for (unsigned r = 0; r < plan.RowCount; ++r) {
             const HexRow& row = plan.Rows[r];
-            const std::uint32_t base =
-                plan.Space == HexSpace::Eeprom ? row.Address : row.Address * unit;
             for (unsigned i = 0; i < HexRowSize; ++i) {
-                const std::uint32_t address = base + i;
+                const std::uint32_t address = row.ByteAddress + i;
                 if ((row.Supplied >> i & 1u) != 0 && address >= place.Address &&
                     address - place.Address < length) {
-                    return record.Line;
+                    return record.Record.Line;
                 }
             }
         }

@@ -1,6 +1,6 @@
 # bash completion for tervix-flash: every command and its options, and after an option what it
 # takes: COM names and stable device paths for --port, Intel HEX files for FILE and -o, any file
-# for the record and the serial-number files. A test holds the lists below to each command's
+# for the record and the serial-number files, TOML files for a project. A test holds the lists below to each command's
 # --help.
 
 _tervix_flash_ports() {
@@ -21,7 +21,7 @@ _tervix_flash() {
     # A colon does not split words here: it belongs to --serial-at's and --serial-format's values.
     _init_completion -n : || return
 
-    local commands="flash verify erase run-mode read check ports serial"
+    local commands="flash verify erase run-mode read check ports serial project"
     local help="-h --help --help-all"
     local session="--port -y --yes -q --quiet --timeout-ms"
     local boards="$session --all --expect --record --json"
@@ -36,16 +36,20 @@ _tervix_flash() {
         [check]="$help -q --quiet"
         [ports]="$help"
         [serial]="$help"
-        [serial init]="$help --start"
+        [serial init]="$help --start --list"
         [serial status]="$help"
+        [project]="$help"
+        [project lock]="$help"
+        [project check]="$help"
     )
 
     local command="" i
     for ((i = 1; i < cword; i++)); do
         if [[ -z $command && " $commands " == *" ${words[i]} "* ]]; then
             command=${words[i]}
-        elif [[ $command == serial && ${words[i]} == @(init|status) ]]; then
-            command="serial ${words[i]}"
+        elif [[ $command == serial && ${words[i]} == @(init|status) ||
+            $command == project && ${words[i]} == @(lock|check) ]]; then
+            command="$command ${words[i]}"
             break
         fi
     done
@@ -98,6 +102,12 @@ _tervix_flash() {
         ;;
     "serial init" | "serial status")
         _filedir
+        ;;
+    project)
+        COMPREPLY=($(compgen -W "lock check" -- "$cur"))
+        ;;
+    "project lock" | "project check")
+        _filedir '@(toml|TOML)'
         ;;
     esac
 } && complete -F _tervix_flash tervix-flash

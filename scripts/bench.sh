@@ -97,4 +97,6 @@ END {
 
 # Several boards at once, by one command, against one board alone.
 "$here/scripts/bench-boards.sh" "$bin" || failed=1
+# What a long serial-number journal costs a run, and serial status.
+"$here/scripts/bench-serial.sh" "$bin" || failed=1
 exit "$failed"

@@ -1,8 +1,8 @@
 #pragma once
 // A whole HEX file turned into the memory image it asks for, before any byte goes to the board,
 // so the image can be written in requests as large as the bootloader takes rather than in the
-// file's own records. The file is read with the programmer's record reader and row planning, so
-// it is refused for the same faults, with the same codes.
+// file's own records. The file is read in the programmer's pass, so it is refused for the same
+// faults, with the same codes.
 
 #include "target/HexRows.h"
 
@@ -17,7 +17,8 @@ inline constexpr std::int32_t Conflict = -1030;
 
 struct ImageByte {
     std::uint8_t Value = 0xFF;
-    std::uint32_t Line = 0; // line of the record that gave it, from 1
+    std::uint32_t Line = 0;          // line of the record that gave it, from 1
+    HexSpace Space = HexSpace::None; // Flash holds three spaces; this says which
 };
 
 struct FlashImage {
@@ -37,13 +38,12 @@ struct FlashImage {
     HexSpace ConflictSpace = HexSpace::None;
 };
 
-// Adds the supplied bytes of row, whose first byte lies at byteAddress of space, from the record
-// on line. Returns 0, or ImageResult::Conflict with ErrorLine, EarlierLine, ConflictAddress and
-// ConflictSpace set when a byte contradicts one an earlier record gave.
-std::int32_t AddImageRow(const HexRow& row, HexSpace space, std::uint32_t byteAddress,
-                         std::uint32_t line, FlashImage& image);
+// Adds the supplied bytes of row, a row of space, from the record on line. Returns 0, or
+// ImageResult::Conflict with ErrorLine, EarlierLine, ConflictAddress and ConflictSpace set when a
+// byte contradicts one an earlier record gave.
+std::int32_t AddImageRow(const HexRow& row, HexSpace space, std::uint32_t line, FlashImage& image);
 
-// Reads the whole file at path. Returns the number of records handled, or the first fault's
-// code: ProgramResult::FileError, ProgramResult::BadRecord and the codes of PlanHexRecord as the
-// programmer would stop with them, or ImageResult::Conflict.
+// Reads the file at path as the programmer would. Returns the number of records handled, or the
+// first fault's code: ProgramResult::FileError, ProgramResult::BadRecord and the codes of
+// PlanHexRecord as the programmer would stop with them, or ImageResult::Conflict.
 std::int32_t BuildFlashImage(const char* path, const HexRowSettings& settings, FlashImage& image);

@@ -1,22 +1,17 @@
 #include "target/HexCheck.h"
 
 #include "link/BootCommands.h"
-#include "target/FlashImage.h"
+#include "target/HexFileReader.h"
 #include "target/HexProgrammer.h"
 #include "target/ProgramLog.h"
 
 #include <algorithm>
 #include <cstdarg>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <utility>
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 [[gnu::format(printf, 1, 2)]] std::string Words(const char* format, ...) {
     char text[160];
@@ -92,21 +87,35 @@ void Refuse(HexCheck& check, std::int32_t code, std::uint32_t line, std::string 
 // collects the bytes of the rows so far.
 std::string UnwritableRow(const HexRowPlan& plan, const HexRow& row, std::uint32_t line,
                           const HexRowSettings& settings, FlashImage& image) {
-    const std::uint32_t byteAddress =
-        plan.Space == HexSpace::Eeprom ? row.Address : row.Address * settings.AddressUnit;
     // The programmer sends the whole row, padding included, so the row's end counts.
-    if (plan.Space == HexSpace::Program && byteAddress + (HexRowSize - 1) > settings.ProgramEnd) {
+    if (plan.Space == HexSpace::Program &&
+        row.ByteAddress + (HexRowSize - 1) > settings.ProgramEnd) {
         return Words("program memory data at 0x%04X lies past the end of program memory at 0x%04X",
-                     static_cast<unsigned>(std::max(byteAddress, settings.ProgramEnd + 1)),
+                     static_cast<unsigned>(std::max(row.ByteAddress, settings.ProgramEnd + 1)),
                      static_cast<unsigned>(settings.ProgramEnd));
     }
-    if (AddImageRow(row, plan.Space, byteAddress, line, image) == ImageResult::Conflict) {
+    if (AddImageRow(row, plan.Space, line, image) == ImageResult::Conflict) {
         return Words("the bytes for %s address 0x%04X differ from those on line %u",
                      HexSpaceName(image.ConflictSpace),
                      static_cast<unsigned>(image.ConflictAddress),
                      static_cast<unsigned>(image.EarlierLine));
     }
     return {};
+}
+
+// Why the pass stopped at record, in plain words.
+std::string DefectText(const DecodedRecord& record, const HexRowSettings& settings) {
+    switch (record.Defect) {
+    case HexDefect::Text:
+        return HexStatusText(record.Status);
+    case HexDefect::PastLineCount:
+        return "this line holds a second record, which would never be written (one record per "
+               "line is read)";
+    case HexDefect::Content:
+    case HexDefect::None:
+        break;
+    }
+    return PlanFault(record.Code, record.Record, record.Upper, settings);
 }
 
 } // namespace
@@ -129,60 +138,43 @@ const char* HexSpaceName(HexSpace space) {
 
 HexCheck CheckHexFile(const char* path, const HexRowSettings& settings) {
     HexCheck check;
-    check.Lines = CountHexLines(path);
-    std::unique_ptr<std::FILE, FileCloser> file(check.Lines < 0 ? nullptr : std::fopen(path, "r"));
-    if (!file) {
+    HexFileReader hex(path, settings, HexPass::Programmer);
+    check.Lines = hex.Lines();
+    if (!hex.Opened()) {
         check.Fault = HexFault::Unreadable;
         check.Code = ProgramResult::FileError;
         check.Error = "the file cannot be read";
         return check;
     }
-    HexRecordReader reader(file.get());
-    HexRecord record;
-    std::uint16_t upper = 0;
-    FlashImage image;
-    while (record.Type != HexType::EndOfFile && check.Records < check.Lines) {
-        const HexStatus status = reader.Next(record);
-        if (status == HexStatus::NoMoreInput) {
-            break;
-        }
-        if (status != HexStatus::Record) {
-            Refuse(check, ProgramResult::BadRecord, record.Line, HexStatusText(status));
+    check.Image.Lines = check.Lines;
+    DecodedRecord record;
+    while (hex.Next(record)) {
+        if (record.Defect != HexDefect::None) {
+            Refuse(check, record.Code, record.Record.Line, DefectText(record, settings));
             return check;
         }
-        HexRowPlan plan;
-        const std::uint16_t upperBefore = upper;
-        const std::int32_t code = PlanHexRecord(record, upper, settings, plan);
-        if (code < 0) {
-            Refuse(check, code, record.Line, PlanFault(code, record, upperBefore, settings));
-            return check;
-        }
-        if (record.Type == HexType::Data && plan.Space == HexSpace::None) {
+        const HexRowPlan& plan = record.Plan;
+        if (record.Record.Type == HexType::Data && plan.Space == HexSpace::None) {
             ++check.SkippedRecords;
         }
         for (unsigned r = 0; r < plan.RowCount; ++r) {
             const HexRow& row = plan.Rows[r];
             if (plan.Enabled) {
-                if (std::string reason = UnwritableRow(plan, row, record.Line, settings, image);
+                if (std::string reason =
+                        UnwritableRow(plan, row, record.Record.Line, settings, check.Image);
                     !reason.empty()) {
                     check.Fault = HexFault::Unwritable;
-                    check.ErrorLine = record.Line;
+                    check.ErrorLine = record.Record.Line;
                     check.Error = std::move(reason);
                     return check;
                 }
             }
             // A record of 0 bytes supplies no data, whatever its row is padded with.
             if (row.Supplied != 0) {
-                check.Rows.push_back({plan.Space, plan.Enabled, row.Address, record.Line});
+                check.Rows.push_back({plan.Space, plan.Enabled, row.Address, record.Record.Line});
             }
         }
-        ++check.Records;
-    }
-    if (record.Type != HexType::EndOfFile && reader.SkipToRecord()) {
-        Refuse(check, ProgramResult::BadRecord, reader.Line(),
-               "this line holds a second record, which would never be written (one record per "
-               "line is read)");
-        return check;
+        check.Records = check.Image.Records = hex.Records();
     }
     if (std::none_of(check.Rows.begin(), check.Rows.end(),
                      [](const CheckedRow& row) { return row.Sent; })) {

@@ -1,8 +1,8 @@
 #pragma once
-// The whole-file check that every program runs before it erases a board: every record goes
-// through the programmer's own record reader and row planning, in the programmer's loop, so the
-// verdict is the one a run would reach, without a port.
+// The whole-file check that every program runs before it erases a board: the file is read in
+// the programmer's own pass, so the verdict is the one a run would reach, without a port.
 
+#include "target/FlashImage.h"
 #include "target/HexRows.h"
 
 #include <cstdint>
@@ -36,6 +36,9 @@ struct HexCheck {
     std::string Error;           // the fault in plain words
     std::vector<CheckedRow> Rows;
     std::uint32_t SkippedRecords = 0; // data records whose upper address selects no memory
+    // The bytes of the spaces the profile writes, as far as the check read: the whole file's
+    // when Fault is None.
+    FlashImage Image;
 };
 
 // Reads the file as the programmer would: Unreadable, Refused, Unwritable, NoData or None. Rows

@@ -1,8 +1,7 @@
 #include "target/HexProgrammer.h"
 
 #include "link/BootCommands.h"
-#include "target/HexRecord.h"
-#include "target/HexRows.h"
+#include "target/HexFileReader.h"
 #include "target/ProgramLog.h"
 #include "target/TargetProfile.h"
 
@@ -105,14 +104,12 @@ private:
 
 std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint8_t addressUnit,
                             std::uint8_t writeCommand) {
-    const std::int32_t lines = CountHexLines(path);
-    if (lines < 0) {
+    HexFileReader hex(path, HexRowSettingsFromProfile(addressUnit), HexPass::Programmer);
+    if (hex.Lines() < 0) {
         return ProgramResult::FileError;
     }
-    ProgressTotal = lines;
-
-    File hex(std::fopen(path, "r"));
-    if (!hex) {
+    ProgressTotal = hex.Lines();
+    if (!hex.Opened()) {
         return ProgramResult::FileError;
     }
     File log(CreateProgramLog());
@@ -121,41 +118,20 @@ std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint
     }
 
     RowSender sender(log.get(), writeBlock, addressUnit, writeCommand);
-    const HexRowSettings settings = HexRowSettingsFromProfile(addressUnit);
-    HexRecordReader reader(hex.get());
-    HexRecord record;
-    std::uint16_t upper = 0;
-    std::int32_t records = 0;
-    while (record.Type != HexType::EndOfFile && records < lines) {
-        HexStatus status = reader.Next(record);
-        if (status == HexStatus::NoMoreInput) {
-            break;
+    DecodedRecord record;
+    while (hex.Next(record)) {
+        if (record.Defect != HexDefect::None) {
+            return record.Code;
         }
-        if (status != HexStatus::Record) {
-            return ProgramResult::BadRecord;
-        }
-        HexRowPlan plan;
-        std::int32_t result = PlanHexRecord(record, upper, settings, plan);
-        if (result < 0) {
-            return result;
-        }
-        if (plan.Enabled) {
-            for (unsigned r = 0; r < plan.RowCount; ++r) {
-                result = sender.Send(plan.Space, plan.Rows[r]);
-                if (result < 0) {
-                    return result;
-                }
+        const HexRowPlan& plan = record.Plan;
+        for (unsigned r = 0; plan.Enabled && r < plan.RowCount; ++r) {
+            if (const std::int32_t result = sender.Send(plan.Space, plan.Rows[r]); result < 0) {
+                return result;
             }
         }
-        ++records;
-        ProgressCount = records;
+        ProgressCount = hex.Records();
     }
-    // The pass reads no more records than the file has lines: a record still ahead would be left
-    // off the chip while the run reported success.
-    if (record.Type != HexType::EndOfFile && reader.SkipToRecord()) {
-        return ProgramResult::BadRecord;
-    }
-    return records;
+    return hex.Records();
 }
 
 std::int32_t ProgramForFlash(const char* path) {

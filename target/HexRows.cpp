@@ -121,6 +121,8 @@ std::int32_t PlanHexRecord(const HexRecord& record, std::uint16_t& upper,
     for (unsigned r = 0; r < plan.RowCount; ++r) {
         HexRow& row = plan.Rows[r];
         row.Address = r == 0 ? first : second;
+        row.ByteAddress =
+            plan.Space == HexSpace::Eeprom ? row.Address : row.Address * settings.AddressUnit;
         std::copy_n(buffer + r * HexRowSize, HexRowSize, row.Bytes);
         row.Supplied = static_cast<std::uint16_t>(supplied >> (r * HexRowSize));
     }

@@ -19,6 +19,9 @@ struct HexRow {
     // As sent: in address units for program memory, ID locations and configuration; the byte
     // address for the data EEPROM.
     std::uint32_t Address = 0;
+    // Where its first byte lies in its space: Address times the address unit, or the EEPROM
+    // offset.
+    std::uint32_t ByteAddress = 0;
     std::uint8_t Bytes[HexRowSize] = {};
     // Bit i set: position i holds a byte of the record; clear: 0xFF padding. A record's bytes
     // are contiguous, so the set bits of a row form one run.

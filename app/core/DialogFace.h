@@ -32,8 +32,9 @@ public:
     virtual void SetBusyCursor(bool busy) = 0;
 
     // Shows the prompt and returns at once; reply runs on this thread when it is answered, at
-    // most once, and not at all when the dialog ends first.
-    virtual void ShowPrompt(const Prompt& prompt, PromptReply reply) = 0;
+    // most once, and not at all when the dialog ends first. The closer returned, called on this
+    // thread, takes the box away unanswered; a reply that still comes then counts for nothing.
+    virtual PromptCloser ShowPrompt(const Prompt& prompt, PromptReply reply) = 0;
     // Shows the prompt and returns its answer (not accepted when the dialog ends first); the
     // dialog keeps painting but takes no input meanwhile.
     virtual PromptAnswer AskHere(const Prompt& prompt) = 0;

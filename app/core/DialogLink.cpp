@@ -16,8 +16,25 @@ constexpr const char* PathSeparators = "/";
 DialogLink::DialogLink(DialogFace* face) : face_(face), uiThread_(std::this_thread::get_id()) {}
 
 std::uint32_t DialogLink::StartJob() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return ++generation_;
+    std::vector<JobBox> older;
+    std::uint32_t generation = 0;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        generation = ++generation_;
+        older.swap(jobBoxes_);
+        // Their threads go on as if the box had been closed with its button.
+        for (const JobBox& box : older) {
+            box.pending->done = true;
+        }
+        answered_.notify_all();
+    }
+    // Without the lock: a toolkit may run events while a window closes.
+    for (const JobBox& box : older) {
+        if (box.close) {
+            box.close();
+        }
+    }
+    return generation;
 }
 
 bool DialogLink::Current(std::uint32_t generation) const {
@@ -97,37 +114,53 @@ PromptAnswer DialogLink::Ask(Prompt prompt) {
     }
     auto pending = std::make_shared<Pending>();
     std::unique_lock<std::mutex> guard(lock_);
-    if (face_ == nullptr) {
+    if (face_ == nullptr || (prompt.job != 0 && prompt.job != generation_)) {
         return {};
     }
     std::weak_ptr<DialogLink> self = weak_from_this();
     face_->Post([self, prompt, pending] {
-        const auto link = self.lock();
-        DialogFace* face = link ? link->LiveFace() : nullptr;
-        if (face == nullptr) {
-            return;
+        if (const auto link = self.lock()) {
+            link->Show(prompt, pending);
         }
-        Prompt shown = prompt;
-        // While the dialog waits for work of its own, the work's questions are the dialog's.
-        shown.modal = link->Waiting();
-        face->ShowPrompt(shown, [pending, self](const PromptAnswer& answer) {
-            if (auto asker = self.lock()) {
-                asker->Deliver(pending, answer);
-            }
-        });
     });
     answered_.wait(guard, [&] { return pending->done || face_ == nullptr; });
     return pending->done ? pending->answer : PromptAnswer{};
 }
 
+void DialogLink::Show(const Prompt& prompt, const std::shared_ptr<Pending>& pending) {
+    DialogFace* face = nullptr;
+    Prompt shown = prompt;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        face = face_;
+        if (face == nullptr) {
+            return;
+        }
+        // A newer job started while the question waited in the queue: it is not shown at all.
+        if (prompt.job != 0 && prompt.job != generation_) {
+            pending->done = true;
+            answered_.notify_all();
+            return;
+        }
+        // While the dialog waits for work of its own, the work's questions are the dialog's.
+        shown.modal = waiting_;
+    }
+    std::weak_ptr<DialogLink> self = weak_from_this();
+    PromptCloser close = face->ShowPrompt(shown, [pending, self](const PromptAnswer& answer) {
+        if (auto asker = self.lock()) {
+            asker->Deliver(pending, answer);
+        }
+    });
+    std::lock_guard<std::mutex> guard(lock_);
+    // A box answered at once, or a question of the dialog's own, needs no closing.
+    if (prompt.job != 0 && !pending->done) {
+        jobBoxes_.push_back({pending, std::move(close)});
+    }
+}
+
 void DialogLink::SetWaiting(bool waiting) {
     std::lock_guard<std::mutex> guard(lock_);
     waiting_ = waiting;
-}
-
-bool DialogLink::Waiting() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return waiting_;
 }
 
 std::string DialogLink::HexFolder() const {
@@ -145,6 +178,10 @@ void DialogLink::RememberHexFile(const std::string& path) {
 
 void DialogLink::Deliver(const std::shared_ptr<Pending>& pending, const PromptAnswer& answer) {
     std::lock_guard<std::mutex> guard(lock_);
+    std::erase_if(jobBoxes_, [&](const JobBox& box) { return box.pending == pending; });
+    if (pending->done) {
+        return;
+    }
     pending->done = true;
     pending->answer = answer;
     answered_.notify_all();
@@ -153,6 +190,7 @@ void DialogLink::Deliver(const std::shared_ptr<Pending>& pending, const PromptAn
 void DialogLink::Close() {
     std::lock_guard<std::mutex> guard(lock_);
     face_ = nullptr;
+    jobBoxes_.clear();
     answered_.notify_all();
 }
 

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 class DialogLink : public std::enable_shared_from_this<DialogLink> {
 public:
@@ -21,7 +22,9 @@ public:
     explicit DialogLink(DialogFace* face);
 
     // Starts a new job's generation; requests of older jobs' threads are dropped from now on,
-    // so a lamp thread still in its closing pause cannot re-enable Flash under a new job.
+    // so a lamp thread still in its closing pause cannot re-enable Flash under a new job. A box of
+    // an older job that is still open is closed, unanswered, so that the box on the screen always
+    // belongs to the job that runs. On the user-interface thread.
     std::uint32_t StartJob();
     bool Current(std::uint32_t generation) const;
 
@@ -39,8 +42,8 @@ public:
 
     // Puts a question and blocks the calling thread until it is answered. On the user-interface
     // thread the dialog takes no input meanwhile; from another thread it stays usable, unless the
-    // user-interface thread is itself waiting (SetWaiting). Once the dialog has ended, the answer
-    // is "not accepted".
+    // user-interface thread is itself waiting (SetWaiting). Once the dialog has ended, and for a
+    // job's question once a newer job has started, the answer is "not accepted".
     PromptAnswer Ask(Prompt prompt);
 
     // While the user-interface thread waits for work of its own, the questions of that work are
@@ -67,6 +70,11 @@ private:
         bool done = false;
         PromptAnswer answer;
     };
+    // A job's box on the screen, and what closes it.
+    struct JobBox {
+        std::shared_ptr<Pending> pending;
+        PromptCloser close;
+    };
 
     // Queues op for the face on its thread, unless the request is stale, and drops it when it
     // has gone stale by the time it runs.
@@ -75,7 +83,10 @@ private:
     // generation, when that job is no longer the current one).
     DialogFace* LiveFace() const;
     DialogFace* FaceFor(std::uint32_t generation) const;
-    bool Waiting() const;
+    // On the user-interface thread: shows a question that a worker thread waits on, unless it
+    // belongs to a job that is over.
+    void Show(const Prompt& prompt, const std::shared_ptr<Pending>& pending);
+    // The first answer counts; a box closed by a newer job has been answered already.
     void Deliver(const std::shared_ptr<Pending>& pending, const PromptAnswer& answer);
 
     mutable std::mutex lock_;
@@ -85,6 +96,7 @@ private:
     int workers_ = 0;
     bool waiting_ = false;
     std::string hexFolder_;
+    std::vector<JobBox> jobBoxes_;
     const std::thread::id uiThread_;
     LampStrip strip_;
 };

@@ -35,8 +35,8 @@ private:
     const char* previous_;
 };
 
-void ShowBox(DialogLink& link, const std::string& text) {
-    link.Ask(Prompt{PromptKind::Message, text, AppTitle, {}, false, {}});
+void ShowBox(DialogLink& link, std::uint32_t job, const std::string& text) {
+    link.Ask(Prompt{PromptKind::Message, text, AppTitle, {}, false, {}, job});
 }
 
 // The file, the line and the reason, for a file that is refused before anything is erased.
@@ -58,7 +58,8 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
     const std::int32_t port = ConnectTarget();
     // Ports from "\\.\COM11" on get no confirmation box.
     if (port >= 0 && port < 10) {
-        ShowBox(*link, std::string("Check whether ") + PortNameTable[port] + " port is OK!");
+        ShowBox(*link, generation,
+                std::string("Check whether ") + PortNameTable[port] + " port is OK!");
     }
     if (port < 0) {
         link->DrawLamp(generation, 1, ColorLampFailed);
@@ -69,18 +70,19 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
         link->Repaint(generation);
         g_stage.store(StageConnectFailed);
         if (const std::string advice = PortPermissionAdvice(); !advice.empty()) {
-            ShowBox(*link, advice);
+            ShowBox(*link, generation, advice);
         }
-        ShowBox(*link, "Please Check (1) Cable Wired or not? (2) PC COM Port "
-                       "Correct or not ?(3)PIC Chip Correct or not ?");
+        ShowBox(*link, generation,
+                "Please Check (1) Cable Wired or not? (2) PC COM Port "
+                "Correct or not ?(3)PIC Chip Correct or not ?");
         return JobResult::ConnectFailed;
     }
     link->DrawLamp(generation, 1, ColorLampDone);
     link->Repaint(generation);
 
     // The file dialog opens where the last file was chosen, and names no file.
-    const PromptAnswer file =
-        link->Ask(Prompt{PromptKind::OpenHexFile, {}, {}, {}, false, link->HexFolder()});
+    const PromptAnswer file = link->Ask(
+        Prompt{PromptKind::OpenHexFile, {}, {}, {}, false, link->HexFolder(), generation});
     if (!file.accepted) {
         g_stage.store(StageNoFile);
         return JobResult::NoFile;
@@ -93,7 +95,7 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
         CheckHexFileForFlash(chosen.c_str(), HexRowSettingsFromProfile(TargetProfile.AddressUnit));
     if (check.Fault != HexFault::None) {
         g_stage.store(StageNoFile);
-        ShowBox(*link, RefusedFileText(file.path, check));
+        ShowBox(*link, generation, RefusedFileText(file.path, check));
         return JobResult::NoFile;
     }
     g_stage.store(StageHexInput);
@@ -105,7 +107,7 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
     // Boot mode first: a board whose erase or write fails then stays in its bootloader.
     if (EnterBootMode() < 0 || EraseForFlash(path.c_str()) < 0) {
         g_stage.store(StageClearFailed);
-        ShowBox(*link, "Please Check  if in Boot State or not?");
+        ShowBox(*link, generation, "Please Check  if in Boot State or not?");
         return JobResult::ClearFailed;
     }
     link->DrawLamp(generation, 3, ColorLampDone);
@@ -117,7 +119,7 @@ std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t gen
 
     if (ProgramForFlash(path.c_str()) < 0) {
         g_stage.store(StageWriteFailed);
-        ShowBox(*link, "Chip OK?  Writing failed!");
+        ShowBox(*link, generation, "Chip OK?  Writing failed!");
         return JobResult::WriteFailed;
     }
     link->DrawLamp(generation, 4, ColorLampDone);

@@ -4,6 +4,7 @@
 // Texts and paths are in the program's narrow encoding, the one the C library's file functions
 // and the Windows "A" calls take.
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -24,6 +25,9 @@ struct Prompt {
     bool modal = false;
     // The open-file dialog opens here when it is set; it never names a file.
     std::string folder;
+    // The job that asks, as DialogLink numbers them; 0 for the dialog's own questions. A job's box
+    // goes when the next job starts.
+    std::uint32_t job = 0;
 };
 
 struct PromptAnswer {
@@ -32,6 +36,8 @@ struct PromptAnswer {
 };
 
 using PromptReply = std::function<void(const PromptAnswer&)>;
+// Closes a box that is still open without answering it; does nothing once it has gone.
+using PromptCloser = std::function<void()>;
 
 // Caption of the boxes of the job and of EXIT.
 inline constexpr const char* AppTitle = "Tervix";

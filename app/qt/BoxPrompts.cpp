@@ -1,5 +1,9 @@
 #include "app/qt/PromptHost.h"
 
+#include "app/core/BoxPlacement.h"
+#include "app/qt/DialogUnits.h"
+#include "app/qt/LampImage.h"
+
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
@@ -19,15 +23,42 @@ namespace {
 
 // Room a title bar takes beside the caption: the window icon and up to three buttons.
 inline constexpr int TitleBarControls = 4 * 32;
-// Between the dialog and a box beside it.
-inline constexpr int BesideGap = 8;
+// The main dialog's status line.
+inline constexpr int StatusControl = 1004;
 
-// A message box that opens beside its dialog rather than over it, so that the lamps and the status
-// line it reports on stay in view, and that is wide enough for its whole caption: window managers
-// cut a caption short by eliding its middle.
+PixelRect ToPixelRect(const QRect& r) {
+    return {r.x(), r.y(), r.width(), r.height()};
+}
+
+// Moves a box, laid out and about to be mapped, to where it leaves the main dialog's lamps and
+// status line in view and covers none of the other boxes.
+void PlaceBeside(QWidget* box, const QWidget* owner, const std::vector<QPointer<QDialog>>& open) {
+    const QRect dialog = owner->frameGeometry();
+    // The box's frame is not known before it is mapped: the dialog's is the best guess.
+    const QSize frame = box->size() + (dialog.size() - owner->size());
+    BoxScene scene;
+    scene.screen = ToPixelRect(owner->screen()->availableGeometry());
+    scene.dialog = ToPixelRect(dialog);
+    const QRect lamps = ToQRect(LampStrip::ValidArea());
+    scene.lamps = ToPixelRect(QRect(owner->mapToGlobal(lamps.topLeft()), lamps.size()));
+    if (const QWidget* status = FindControl(owner, StatusControl)) {
+        scene.status = ToPixelRect(QRect(status->mapToGlobal(QPoint(0, 0)), status->size()));
+    }
+    for (const QPointer<QDialog>& other : open) {
+        if (other && other != box && other->isVisible()) {
+            scene.open.push_back(ToPixelRect(other->frameGeometry()));
+        }
+    }
+    const BoxPosition at = PlaceBox(scene, frame.width(), frame.height());
+    box->move(at.x, at.y);
+}
+
+// A message box that opens where PlaceBeside puts it, and that is wide enough for its whole
+// caption: window managers cut a caption short by eliding its middle.
 class BesideBox final : public QMessageBox {
 public:
-    BesideBox(QWidget* parent, const QString& caption) : QMessageBox(parent) {
+    BesideBox(QWidget* parent, const QString& caption, const std::vector<QPointer<QDialog>>& open)
+        : QMessageBox(parent), open_(open) {
         setWindowTitle(caption);
     }
 
@@ -48,40 +79,45 @@ protected:
         // before the window is mapped.
         QMessageBox::showEvent(event);
         if (parentWidget() != nullptr) {
-            move(BesidePosition(parentWidget()->window()));
+            PlaceBeside(this, parentWidget()->window(), open_);
         }
     }
 
 private:
-    // Right of the dialog where the screen has room, else left of it, else on the side with the
-    // more room, kept on the screen.
-    QPoint BesidePosition(const QWidget* owner) const {
-        const QRect dialog = owner->frameGeometry();
-        const QSize frame = size() + (dialog.size() - owner->size());
-        const QRect screen = owner->screen()->availableGeometry();
-        const int right = dialog.right() + 1 + BesideGap;
-        const int left = dialog.left() - BesideGap - frame.width();
-        int x = right;
-        if (right + frame.width() > screen.right() + 1) {
-            if (left >= screen.left()) {
-                x = left;
-            } else {
-                x = screen.right() + 1 - dialog.right() > dialog.left() - screen.left()
-                        ? screen.right() + 1 - frame.width()
-                        : screen.left();
-            }
+    // The host's boxes; the host closes them all before it goes.
+    const std::vector<QPointer<QDialog>>& open_;
+    bool widened_ = false;
+};
+
+// The toolkit's file dialog, no larger than the screen, so that its name field and buttons can
+// be reached, placed like a box.
+class FittedFileDialog final : public QFileDialog {
+public:
+    FittedFileDialog(QWidget* parent, const std::vector<QPointer<QDialog>>& open)
+        : QFileDialog(parent), open_(open) {}
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        const QWidget* owner = parentWidget() != nullptr ? parentWidget()->window() : nullptr;
+        const QScreen* shown = owner != nullptr ? owner->screen() : screen();
+        // Room for the frame as the dialog's own window has it.
+        const QSize frame = owner != nullptr ? owner->frameGeometry().size() - owner->size()
+                                             : frameGeometry().size() - size();
+        resize(size().boundedTo(shown->availableGeometry().size() - frame));
+        QFileDialog::showEvent(event);
+        if (owner != nullptr) {
+            PlaceBeside(this, owner, open_);
         }
-        const int y = std::clamp(dialog.top(), screen.top(),
-                                 std::max(screen.top(), screen.bottom() + 1 - frame.height()));
-        return {x, y};
     }
 
-    bool widened_ = false;
+private:
+    // The host's boxes; the host closes them all before it goes.
+    const std::vector<QPointer<QDialog>>& open_;
 };
 
 class BoxPrompts final : public PromptHost {
 public:
-    void Show(QWidget* parent, const Prompt& prompt, PromptReply reply) override {
+    PromptCloser Show(QWidget* parent, const Prompt& prompt, PromptReply reply) override {
         QDialog* box = prompt.kind == PromptKind::OpenHexFile ? MakeFileDialog(parent, prompt)
                                                               : MakeBox(parent, prompt);
         box->setAttribute(Qt::WA_DeleteOnClose);
@@ -99,8 +135,15 @@ public:
             }
             reply(answer);
         });
+        std::erase_if(open_, [](const QPointer<QDialog>& b) { return b.isNull(); });
         open_.emplace_back(box);
         box->show();
+        return [shown = QPointer<QDialog>(box)] {
+            if (shown) {
+                shown->blockSignals(true);
+                shown->close();
+            }
+        };
     }
 
     void Dismiss() override {
@@ -114,8 +157,8 @@ public:
     }
 
 private:
-    static QDialog* MakeBox(QWidget* parent, const Prompt& prompt) {
-        auto* box = new BesideBox(parent, QString::fromLocal8Bit(prompt.caption));
+    QDialog* MakeBox(QWidget* parent, const Prompt& prompt) const {
+        auto* box = new BesideBox(parent, QString::fromLocal8Bit(prompt.caption), open_);
         box->setText(QString::fromLocal8Bit(prompt.text));
         box->setTextFormat(Qt::PlainText);
         switch (prompt.kind) {
@@ -136,8 +179,8 @@ private:
         return box;
     }
 
-    static QDialog* MakeFileDialog(QWidget* parent, const Prompt& prompt) {
-        auto* dialog = new QFileDialog(parent);
+    QDialog* MakeFileDialog(QWidget* parent, const Prompt& prompt) const {
+        auto* dialog = new FittedFileDialog(parent, open_);
         if (!prompt.folder.empty()) {
             dialog->setDirectory(QFile::decodeName(prompt.folder.c_str()));
         }

@@ -182,11 +182,11 @@ void CLoaderDlg::SetBusyCursor(bool busy) {
     }
 }
 
-void CLoaderDlg::ShowPrompt(const Prompt& prompt, PromptReply reply) {
+PromptCloser CLoaderDlg::ShowPrompt(const Prompt& prompt, PromptReply reply) {
     if (!core_.Link()->Alive()) {
-        return;
+        return {};
     }
-    prompts_->Show(this, prompt, std::move(reply));
+    return prompts_->Show(this, prompt, std::move(reply));
 }
 
 PromptAnswer CLoaderDlg::AskHere(const Prompt& prompt) {

@@ -29,7 +29,7 @@ public:
     QWidget* Control(int id) const;
 
     // Shows a prompt and returns at once; reply runs when it is answered.
-    void ShowPrompt(const Prompt& prompt, PromptReply reply) override;
+    PromptCloser ShowPrompt(const Prompt& prompt, PromptReply reply) override;
 
 public slots:
     void OnFlash();

@@ -12,8 +12,8 @@ class PromptHost {
 public:
     virtual ~PromptHost() = default;
     // Runs on the user-interface thread. Shows the prompt and calls reply once, when it is
-    // answered; reply may run before Show returns.
-    virtual void Show(QWidget* parent, const Prompt& prompt, PromptReply reply) = 0;
+    // answered; reply may run before Show returns. The closer takes the box away unanswered.
+    virtual PromptCloser Show(QWidget* parent, const Prompt& prompt, PromptReply reply) = 0;
     // The dialog is ending: close whatever is still open without answering.
     virtual void Dismiss() = 0;
 };

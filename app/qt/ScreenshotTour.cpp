@@ -25,9 +25,10 @@ namespace {
 class AutoAnswers final : public PromptHost {
 public:
     explicit AutoAnswers(std::string hexPath) : hexPath_(std::move(hexPath)) {}
-    void Show(QWidget*, const Prompt& prompt, PromptReply reply) override {
+    PromptCloser Show(QWidget*, const Prompt& prompt, PromptReply reply) override {
         reply(
             PromptAnswer{true, prompt.kind == PromptKind::OpenHexFile ? hexPath_ : std::string()});
+        return {};
     }
     void Dismiss() override {}
 

@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <memory>
 #include <thread>
 #include <utility>
 
@@ -212,15 +213,17 @@ void CLoaderDlg::SetBusyCursor(bool busy) {
     SetCursor(LoadCursorA(nullptr, busy ? IDC_WAIT : IDC_ARROW));
 }
 
-void CLoaderDlg::ShowPrompt(const Prompt& prompt, PromptReply reply) {
+PromptCloser CLoaderDlg::ShowPrompt(const Prompt& prompt, PromptReply reply) {
     // A box runs a message loop of its own until it is answered; on a thread of its own it
     // leaves this thread free to run the dialog, and EXIT free to end it. Nobody waits for the
     // thread: when the dialog has ended, the answer is dropped and the box ends with the program.
     HWND owner = prompt.modal ? window_ : nullptr;
-    std::thread([queue = queue_, prompt, reply = std::move(reply), owner] {
-        const PromptAnswer answer = AskWithBox(prompt, owner);
+    auto window = std::make_shared<BoxWindow>();
+    std::thread([queue = queue_, prompt, reply = std::move(reply), owner, window] {
+        const PromptAnswer answer = AskWithBox(prompt, owner, window.get());
         queue->Post([reply, answer] { reply(answer); });
     }).detach();
+    return [window] { window->Close(); };
 }
 
 PromptAnswer CLoaderDlg::AskHere(const Prompt& prompt) {

@@ -48,7 +48,7 @@ private:
     void DisableJobButtons() override;
     void Repaint() override;
     void SetBusyCursor(bool busy) override;
-    void ShowPrompt(const Prompt& prompt, PromptReply reply) override;
+    PromptCloser ShowPrompt(const Prompt& prompt, PromptReply reply) override;
     PromptAnswer AskHere(const Prompt& prompt) override;
     void KeepPaintingUntil(const std::function<bool()>& done) override;
 

@@ -45,7 +45,7 @@ void DialogFixture::OpenDialog() {
     if (!linked) {
         ports.Link("COM1", board.DevicePath());
     }
-    dialog = std::make_unique<CLoaderDlg>(script.MakeHost());
+    dialog = std::make_unique<CLoaderDlg>(toolkitBoxes ? MakeBoxPrompts() : script.MakeHost());
     dialog->show();
     // The pseudo-terminal answers at once; a short time-out keeps the failure paths quick.
     TargetProfile.ReadTimeoutMs = 100;

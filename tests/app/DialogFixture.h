@@ -75,6 +75,7 @@ protected:
     PortsFolder ports;
     PtyBoard board;
     PromptScript script;
+    bool toolkitBoxes = false; // the program's own boxes and file dialog instead of the script
     std::unique_ptr<CLoaderDlg> dialog;
     bool linked = false;
     std::map<std::uint32_t, std::uint8_t> image; // what WriteHexFile wrote, by address

@@ -3,18 +3,24 @@
 
 #include "app/qt/CAboutDlg.h"
 #include "app/qt/DialogUnits.h"
+#include "app/qt/LampImage.h"
 #include "target/TargetProfile.h"
 #include "tests/app/DialogFixture.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -192,6 +198,121 @@ INSTANTIATE_TEST_SUITE_P(Dialog, MessageBoxes, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& param) {
                              return std::string(param.param ? "AtRightEdge" : "AtLeftEdge");
                          });
+
+// The program's own boxes on the screen it gets, however small: each leaves the lamps in view
+// and covers no other box; the file dialog fits with its name field and buttons; and Flash takes
+// away a box of the job before. CI runs this suite on an 800 x 600 screen at scale 2 as well.
+class OnScreen : public DialogFixture {
+protected:
+    template <class Kind> static std::vector<Kind*> Shown() {
+        std::vector<Kind*> shown;
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (auto* k = qobject_cast<Kind*>(w); k != nullptr && k->isVisible()) {
+                shown.push_back(k);
+            }
+        }
+        return shown;
+    }
+
+    static QMessageBox* BoxSaying(const QString& start) {
+        for (QMessageBox* box : Shown<QMessageBox>()) {
+            if (box->text().startsWith(start)) {
+                return box;
+            }
+        }
+        return nullptr;
+    }
+
+    QMessageBox* AwaitBox(const QString& start) {
+        QMessageBox* box = nullptr;
+        EXPECT_TRUE(WaitUntil([&] { return (box = BoxSaying(start)) != nullptr; }))
+            << start.toStdString();
+        return box;
+    }
+
+    QRect Screen() const { return dialog->screen()->availableGeometry(); }
+
+    // On the screen, clear of the lamp strip and of every other box shown.
+    void ExpectInView(const QWidget* box) const {
+        const QRect frame = box->frameGeometry();
+        const QRect strip = ToQRect(LampStrip::ValidArea());
+        EXPECT_TRUE(Screen().contains(frame)) << box->windowTitle().toStdString();
+        EXPECT_FALSE(frame.intersects(QRect(dialog->mapToGlobal(strip.topLeft()), strip.size())))
+            << box->windowTitle().toStdString();
+        for (const QMessageBox* other : Shown<QMessageBox>()) {
+            EXPECT_TRUE(other == box || !frame.intersects(other->frameGeometry()))
+                << box->windowTitle().toStdString();
+        }
+    }
+
+    void ExpectReachable(const QWidget* part) const {
+        ASSERT_NE(part, nullptr);
+        EXPECT_TRUE(part->isVisible());
+        EXPECT_TRUE(Screen().contains(QRect(part->mapToGlobal(QPoint(0, 0)), part->size())))
+            << part->objectName().toStdString();
+    }
+};
+
+TEST_F(OnScreen, EachBoxLeavesTheLampsInViewAndTheNextJobTakesItAway) {
+    toolkitBoxes = true;
+    OpenDialog();
+    // Where the user left it: against the screen's right edge.
+    dialog->move(Screen().right() + 1 - dialog->frameGeometry().width(), dialog->y());
+    const QString refused = QStringLiteral(TERVIX_HOSTILE_CORPUS "/two_per_line.hex");
+    auto* flash = static_cast<QAbstractButton*>(Control(1001));
+    flash->click();
+
+    QMessageBox* port = AwaitBox(QStringLiteral("COM1"));
+    ASSERT_NE(port, nullptr);
+    ExpectInView(port);
+    port->button(QMessageBox::Yes)->click();
+    QMessageBox* check = AwaitBox(QStringLiteral("Check whether COM1 port is OK!"));
+    ASSERT_NE(check, nullptr);
+    ExpectInView(check);
+
+    // EXIT's question opens beside the job's box, and waits in a loop of its own.
+    bool asked = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (QMessageBox* sure = BoxSaying(QStringLiteral("Are you really want to exit"))) {
+            asked = true;
+            ExpectInView(sure);
+            ExpectInView(check);
+            sure->button(QMessageBox::Cancel)->click();
+        }
+    });
+    answer.start(20);
+    static_cast<QAbstractButton*>(Control(1))->click();
+    answer.stop();
+    EXPECT_TRUE(asked);
+    check->button(QMessageBox::Ok)->click();
+
+    ASSERT_TRUE(WaitUntil([&] { return !Shown<QFileDialog>().empty(); }));
+    QFileDialog* files = Shown<QFileDialog>().front();
+    EXPECT_TRUE(Screen().contains(files->frameGeometry()));
+    ExpectReachable(files->findChild<QWidget*>(QStringLiteral("fileNameEdit")));
+    ExpectReachable(files->findChild<QWidget*>(QStringLiteral("buttonBox")));
+    // Typed into the name field, then Open, as the user does.
+    files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->setText(refused);
+    files->findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"))
+        ->button(QDialogButtonBox::Open)
+        ->click();
+    const QPointer<QMessageBox> refusal = AwaitBox(refused);
+    ASSERT_FALSE(refusal.isNull());
+    ExpectInView(refusal);
+
+    // Flash while the refusal is still open: it goes before the next job's first box.
+    ASSERT_TRUE(WaitUntil([&] { return flash->isEnabled(); }));
+    flash->click();
+    ASSERT_NE(AwaitBox(QStringLiteral("Check whether COM1 port is OK!")), nullptr);
+    EXPECT_TRUE(refusal.isNull() || !refusal->isVisible());
+    EXPECT_EQ(Shown<QMessageBox>().size(), 1u);
+    BoxSaying(QStringLiteral("Check whether"))->button(QMessageBox::Ok)->click();
+    ASSERT_TRUE(WaitUntil([&] { return !Shown<QFileDialog>().empty(); }));
+    Shown<QFileDialog>().front()->reject();
+    WaitForWorkers();
+    EXPECT_EQ(g_stage.load(), StageNoFile);
+}
 
 TEST(AboutBox, ShowsIconVersionAndOk) {
     CAboutDlg about;

@@ -1,5 +1,6 @@
 // The lamp thread on its own, driven by stage codes that the test writes: blink pacing, the
-// figures it shows, the parked end after a failed disconnect, and the threads of older jobs.
+// figures it shows, the parked end after a failed disconnect, and the threads and boxes of older
+// jobs.
 
 #include "app/core/StatusLampThread.h"
 #include "app/qt/CLoaderDlg.h"
@@ -8,7 +9,9 @@
 
 #include <QAbstractButton>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -215,6 +218,39 @@ TEST_F(LampThread, ThreadOfAnOlderJobStopsWhenANewJobStarts) {
     Pump(100);
     EXPECT_FALSE(flash->isEnabled());
     EXPECT_NE(Text(1004), QStringLiteral("100 % Finished"));
+}
+
+// A job's box still open when the next job starts goes unanswered, and the older job's later
+// questions never show; the new job's do.
+TEST_F(LampThread, QuestionsOfAnOlderJobGoWhenANewJobStarts) {
+    script.Hold(PromptKind::Message);
+    const std::shared_ptr<DialogLink> link = dialog->Link();
+    auto ask = [link](std::uint32_t job, const char* text) {
+        auto accepted = std::make_shared<std::atomic<int>>(-1);
+        link->StartWorker([=] {
+            *accepted =
+                link->Ask(Prompt{PromptKind::Message, text, AppTitle, {}, false, {}, job}).accepted;
+        });
+        return accepted;
+    };
+    const std::uint32_t old = link->StartJob();
+    const auto open = ask(old, "open");
+    ASSERT_TRUE(WaitUntil([&] { return script.HeldCount() == 1; }));
+
+    const std::uint32_t next = link->StartJob();
+    ASSERT_TRUE(WaitUntil([&] { return *open == 0; }));
+    EXPECT_EQ(script.HeldCount(), 0);
+    ASSERT_EQ(script.Closed().size(), 1u);
+    EXPECT_EQ(script.Closed().front().text, "open");
+    const auto late = ask(old, "late");
+    ASSERT_TRUE(WaitUntil([&] { return *late == 0; }));
+
+    const auto current = ask(next, "current");
+    ASSERT_TRUE(WaitUntil([&] { return script.HeldCount() == 1; }));
+    script.AnswerHeld(true);
+    ASSERT_TRUE(WaitUntil([&] { return *current == 1; }));
+    EXPECT_EQ(script.Texts(PromptKind::Message),
+              (std::vector<QString>{QStringLiteral("open"), QStringLiteral("current")}));
 }
 
 } // namespace

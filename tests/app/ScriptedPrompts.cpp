@@ -2,20 +2,34 @@
 
 #include <QFile>
 
-void ScriptedPrompts::Show(QWidget*, const Prompt& prompt, PromptReply reply) {
+#include <algorithm>
+
+PromptCloser ScriptedPrompts::Show(QWidget*, const Prompt& prompt, PromptReply reply) {
     std::optional<PromptAnswer> answer;
+    std::size_t number = 0;
     {
         std::lock_guard<std::mutex> guard(script_->lock);
+        number = script_->asked.size();
         script_->asked.push_back(prompt);
         if (auto it = script_->answers.find(prompt.kind); it != script_->answers.end()) {
             answer = it->second;
         } else {
-            script_->held.push_back(std::move(reply));
+            script_->held.emplace_back(number, std::move(reply));
         }
     }
     if (answer) {
         reply(*answer);
+        return {};
     }
+    return [script = script_, number] {
+        std::lock_guard<std::mutex> guard(script->lock);
+        const auto open = std::find_if(script->held.begin(), script->held.end(),
+                                       [&](const auto& held) { return held.first == number; });
+        if (open != script->held.end()) {
+            script->held.erase(open);
+            script->closed.push_back(script->asked[number]);
+        }
+    };
 }
 
 void ScriptedPrompts::Dismiss() {
@@ -46,7 +60,7 @@ bool PromptScript::AnswerHeld(bool accepted, const QString& path) {
         if (script_->held.empty()) {
             return false;
         }
-        reply = std::move(script_->held.front());
+        reply = std::move(script_->held.front().second);
         script_->held.erase(script_->held.begin());
     }
     reply(PromptAnswer{accepted, QFile::encodeName(path).toStdString()});
@@ -61,6 +75,11 @@ int PromptScript::HeldCount() const {
 std::vector<Prompt> PromptScript::Asked() const {
     std::lock_guard<std::mutex> guard(script_->lock);
     return script_->asked;
+}
+
+std::vector<Prompt> PromptScript::Closed() const {
+    std::lock_guard<std::mutex> guard(script_->lock);
+    return script_->closed;
 }
 
 std::vector<QString> PromptScript::Texts(PromptKind kind) const {

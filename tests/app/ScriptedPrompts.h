@@ -1,6 +1,6 @@
 #pragma once
 // A prompt host that records every prompt and answers from the test's script: a fixed answer
-// per kind, or held open until the test answers it.
+// per kind, or held open until the test answers it or the program closes it.
 
 #include "app/qt/PromptHost.h"
 
@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 class ScriptedPrompts final : public PromptHost {
@@ -21,12 +22,14 @@ public:
         std::mutex lock;
         std::map<PromptKind, PromptAnswer> answers; // kinds without an entry are held
         std::vector<Prompt> asked;
-        std::vector<PromptReply> held;
+        // Open prompts, by their place in asked.
+        std::vector<std::pair<std::size_t, PromptReply>> held;
+        std::vector<Prompt> closed;
     };
 
     explicit ScriptedPrompts(std::shared_ptr<Script> script) : script_(std::move(script)) {}
 
-    void Show(QWidget* parent, const Prompt& prompt, PromptReply reply) override;
+    PromptCloser Show(QWidget* parent, const Prompt& prompt, PromptReply reply) override;
     void Dismiss() override;
 
 private:
@@ -46,6 +49,8 @@ public:
     int HeldCount() const;
 
     std::vector<Prompt> Asked() const;
+    // The prompts that the program closed unanswered, in order.
+    std::vector<Prompt> Closed() const;
     // The texts of the prompts of one kind, in order.
     std::vector<QString> Texts(PromptKind kind) const;
 

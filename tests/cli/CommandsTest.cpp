@@ -203,6 +203,8 @@ TEST_F(CliTest, RefusedCommandLinesExitWith64) {
         {"read", "--yes", "--space", "eeprom", "--to", "0x100", "-o", "x.hex"},
         {"read", "--yes", "--space", "program", "--from", "-1", "-o", "x.hex"},
         {"run-mode", "--bogus"},
+        {"project"},
+        {"project", "check"},
     };
     for (const auto& line : lines) {
         const Run run = Flash(line);

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -49,7 +50,7 @@ std::vector<std::uint8_t> U32le(std::uint32_t value) {
 std::vector<std::string> EventsOf(const std::string& journal, const std::string& serial) {
     std::vector<std::string> events;
     for (const nlohmann::json& line : Lines(journal)) {
-        if (line["serial"] == serial) {
+        if (line.value("serial", "") == serial) {
             events.push_back(line["event"]);
         }
     }
@@ -65,6 +66,15 @@ protected:
         CliTest::SetUp();
         const Run init = Flash({"serial", "init", "c.txt", "--start", "1000"});
         ASSERT_EQ(init.Status, 0) << init.Err;
+        initJournal_ = folder_.Read("c.txt.journal");
+        ASSERT_EQ(Lines(initJournal_).at(0)["kind"], "counter");
+    }
+
+    // A list file with its journal.
+    void MakeList(const std::string& name, const std::string& values) {
+        folder_.Create(name, values);
+        const Run init = Flash({"serial", "init", name, "--list"});
+        ASSERT_EQ(init.Status, 0) << init.Err;
     }
 
     Run FlashWith(const std::vector<std::string>& ports, std::vector<std::string> extra = Counter) {
@@ -75,33 +85,54 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         return Flash(args);
     }
+
+    // Four boards COM3-COM6 in a station folder of their own, each found by its device.
+    std::string Station(const std::string& name, std::map<std::string, SimBoard*>& byDevice) {
+        const std::string ports = folder_.File(name + "/ports");
+        EXPECT_TRUE(std::filesystem::create_directories(ports));
+        for (int i = 3; i <= 6; ++i) {
+            boards_.push_back(std::make_unique<SimBoard>(
+                folder_.File(name), ports, "COM" + std::to_string(i), std::vector<std::string>{}));
+            byDevice[boards_.back()->Device()] = boards_.back().get();
+        }
+        return ports;
+    }
+
+    std::string initJournal_;
 };
 
 } // namespace
 
-// Two stations, each with its own ports folder and four boards, share one counter.
-TEST_F(SerialTest, TwoFourBoardRunsAtOnceTakeEightConsecutiveNumbers) {
-    const std::string station = folder_.File("b");
-    const std::string stationPorts = folder_.File("b/ports");
-    ASSERT_TRUE(std::filesystem::create_directories(stationPorts));
+// Three stations, each with its own ports folder and four boards, share one counter while a
+// cleaning script deletes the files beside it every millisecond: a lock file an earlier version
+// left, and the checkpoint. The lock is on the journal itself.
+TEST_F(SerialTest, ThreeFourBoardRunsTakeTwelveNumbersThoughFilesBesideTheCounterAreDeleted) {
+    folder_.Create("c.txt.lock", "");
     std::map<std::string, SimBoard*> byDevice;
-    for (int i = 3; i <= 6; ++i) {
-        SimBoard& here = AddBoard("COM" + std::to_string(i));
-        boards_.push_back(std::make_unique<SimBoard>(
-            station, stationPorts, "COM" + std::to_string(i), std::vector<std::string>{}));
-        byDevice[here.Device()] = &here;
-        byDevice[boards_.back()->Device()] = boards_.back().get();
-    }
     std::vector<std::string> args{"flash",  ExampleHex(),   "--record", "r.jsonl", "--port", "COM3",
                                   "--port", "COM4",         "--port",   "COM5",    "--port", "COM6",
                                   "--tag",  "operator=ann", "--tag",    "lot=7"};
     args.insert(args.end(), Counter.begin(), Counter.end());
-    auto a = StartFlash(args);
-    auto b =
-        std::make_unique<ChildProcess>("tervix-flash", args, folder_.Path(),
-                                       std::vector<std::string>{"TERVIX_PORTS=" + stationPorts});
-    ASSERT_EQ(a->Wait(ProcessTimeoutMs), 0) << a->Err();
-    ASSERT_EQ(b->Wait(ProcessTimeoutMs), 0) << b->Err();
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    for (const std::string station : {"a", "b", "c"}) {
+        const std::string ports = Station(station, byDevice);
+        runs.push_back(
+            std::make_unique<ChildProcess>("tervix-flash", args, folder_.Path(),
+                                           std::vector<std::string>{"TERVIX_PORTS=" + ports}));
+    }
+    std::atomic<bool> done = false;
+    std::thread cleaner([&] {
+        while (!done) {
+            std::filesystem::remove(folder_.File("c.txt.lock"));
+            std::filesystem::remove(folder_.File("c.txt.checkpoint"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    for (const auto& run : runs) {
+        EXPECT_EQ(run->Wait(ProcessTimeoutMs), 0) << run->Err();
+    }
+    done = true;
+    cleaner.join();
 
     std::set<std::string> serials;
     for (const nlohmann::json& record : Lines(folder_.Read("r.jsonl"))) {
@@ -117,9 +148,43 @@ TEST_F(SerialTest, TwoFourBoardRunsAtOnceTakeEightConsecutiveNumbers) {
         EXPECT_EQ(EventsOf(folder_.Read("c.txt.journal"), serial),
                   (std::vector<std::string>{"reserved", "used"}));
     }
-    EXPECT_EQ(serials, (std::set<std::string>{"1000", "1001", "1002", "1003", "1004", "1005",
-                                              "1006", "1007"}));
-    EXPECT_EQ(folder_.Read("c.txt"), "1008\n");
+    std::set<std::string> expected;
+    for (int serial = 1000; serial < 1012; ++serial) {
+        expected.insert(std::to_string(serial));
+    }
+    EXPECT_EQ(serials, expected);
+    EXPECT_EQ(Lines(folder_.Read("c.txt.journal")).size(), 1u + 2 * 12);
+    EXPECT_EQ(folder_.Read("c.txt"), "1012\n");
+}
+
+// Every name of one counter is one counter: a station reaching it through a link takes its
+// numbers from the same journal, under the same lock, and the link stays a link.
+TEST_F(SerialTest, ACounterReachedThroughALinkIsOneCounter) {
+    ASSERT_TRUE(std::filesystem::create_directories(folder_.File("shared")));
+    ASSERT_TRUE(std::filesystem::create_directories(folder_.File("st2")));
+    ASSERT_EQ(Flash({"serial", "init", "shared/C", "--start", "2001"}).Status, 0);
+    std::filesystem::create_symlink("../shared/C", folder_.File("st2/C"));
+    AddBoard("COM3");
+    AddBoard("COM4");
+    const std::vector<std::string> through = {"--serial-at", "eeprom:0x10",      "--serial-format",
+                                              "u32le",       "--serial-counter", "st2/C"};
+    const std::vector<std::string> direct = {"--serial-at", "eeprom:0x10",      "--serial-format",
+                                             "u32le",       "--serial-counter", "shared/C"};
+    const Run first = FlashWith({"COM3"}, through);
+    ASSERT_EQ(first.Status, 0) << first.Err;
+    const Run second = FlashWith({"COM4"}, direct);
+    ASSERT_EQ(second.Status, 0) << second.Err;
+
+    const std::vector<nlohmann::json> records = Lines(folder_.Read("r.jsonl"));
+    EXPECT_EQ(records.at(0)["serial"], "2001");
+    EXPECT_EQ(records.at(1)["serial"], "2002");
+    EXPECT_TRUE(std::filesystem::is_symlink(folder_.File("st2/C")));
+    EXPECT_FALSE(std::filesystem::exists(folder_.File("st2/C.journal")));
+    EXPECT_EQ(folder_.Read("shared/C"), "2003\n");
+    for (const std::string serial : {"2001", "2002"}) {
+        EXPECT_EQ(EventsOf(folder_.Read("shared/C.journal"), serial),
+                  (std::vector<std::string>{"reserved", "used"}));
+    }
 }
 
 TEST_F(SerialTest, AFailedBoardGivesItsNumberToTheNext) {
@@ -161,13 +226,13 @@ TEST_F(SerialTest, ARunKilledAfterReservingSpoilsItsNumber) {
               (std::vector<std::string>{"reserved", "spoiled"}));
     const Run status = Flash({"serial", "status", "c.txt"});
     EXPECT_THAT(status.Out, HasSubstr("next number 1002"));
-    EXPECT_THAT(status.Out, HasSubstr("used 1, released 0, spoiled 1, reserved now 0"));
+    EXPECT_THAT(status.Out, HasSubstr("used 1, released 0, spoiled 1, kept 0, reserved now 0"));
     next.Stop();
     EXPECT_EQ(BytesAt(next, EepromBase + 0x10, 4), U32le(1001));
 }
 
 TEST_F(SerialTest, AListUsedToItsEndStopsTheNextBoardBeforeTheErase) {
-    folder_.Create("list.txt", "00:11:22:33:44:55\n");
+    MakeList("list.txt", "00:11:22:33:44:55\n");
     SimBoard& first = AddBoard("COM3");
     SimBoard& second = AddBoard("COM4");
     const std::vector<std::string> list = {"--serial-at", "program:0x7F00", "--serial-format",
@@ -175,7 +240,9 @@ TEST_F(SerialTest, AListUsedToItsEndStopsTheNextBoardBeforeTheErase) {
     ASSERT_EQ(FlashWith({"COM3"}, list).Status, 0);
     const Run refused = FlashWith({"COM4"}, list);
     EXPECT_EQ(refused.Status, 2);
-    EXPECT_THAT(refused.Err, HasSubstr("no value of list.txt is left: all 1 were given out"));
+    EXPECT_THAT(
+        refused.Err,
+        HasSubstr("no value of list.txt is left: 1 used, 0 reserved, 0 spoiled, 0 kept of 1"));
     first.Stop();
     second.Stop();
     EXPECT_EQ(BytesAt(first, 0x7F00, 6),
@@ -202,6 +269,66 @@ TEST_F(SerialTest, KeepLeavesABoardItsNumberAcrossAReflash) {
 
 namespace {
 
+// A journal line as a run writes it.
+std::string Entry(const std::string& event, const std::string& serial, const std::string& port,
+                  const std::string& host = "line-3") {
+    return nlohmann::ordered_json({{"time", "2026-12-07T16:02:11Z"},
+                                   {"event", event},
+                                   {"serial", serial},
+                                   {"port", port},
+                                   {"host", host},
+                                   {"pid", 4711},
+                                   {"record_time", nullptr}})
+               .dump() +
+           "\n";
+}
+
+struct StatusCase {
+    std::string name;
+    std::string lines; // after the counter's first line
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class SerialStatus : public SerialTest, public testing::WithParamInterface<StatusCase> {};
+
+} // namespace
+
+TEST_P(SerialStatus, ReadsEveryLineAndCountsEachNumberByItsLatest) {
+    const StatusCase& c = GetParam();
+    ASSERT_TRUE(folder_.Write("c.txt.journal", initJournal_ + c.lines));
+    const Run run = Flash({"serial", "status", "c.txt"});
+    EXPECT_EQ(run.Status, c.status) << run.Err;
+    EXPECT_THAT(run.Out, HasSubstr(c.out));
+    EXPECT_THAT(run.Err, HasSubstr(c.err));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Journal, SerialStatus,
+    testing::Values(
+        // Another computer's reservation is still open; 901 was kept and its board then passed.
+        StatusCase{"KeptUsedAndReserved",
+                   Entry("reserved", "1000", "COM3") + Entry("used", "1000", "COM3") +
+                       Entry("kept", "900", "COM4") + Entry("kept", "901", "COM5") +
+                       Entry("used", "901", "COM5") + Entry("reserved", "1001", "COM6", "other"),
+                   0,
+                   "c.txt: counter, next number 1002\n"
+                   "used 2, released 0, spoiled 0, kept 1, reserved now 1\n"
+                   "kept, and no line since (the board may have been left blank): 900 (COM4)\n",
+                   ""},
+        StatusCase{"TornLastLine",
+                   Entry("reserved", "1000", "COM3") + "{\"time\":\"2026-12-07T16:0", 0,
+                   "used 0, released 0, spoiled 0, kept 0, reserved now 1",
+                   "c.txt.journal line 3 was never finished"},
+        StatusCase{"DamagedLine",
+                   Entry("reserved", "1000", "COM3") + "{\"time\"}\n" +
+                       Entry("used", "1000", "COM3"),
+                   2, "", "c.txt.journal line 3 is not a journal line"}),
+    CaseName());
+
+namespace {
+
 struct FormatCase {
     std::string name;
     std::string at;
@@ -223,12 +350,16 @@ TEST_P(SerialFormatRun, BytesOnTheBoardAndReadBackByVerify) {
     if (c.list.empty()) {
         serial.insert(serial.end(), {"--serial-counter", "c.txt"});
     } else {
-        folder_.Create("list.txt", c.list + "\n");
+        MakeList("list.txt", c.list + "\n");
         serial.insert(serial.end(), {"--serial-list", "list.txt"});
     }
     const Run run = FlashWith({"COM3"}, serial);
     ASSERT_EQ(run.Status, 0) << run.Err;
     EXPECT_EQ(Lines(folder_.Read("r.jsonl")).back()["serial"], c.shown);
+    // The kind comes from the journal: a used-up list of one number is no counter.
+    const Run status = Flash({"serial", "status", c.list.empty() ? "c.txt" : "list.txt"});
+    EXPECT_THAT(status.Out, HasSubstr(c.list.empty() ? "c.txt: counter, next number 1001"
+                                                     : "list.txt: list, 0 of 1 values left"));
 
     const std::string format =
         c.format == "bytes" ? "bytes:" + std::to_string(c.bytes.size()) : c.format;
@@ -284,14 +415,17 @@ class SerialRefusal : public SerialTest, public testing::WithParamInterface<Refu
 
 TEST_P(SerialRefusal, BeforeAnyBoardIsTouched) {
     const RefusalCase& c = GetParam();
-    folder_.Create("big.txt", "70000\n");
+    MakeList("big.txt", "70000\n");
+    folder_.Create("bare.txt", "5\n");
+    folder_.Create("other.txt", "5\n");
+    folder_.Create("other.txt.journal", initJournal_);
     SimBoard& board = AddBoard("COM3");
     const Run run = FlashWith({"COM3"}, c.options);
     EXPECT_EQ(run.Status, c.status);
     EXPECT_THAT(run.Err, HasSubstr(c.error));
     board.Stop();
     EXPECT_EQ(board.Stat("requests"), 0u);
-    EXPECT_EQ(folder_.Read("c.txt.journal"), "");
+    EXPECT_EQ(folder_.Read("c.txt.journal"), initJournal_);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -323,6 +457,18 @@ INSTANTIATE_TEST_SUITE_P(
                      "none.txt"},
                     2,
                     "none.txt does not exist; make it with tervix-flash serial init"},
+        // It may have given out values already: starting again could give them twice.
+        RefusalCase{
+            "ListWithoutItsJournal",
+            {"--serial-at", "eeprom:0x10", "--serial-format", "u16le", "--serial-list", "bare.txt"},
+            2,
+            "bare.txt has no journal"},
+        RefusalCase{
+            "ListWithACountersJournal",
+            {"--serial-at", "eeprom:0x10", "--serial-format", "u16le", "--serial-list",
+             "other.txt"},
+            2,
+            "other.txt.journal is the journal of a counter, and other.txt is read as a list"},
         RefusalCase{
             "OtherFirmware", {"--expect-sha256", std::string(64, '0')}, 2, "not the expected 0000"},
         RefusalCase{"TagWithoutValue", {"--tag", "operator"}, 64, "give KEY=VALUE"}),

@@ -120,8 +120,9 @@ TEST_F(PackageTest, UnpackedProgramsRunAndReportThePackagesVersion) {
     EXPECT_THAT(manual.Text, HasSubstr("no\\-run\\-mode"));
     EXPECT_THAT(manual.Text, HasSubstr("\\-\\-space"));
     EXPECT_THAT(manual.Text, HasSubstr("\\-\\-timeout\\-ms"));
-    for (const char* section : {".SH ENVIRONMENT", ".SH FILES", ".SH \"EXIT STATUS\"",
-                                ".SH RECORDS", ".SH \"SERIAL NUMBERS\"", ".SH EXAMPLES"}) {
+    for (const char* section :
+         {".SH ENVIRONMENT", ".SH FILES", ".SH \"EXIT STATUS\"", ".SH RECORDS",
+          ".SH \"SERIAL NUMBERS\"", ".SH \"PROJECT FILE\"", ".SH EXAMPLES"}) {
         EXPECT_THAT(manual.Text, HasSubstr(std::string(section) + "\n")) << section;
     }
     // Every heading of a command starts a paragraph of its own, never running into the text.
@@ -201,6 +202,7 @@ TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndFiles) {
     root.Create("board.hex", "");
     root.Create("BOARD2.HEX", "");
     root.Create("notes.txt", "");
+    root.Create("line.toml", "");
     struct Case {
         std::string line;
         std::vector<std::string> offered;
@@ -208,7 +210,7 @@ TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndFiles) {
     };
     const std::vector<Case> cases = {
         {"tervix-flash ",
-         {"flash", "verify", "erase", "run-mode", "read", "check", "ports", "serial"},
+         {"flash", "verify", "erase", "run-mode", "read", "check", "ports", "serial", "project"},
          {}},
         {"tervix-flash flash --p", {"--port"}, {"--space"}},
         {"tervix-flash read --space e", {"eeprom"}, {"program"}},
@@ -221,6 +223,8 @@ TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndFiles) {
         {"tervix-flash flash --serial-format a", {"ascii:"}, {"u16le"}},
         {"tervix-flash serial ", {"init", "status"}, {"flash"}},
         {"tervix-flash serial status ", {"notes.txt"}, {}},
+        {"tervix-flash project ", {"lock", "check"}, {"init"}},
+        {"tervix-flash project check ", {"line.toml"}, {"notes.txt", "board.hex"}},
         {"tervix-flash run-mode -", {"--boot", "--yes"}, {"--no-run-mode"}},
     };
     for (const Case& c : cases) {
@@ -240,8 +244,9 @@ TEST_F(PackageTest, CompletionOffersExactlyTheOptionsOfEachCommandsHelp) {
     TempFolder root;
     ASSERT_EQ(Shell("dpkg -x " + deb_ + " " + root.Path().string()).Status, 0);
     const std::string program = root.File("usr/bin/tervix-flash");
-    for (const std::string command : {"flash", "verify", "erase", "run-mode", "read", "check",
-                                      "ports", "serial", "serial init", "serial status"}) {
+    for (const std::string command :
+         {"flash", "verify", "erase", "run-mode", "read", "check", "ports", "serial", "serial init",
+          "serial status", "project", "project lock", "project check"}) {
         const Output help = Shell(program + " " + command + " --help");
         ASSERT_EQ(help.Status, 0) << command;
         std::set<std::string> listed;

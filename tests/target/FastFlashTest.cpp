@@ -196,6 +196,18 @@ TEST_F(BoardTest, FastImageRefusesRecordsThatDisagree) {
     EXPECT_EQ(image.ConflictSpace, HexSpace::Program);
 }
 
+// The programmer reads no more records than the file has lines and refuses a file with one
+// still ahead; an image of the records before it would leave that one off the board.
+TEST_F(BoardTest, FastImageRefusesARecordPastTheLineCount) {
+    const std::string row = HexLine(HexType::Data, 0x0300, {1, 2, 3});
+    const std::string path =
+        folder_->Create("crowded.hex", row.substr(0, row.size() - 1) + row + row + HexEnd);
+    FlashImage image;
+    EXPECT_EQ(BuildFlashImage(path.c_str(), HexRowSettingsFromProfile(1), image),
+              ProgramResult::BadRecord);
+    EXPECT_EQ(image.ErrorLine, 3u);
+}
+
 // A byte that reads back other than the file's stops the run, wherever it lies in a read span,
 // also in a blank block that is only read back: an erase that left old bytes there must not pass.
 struct StuckCase {

@@ -1,5 +1,9 @@
 #include "target/HexRecord.h"
+#include "target/HexFileReader.h"
 #include "target/HexWriter.h"
+#include "tests/support/CaseName.h"
+#include "tests/support/TempFolder.h"
+#include "tests/target/TargetFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -103,6 +107,106 @@ TEST(HexRecordReader, FullLengthRecordIsAccepted) {
     EXPECT_EQ(out.records[0].Count, 255);
     EXPECT_EQ(out.records[0].Data[254], 0xA5);
 }
+
+// A decoded record as the tests below name it.
+struct Step {
+    std::uint32_t line;
+    std::uint8_t type;
+    std::uint16_t upper;
+    HexSpace space;
+    HexDefect defect = HexDefect::None;
+    HexStatus status = HexStatus::Record;
+    std::int32_t code = 0;
+    bool operator==(const Step&) const = default;
+};
+
+void PrintTo(const Step& s, std::ostream* os) {
+    *os << "line " << s.line << " type " << int{s.type} << " upper " << s.upper << " space "
+        << int(s.space) << " defect " << int(s.defect) << " status " << int(s.status) << " code "
+        << s.code;
+}
+
+struct PassCase {
+    std::string name;
+    std::string text;
+    HexPass pass;
+    std::vector<Step> steps;
+    std::int32_t records;
+};
+
+void PrintTo(const PassCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class HexFilePass : public testing::TestWithParam<PassCase> {};
+
+TEST_P(HexFilePass, YieldsEachRecordUntilThePassEnds) {
+    const PassCase& c = GetParam();
+    TempFolder folder;
+    HexFileReader hex(folder.Create("a.hex", c.text).c_str(), HexRowSettings{}, c.pass);
+    std::vector<Step> steps;
+    DecodedRecord r;
+    while (hex.Next(r)) {
+        steps.push_back(
+            {r.Record.Line, r.Record.Type, r.Upper, r.Plan.Space, r.Defect, r.Status, r.Code});
+    }
+    EXPECT_EQ(steps, c.steps);
+    EXPECT_EQ(hex.Records(), c.records);
+    EXPECT_FALSE(hex.Next(r)) << "a pass that is over stays over";
+}
+
+constexpr std::uint8_t D = HexType::Data;
+constexpr std::uint8_t E = HexType::EndOfFile;
+constexpr std::uint8_t L = HexType::ExtendedLinear;
+constexpr HexSpace P = HexSpace::Program;
+constexpr HexSpace N = HexSpace::None;
+
+const std::string Row200 = HexLine(D, 0x0200, {1});
+const std::string ToEeprom = HexLine(L, 0, {0x00, 0xF0});
+// Two records on one line, and a third on the next: three records, two lines.
+const std::string Crowded = Row200.substr(0, Row200.size() - 1) + Row200 + Row200;
+
+INSTANTIATE_TEST_SUITE_P(
+    Passes, HexFilePass,
+    testing::Values(
+        // A record carries the upper address in force when it was read; its plan the new one.
+        PassCase{"UpperAddressInForce",
+                 Row200 + ToEeprom + HexLine(D, 0x0010, {2}) + HexEnd,
+                 HexPass::Programmer,
+                 {{1, D, 0, P}, {2, L, 0, N}, {3, D, 0xF0, HexSpace::Eeprom}, {4, E, 0xF0, N}},
+                 4},
+        PassCase{"RecordPastTheLineCount",
+                 Crowded,
+                 HexPass::Programmer,
+                 {{1, D, 0, P},
+                  {1, D, 0, P},
+                  {2, 0, 0, N, HexDefect::PastLineCount, HexStatus::Record, -1020}},
+                 2},
+        PassCase{"WholeFileReadsPastTheLineCount",
+                 Crowded,
+                 HexPass::WholeFile,
+                 {{1, D, 0, P}, {1, D, 0, P}, {2, D, 0, P}},
+                 3},
+        // The end-of-file record closes the pass also where it meets the line count.
+        PassCase{"EndOfFileAtTheLineCount",
+                 ":00000001FF" + Row200,
+                 HexPass::Programmer,
+                 {{1, E, 0, N}},
+                 1},
+        PassCase{"NothingAfterEndOfFile", HexEnd + Row200, HexPass::WholeFile, {{1, E, 0, N}}, 1},
+        PassCase{"BadTextEndsThePass",
+                 Row200 + ":0100000000FE\n" + Row200,
+                 HexPass::WholeFile,
+                 {{1, D, 0, P}, {2, D, 0, N, HexDefect::Text, HexStatus::BadChecksum, -1020}},
+                 1},
+        PassCase{"BadContentEndsThePass",
+                 ToEeprom + HexLine(L, 0, {0x00, 0x00}) + HexLine(D, 0x01F8, {1}) + Row200,
+                 HexPass::Programmer,
+                 {{1, L, 0, N},
+                  {2, L, 0xF0, N},
+                  {3, D, 0, P, HexDefect::Content, HexStatus::Record, -1010}},
+                 2}),
+    CaseName());
 
 TEST(HexWriter, SplitsAtRowBoundariesAndRoundTripsThroughTheReader) {
     std::vector<std::uint8_t> program(40);

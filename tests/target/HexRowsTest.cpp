@@ -30,6 +30,7 @@ TEST(HexRowsTest, AddressUnitDividesProgramSpaceRowsOnly) {
     ASSERT_EQ(plan.RowCount, 2u);
     EXPECT_EQ(plan.Rows[0].Address, 0x200u);
     EXPECT_EQ(plan.Rows[1].Address, 0x208u); // the bytes after the first row's, in words
+    EXPECT_EQ(plan.Rows[1].ByteAddress, 0x410u);
     // The guard looks at the address after the division.
     EXPECT_EQ(PlanHexRecord(DataRecord(0x03F0, 4), upper, words, plan),
               ProgramResult::BelowBootBlock);
@@ -38,6 +39,7 @@ TEST(HexRowsTest, AddressUnitDividesProgramSpaceRowsOnly) {
     ASSERT_EQ(PlanHexRecord(DataRecord(0x00E8, 16), upper, words, plan), 0);
     EXPECT_EQ(plan.Rows[0].Address, 0xE0u);
     EXPECT_EQ(plan.Rows[1].Address, 0xF0u);
+    EXPECT_EQ(plan.Rows[1].ByteAddress, 0xF0u);
 
     words.AddressUnit = 0;
     EXPECT_EQ(PlanHexRecord(DataRecord(0x00E8, 16), upper, words, plan), 0);

@@ -9,6 +9,10 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -20,7 +24,9 @@ enum class After {
     Untouched,   // nothing erased or written
 };
 
-enum class HexFile { None, Example, Refused };
+// The example stands beside a folder named temp.log, where no log can be written, in a folder of
+// its own that the file dialog browses to.
+enum class HexFile { None, Example, Refused, Browsed };
 
 // Each case runs one test of the Windows program against a board on COM1; the cases run one at a
 // time (the port scan would otherwise find another case's board).
@@ -66,6 +72,10 @@ TEST_P(WineDesktopTest, DrivesTheDialog) {
         // dialog must open there by itself.
         std::filesystem::create_directory(Path("files"));
         args.push_back("--file=" + WinPath(folder_.Create("files/refused.hex", RefusedFile)));
+    } else if (c.file == HexFile::Browsed) {
+        std::filesystem::create_directories(Path("hexes/temp.log"));
+        std::filesystem::copy_file(ExampleHex(), Path("hexes/blink.hex"));
+        args.push_back("--file=" + WinPath(Path("hexes/blink.hex")));
     }
     const Run run = WindowsTests(c.test, args);
     EXPECT_EQ(run.Status, 0) << run.Out << run.Err;
@@ -83,8 +93,12 @@ TEST_P(WineDesktopTest, DrivesTheDialog) {
             EXPECT_EQ(it->second, byte) << "at 0x" << std::hex << address;
         }
         EXPECT_EQ(board.StatText("mode"), "run");
+        // Where the program was started, whatever folder the file came from.
         const std::string log = folder_.Read("temp.log");
         EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 8);
+        if (c.file == HexFile::Browsed) {
+            EXPECT_TRUE(std::filesystem::is_empty(Path("hexes/temp.log")));
+        }
         break;
     }
     case After::RunModeOnly:
@@ -109,6 +123,10 @@ INSTANTIATE_TEST_SUITE_P(Dialog, WineDesktopTest,
                                          DesktopCase{.name = "ExitAtIdle",
                                                      .test = "Desktop.ExitAtIdleSetsRunMode",
                                                      .after = After::RunModeOnly},
+                                         DesktopCase{.name = "BrowsedFolder",
+                                                     .test = "Desktop.FileInABrowsedFolder",
+                                                     .file = HexFile::Browsed,
+                                                     .after = After::HoldsFile},
                                          DesktopCase{.name = "RefusedFile",
                                                      .test = "Desktop.RefusedFileLeavesTheBoard",
                                                      .file = HexFile::Refused,
@@ -121,7 +139,8 @@ INSTANTIATE_TEST_SUITE_P(Dialog, WineDesktopTest,
                          CaseName());
 
 // The installer, silently into the prefix: both programs and the Start-menu entry, the installed
-// program's version block, and an uninstaller that takes it all away again.
+// program's version block, where the entry starts it, and an uninstaller that takes it all away
+// again.
 TEST_F(WineTest, InstallerInstallsAndUninstalls) {
     const std::string setup =
         programs_ + "/../tervix-setup-" + std::string(TERVIX_VERSION) + ".exe";
@@ -136,11 +155,12 @@ TEST_F(WineTest, InstallerInstallsAndUninstalls) {
     }
     EXPECT_TRUE(std::filesystem::exists(entry));
 
-    const Run version =
-        Windows("tervix-desktop-tests", {"--gtest_filter=Installed.VersionBlock",
-                                         "--installed=C:\\Program Files\\Tervix\\tervix.exe",
-                                         std::string("--version=") + TERVIX_VERSION});
-    EXPECT_EQ(version.Status, 0) << version.Out << version.Err;
+    const Run installed =
+        Windows("tervix-desktop-tests",
+                {"--gtest_filter=Installed.*", "--installed=C:\\Program Files\\Tervix\\tervix.exe",
+                 std::string("--version=") + TERVIX_VERSION, "--entry=" + WinPath(entry)});
+    EXPECT_EQ(installed.Status, 0) << installed.Out << installed.Err;
+    EXPECT_THAT(installed.Out, testing::HasSubstr("[  PASSED  ] 2 tests.")) << installed.Out;
 
     // The uninstaller copies itself away and works from there: the files go a moment later.
     const Run uninstall = Wine({"C:\\Program Files\\Tervix\\Uninstall.exe", "/S"});
@@ -151,4 +171,39 @@ TEST_F(WineTest, InstallerInstallsAndUninstalls) {
     }
     EXPECT_FALSE(std::filesystem::exists(folder));
     EXPECT_FALSE(std::filesystem::exists(entry));
+}
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The words of a text, one blank between each.
+std::string Words(const std::string& text) {
+    std::istringstream in(text);
+    std::string words;
+    for (std::string word; in >> word;) {
+        words += (words.empty() ? "" : " ") + word;
+    }
+    return words;
+}
+
+} // namespace
+
+// The installer's licence page shows a text for people, not the Debian package's machine-readable
+// copyright file: its holder and terms without the fields around them.
+TEST_F(WineTest, InstallerLicenceReadsAsPlainText) {
+    const std::string script = programs_ + "/../_CPack_Packages/win64/NSIS/project.nsi";
+    std::smatch page;
+    const std::string nsi = ReadFile(script);
+    ASSERT_TRUE(std::regex_search(nsi, page, std::regex("MUI_PAGE_LICENSE \"([^\"]+)\"")))
+        << script;
+    std::smatch fields;
+    const std::string copyright = ReadFile(TERVIX_COPYRIGHT);
+    ASSERT_TRUE(std::regex_search(
+        copyright, fields, std::regex("Copyright: ([^\n]+)\nLicense: [^\n]+\n((?: [^\n]*\n?)+)")));
+    EXPECT_EQ(Words(ReadFile(page[1].str())),
+              Words("Tervix Copyright " + fields[1].str() + ". " + fields[2].str()));
 }

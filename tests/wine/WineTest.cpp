@@ -225,8 +225,9 @@ TEST_F(WineTest, PortsListsTheTableWithTheSerialMap) {
     EXPECT_THAT(run.Out, HasSubstr("COM1 "));
 }
 
-// Two boards at once, each child taking its serial number under LockFileEx, the counter and the
-// journal replaced by MoveFileEx.
+// Two boards at once, each child taking its serial number under LockFileEx on the journal, which
+// is appended to in place, the counter and the checkpoint replaced by MoveFileEx; the path
+// resolved by GetFinalPathNameByHandle.
 TEST_F(WineTest, TwoBoardsTakeConsecutiveSerialNumbers) {
     SimBoard& first = AddComBoard(14);
     SimBoard& second = AddComBoard(15);
@@ -239,7 +240,11 @@ TEST_F(WineTest, TwoBoardsTakeConsecutiveSerialNumbers) {
     ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
     EXPECT_EQ(folder_.Read("c.txt"), "1002\n");
     const std::string journal = folder_.Read("c.txt.journal");
-    EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 4) << journal;
+    EXPECT_EQ(std::count(journal.begin(), journal.end(), '\n'), 5) << journal;
+    EXPECT_THAT(folder_.Read("c.txt.checkpoint"), HasSubstr("\"journal_lines\":5"));
+    const Run status = Windows("tervix-flash", {"serial", "status", "c.txt"});
+    ASSERT_EQ(status.Status, 0) << status.Out << status.Err;
+    EXPECT_THAT(status.Out, HasSubstr("used 2, released 0, spoiled 0, kept 0, reserved now 0"));
     std::set<std::uint32_t> serials;
     for (SimBoard* board : {&first, &second}) {
         board->Stop();

@@ -1,13 +1,9 @@
 // tervix.exe under Wine, driven from outside through window messages while the Linux side keeps
 // the simulated board on the COM port: the dialog against its template, whole jobs and their
-// lamps, EXIT, and the installed program's version block.
-//
-//   tervix-desktop-tests --gtest_filter=Desktop.WholeJob --tervix=EXE --port=COM1 --file=HEX
-//       [--screenshots=FOLDER]
-//   tervix-desktop-tests --gtest_filter=Installed.VersionBlock --installed=EXE --version=1.0.0.1
-//   tervix-desktop-tests --hold-desktop FILE
+// lamps, EXIT, a file dialog browsed as a person does, and the installed program.
 
 #include "res/resource.h"
+#include "tests/wine/desktop/Options.h"
 #include "tests/wine/desktop/WindowDriver.h"
 
 #include <gtest/gtest.h>
@@ -16,25 +12,10 @@
 
 #include <array>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
 
 namespace {
-
-struct Options {
-    std::string tervix;
-    std::string port;
-    std::string file;
-    std::string screenshots;
-    std::string installed;
-    std::string version;
-};
-
-Options& Given() {
-    static Options options;
-    return options;
-}
 
 const std::string MainCaption = "Korvane Flasher Ver.1.0";
 const std::string BoxCaption = "Tervix";
@@ -105,10 +86,20 @@ protected:
         ASSERT_NE(dialog_, nullptr) << "no window \"" << MainCaption << "\"";
     }
 
-    // The program's box with this caption, once it shows.
+    // The program's box with this caption, once it shows. A message box, centred on the screen
+    // by the system, leaves the lamps in view: the dialog stands in the screen's top-left corner.
     HWND Box(const std::string& caption) {
         HWND box = program_.AwaitWindow(caption);
         EXPECT_NE(box, nullptr) << "no box \"" << caption << "\"";
+        if (box != nullptr && caption != FileCaption) {
+            POINT strip{15, 20};
+            ClientToScreen(dialog_, &strip);
+            const RECT lamps{strip.x, strip.y, strip.x + 15, strip.y + 85};
+            RECT frame;
+            RECT common;
+            GetWindowRect(box, &frame);
+            EXPECT_FALSE(IntersectRect(&common, &frame, &lamps)) << caption;
+        }
         return box;
     }
 
@@ -328,11 +319,12 @@ TEST_F(Desktop, RefusedFileLeavesTheBoard) {
         << BoxText(refused);
     EXPECT_NE(BoxText(refused).find("The board was not erased or written."), std::string::npos);
     ExpectEnd(dialog_, {LampLit, LampFailed, LampOff, LampOff, LampOff}, "0% Finished", 0);
-    ASSERT_TRUE(Answer(refused, IDOK));
 
-    // The port stays open, so the next job asks no port question; its file dialog opens in the
-    // folder of the file chosen last, where the bare name finds the file again.
+    // Flash while the refusal is still open: it goes before the next job's first box. The port
+    // stays open, so the next job asks no port question; its file dialog opens in the folder of
+    // the file chosen last, where the bare name finds the file again.
     Click(dialog_, IDC_FLASH);
+    EXPECT_TRUE(AwaitTrue([&] { return !IsWindow(refused); }));
     PassPortCheck();
     HWND again = Box(FileCaption);
     ASSERT_NE(again, nullptr);
@@ -345,6 +337,27 @@ TEST_F(Desktop, RefusedFileLeavesTheBoard) {
     LeaveAfterFailure();
 }
 
+// The file is found the way a person browses to it: the folder typed into the name field and
+// Enter, then the file's name and Enter. The working folder stays the one the program started in:
+// the job writes temp.log there, and is not refused for the folder browsed to, where none can be
+// written.
+TEST_F(Desktop, FileInABrowsedFolder) {
+    StartJob();
+    PassPortCheck();
+    HWND open = Box(FileCaption);
+    ASSERT_NE(open, nullptr);
+    const std::size_t cut = Given().file.find_last_of('\\');
+    ASSERT_TRUE(TypeIntoNameField(open, Given().file.substr(0, cut)));
+    // The dialog shows that folder now, with the name field emptied for the file's name.
+    ASSERT_TRUE(AwaitTrue([&] { return NameFieldText(open).empty(); })) << NameFieldText(open);
+    ASSERT_TRUE(IsWindow(open));
+    ASSERT_TRUE(TypeIntoNameField(open, Given().file.substr(cut + 1)));
+    ASSERT_TRUE(AwaitTrue([&] { return !IsWindow(open); }));
+    ExpectEnd(dialog_, {LampLit, LampLit, LampLit, LampLit, LampLit}, "100 % Finished", 100);
+    Click(dialog_, IDOK);
+    EXPECT_EQ(program_.AwaitExit(), 0u);
+}
+
 TEST_F(Desktop, SilentBoardFailsTheConnection) {
     StartJob();
     HWND failed = Box(BoxCaption);
@@ -354,89 +367,4 @@ TEST_F(Desktop, SilentBoardFailsTheConnection) {
     ExpectEnd(dialog_, {LampFailed, LampOff, LampOff, LampOff, LampOff}, "0% Finished", 0);
     ASSERT_TRUE(Answer(failed, IDOK));
     LeaveAfterFailure();
-}
-
-// The version block of the program the installer put in place.
-TEST(Installed, VersionBlock) {
-    const std::string& exe = Given().installed;
-    DWORD ignored = 0;
-    std::vector<char> block(GetFileVersionInfoSizeA(exe.c_str(), &ignored));
-    ASSERT_FALSE(block.empty()) << exe << " has no version block";
-    ASSERT_TRUE(
-        GetFileVersionInfoA(exe.c_str(), 0, static_cast<DWORD>(block.size()), block.data()));
-
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
-    unsigned parts[4] = {};
-    ASSERT_EQ(std::sscanf(Given().version.c_str(), "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2],
-                          &parts[3]),
-              4);
-    EXPECT_EQ(fixed->dwFileVersionMS, (parts[0] << 16) | parts[1]);
-    EXPECT_EQ(fixed->dwFileVersionLS, (parts[2] << 16) | parts[3]);
-    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
-    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
-    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
-    EXPECT_EQ(fixed->dwFileOS, static_cast<DWORD>(VOS__WINDOWS32));
-
-    WORD* translation = nullptr;
-    ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
-                               reinterpret_cast<void**>(&translation), &length));
-    ASSERT_GE(length, 4u);
-    EXPECT_EQ(translation[0], 0x0409);
-    EXPECT_EQ(translation[1], 0x04B0);
-
-    const std::string text = std::to_string(parts[0]) + ", " + std::to_string(parts[1]) + ", " +
-                             std::to_string(parts[2]) + ", " + std::to_string(parts[3]);
-    const std::map<std::string, std::string> strings = {
-        {"CompanyName", ""},
-        {"FileDescription", "Tervix MFC Application"},
-        {"FileVersion", text},
-        {"InternalName", "Tervix"},
-        {"LegalTrademarks", ""},
-        {"OriginalFilename", "Tervix.EXE"},
-        {"ProductName", "Tervix Application"},
-        {"ProductVersion", text},
-    };
-    for (const auto& [key, value] : strings) {
-        char* found = nullptr;
-        const std::string path = "\\StringFileInfo\\040904B0\\" + key;
-        ASSERT_TRUE(
-            VerQueryValueA(block.data(), path.c_str(), reinterpret_cast<void**>(&found), &length))
-            << key;
-        EXPECT_EQ(std::string(found), value) << key;
-    }
-}
-
-int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--hold-desktop") {
-        // Keeps Wine's desktop up between the tests: without a program on it, Wine ends it, and
-        // the next program's first window waits for a new one. The file says it is up.
-        GetDesktopWindow();
-        if (FILE* up = std::fopen(argv[2], "w")) {
-            std::fclose(up);
-        }
-        Sleep(INFINITE);
-    }
-    testing::InitGoogleTest(&argc, argv);
-    const std::map<std::string, std::string Options::*> flags = {
-        {"--tervix=", &Options::tervix},       {"--port=", &Options::port},
-        {"--file=", &Options::file},           {"--screenshots=", &Options::screenshots},
-        {"--installed=", &Options::installed}, {"--version=", &Options::version},
-    };
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        bool known = false;
-        for (const auto& [flag, member] : flags) {
-            if (arg.rfind(flag, 0) == 0) {
-                Given().*member = arg.substr(flag.size());
-                known = true;
-            }
-        }
-        if (!known) {
-            std::fprintf(stderr, "unknown argument %s\n", argv[i]);
-            return 64;
-        }
-    }
-    return RUN_ALL_TESTS();
 }

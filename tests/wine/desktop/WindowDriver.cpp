@@ -120,17 +120,46 @@ bool Answer(HWND box, int id) {
     return AwaitTrue([box] { return !IsWindow(box); });
 }
 
-bool ChooseFile(HWND fileDialog, const std::string& path) {
+namespace {
+
+HWND NameField(HWND fileDialog) {
     HWND field = nullptr;
     AwaitTrue([&] {
         EnumChildWindows(fileDialog, MatchNameField, reinterpret_cast<LPARAM>(&field));
         return field != nullptr;
     });
+    return field;
+}
+
+} // namespace
+
+bool ChooseFile(HWND fileDialog, const std::string& path) {
+    HWND field = NameField(fileDialog);
     if (field == nullptr) {
         return false;
     }
     SendMessageA(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
     return Answer(fileDialog, IDOK);
+}
+
+bool TypeIntoNameField(HWND fileDialog, const std::string& text) {
+    HWND field = NameField(fileDialog);
+    if (field == nullptr) {
+        return false;
+    }
+    // The characters reach the field before Enter goes through the dialog's own queue, where the
+    // dialog manager turns it into the default button.
+    for (const char c : text) {
+        SendMessageA(field, WM_CHAR, static_cast<unsigned char>(c), 1);
+    }
+    PostMessageA(field, WM_KEYDOWN, VK_RETURN, 1);
+    PostMessageA(field, WM_KEYUP, VK_RETURN, 0xC0000001);
+    return true;
+}
+
+std::string NameFieldText(HWND fileDialog) {
+    HWND field = NameField(fileDialog);
+    return field != nullptr ? WindowText(field) : std::string();
 }
 
 COLORREF ScreenPixel(HWND window, int x, int y) {

@@ -46,6 +46,11 @@ bool Answer(HWND box, int id);
 // Types path into the open-file dialog's name field and confirms it; false when the dialog has
 // no name field or stays open.
 bool ChooseFile(HWND fileDialog, const std::string& path);
+// Types text into the open-file dialog's name field key by key and presses Enter, as a person at
+// the keyboard does; false when the dialog has no name field.
+bool TypeIntoNameField(HWND fileDialog, const std::string& text);
+// What the name field holds; empty when there is none.
+std::string NameFieldText(HWND fileDialog);
 
 // The colour that the screen shows at client pixel (x, y) of window.
 COLORREF ScreenPixel(HWND window, int x, int y);
