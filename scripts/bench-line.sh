@@ -162,8 +162,8 @@ echo "Load average (1, 5, 15 min) at the end: $(cut -d ' ' -f 1-3 /proc/loadavg)
 # The goals, from the rows printed above.
 for engine in sqlite postgresql; do
     p99=$(value "$work/$engine.out" reserve_p99_ms)
-    awk -v e="$engine" -v p="$p99" 'BEGIN { printf "%s: reservation p99 %.2f ms (goal <= 20: %s)\n", \
-        e, p, p <= 20 ? "met" : "MISSED" }'
+    awk -v e="$engine" -v p="$p99" 'BEGIN { if (p == "") { print e ": reservations FAILED"; exit }
+        printf "%s: reservation p99 %.2f ms (goal <= 20: %s)\n", e, p, p <= 20 ? "met" : "MISSED" }'
 done
 awk -F' *[|] *' '{ printf "yield by %s: slowest %.2f ms (goal <= 200: %s)\n", $2, $7, \
     $7 <= 200 ? "met" : "MISSED" }' "$work/yield-rows"

@@ -38,6 +38,17 @@ void PrintTimes(const char* what, std::vector<double> times) {
                 what, Percentile(times, 0.99), what, times.back());
 }
 
+// Says why a request failed: the server's answer, or what the connection did.
+void Failed(const char* what, const httplib::Result& result) {
+    if (result) {
+        std::fprintf(stderr, "tervix-line-load: %s: %d %s\n", what, result->status,
+                     result->body.c_str());
+    } else {
+        std::fprintf(stderr, "tervix-line-load: %s: %s\n", what,
+                     httplib::to_string(result.error()).c_str());
+    }
+}
+
 httplib::Headers Auth(const std::string& token) {
     return {{"Authorization", "Bearer " + token}};
 }
@@ -59,6 +70,8 @@ int Reserve(int port, const std::string& token, int clients, int count) {
             httplib::Client client("127.0.0.1", port);
             client.set_keep_alive(true);
             client.set_tcp_nodelay(true);
+            // A request stalled by the disk shows as its time, not as a failure.
+            client.set_read_timeout(60);
             const std::string body = R"({"port":"COM)" + std::to_string(c + 1) + R"("})";
             for (int i = -Warmup; i < count; ++i) {
                 const Clock::time_point sent = Clock::now();
@@ -68,6 +81,7 @@ int Reserve(int port, const std::string& token, int clients, int count) {
                     times[static_cast<std::size_t>(c)].push_back(Ms(Clock::now() - sent));
                 }
                 if (!reserved || reserved->status != 201) {
+                    Failed("reservation", reserved);
                     ++failures;
                     return;
                 }
@@ -88,6 +102,7 @@ int Reserve(int port, const std::string& token, int clients, int count) {
                     ends[static_cast<std::size_t>(c)].push_back(Ms(Clock::now() - ending));
                 }
                 if (!used || used->status != 200) {
+                    Failed("used", used);
                     ++failures;
                     return;
                 }
