@@ -176,13 +176,20 @@ void EventHub::Loop() {
 }
 
 void EventHub::Poll() {
-    std::vector<FeedEvent> events;
-    db_.Read([&](SqlSession& session) { events = ReadFeed(session, floor_, ReadLimit); });
     std::vector<std::shared_ptr<Subscription>> listeners;
     {
         std::lock_guard lock(mutex_);
         listeners = subscriptions_;
     }
+    if (listeners.empty()) {
+        // No one listens: only where the feed stands is worth reading.
+        db_.Read([this](SqlSession& session) { floor_ = LastFeedId(session); });
+        handed_.clear();
+        gapSince_.reset();
+        return;
+    }
+    std::vector<FeedEvent> events;
+    db_.Read([&](SqlSession& session) { events = ReadFeed(session, floor_, ReadLimit); });
     for (FeedEvent& event : events) {
         if (handed_.insert(event.Id).second) {
             for (const auto& listener : listeners) {

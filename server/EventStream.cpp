@@ -33,12 +33,12 @@ bool Send(httplib::DataSink& sink, const std::string& text) {
 
 } // namespace
 
-void StreamEvents(const httplib::Request& request, httplib::Response& response, Database& db,
+void StreamEvents(const httplib::Request& request, httplib::Response& response, TokenCheck& tokens,
                   EventHub& hub) {
     std::shared_ptr<EventHub::Subscription> subscription;
     try {
         // A browser's EventSource cannot send a header: it may give the token as ?token=.
-        Authorized(db, request, Access::Read, true);
+        Authorized(tokens, request, Access::Read, true);
         subscription = hub.Subscribe(After(request));
     } catch (const Refusal& refusal) {
         Fail(response, refusal.Status(), refusal.what());

@@ -6,8 +6,9 @@
 
 #include "server/Database.h"
 #include "server/EventHub.h"
+#include "server/TokenCheck.h"
 
 #include <httplib.h>
 
-void StreamEvents(const httplib::Request& request, httplib::Response& response, Database& db,
+void StreamEvents(const httplib::Request& request, httplib::Response& response, TokenCheck& tokens,
                   EventHub& hub);

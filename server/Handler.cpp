@@ -44,7 +44,8 @@ void Fail(httplib::Response& response, int status, const std::string& why) {
     response.set_content(body.dump(), "application/json");
 }
 
-Caller Authorized(Database& db, const httplib::Request& request, Access access, bool tokenInQuery) {
+Caller Authorized(TokenCheck& tokens, const httplib::Request& request, Access access,
+                  bool tokenInQuery) {
     std::string token = BearerToken(request);
     if (token.empty() && tokenInQuery) {
         token = request.get_param_value("token");
@@ -52,7 +53,7 @@ Caller Authorized(Database& db, const httplib::Request& request, Access access, 
     if (token.empty()) {
         throw Refusal(HttpStatus::Unauthorized, "a token is needed: Authorization: Bearer TOKEN");
     }
-    const std::optional<Caller> caller = Authenticate(db, token);
+    const std::optional<Caller> caller = tokens.Holder(token);
     if (!caller) {
         throw Refusal(HttpStatus::Unauthorized, "the token is not valid");
     }
@@ -63,11 +64,11 @@ Caller Authorized(Database& db, const httplib::Request& request, Access access, 
     return *caller;
 }
 
-httplib::Server::Handler Guarded(Database& db, Access access, Work work) {
-    return [&db, access, work = std::move(work)](const httplib::Request& request,
-                                                 httplib::Response& response) {
+httplib::Server::Handler Guarded(TokenCheck& tokens, Access access, Work work) {
+    return [&tokens, access, work = std::move(work)](const httplib::Request& request,
+                                                     httplib::Response& response) {
         try {
-            const Answer answer = work(request, Authorized(db, request, access));
+            const Answer answer = work(request, Authorized(tokens, request, access));
             response.status = answer.Status;
             response.set_content(answer.Body.dump(), "application/json");
         } catch (...) {

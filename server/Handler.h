@@ -4,7 +4,7 @@
 
 #include "server/Database.h"
 #include "server/JsonInput.h"
-#include "server/Tokens.h"
+#include "server/TokenCheck.h"
 
 #include <httplib.h>
 
@@ -22,11 +22,11 @@ struct Answer {
 
 using Work = std::function<Answer(const httplib::Request&, const Caller&)>;
 
-httplib::Server::Handler Guarded(Database& db, Access access, Work work);
+httplib::Server::Handler Guarded(TokenCheck& tokens, Access access, Work work);
 
 // The caller of a request, from "Authorization: Bearer TOKEN" (or ?token= where a browser's
 // event stream cannot send a header); throws Refusal 401 or 403.
-Caller Authorized(Database& db, const httplib::Request& request, Access access,
+Caller Authorized(TokenCheck& tokens, const httplib::Request& request, Access access,
                   bool tokenInQuery = false);
 
 // Writes {"error": why} with status.

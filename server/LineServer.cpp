@@ -16,7 +16,7 @@ constexpr std::size_t RequestsPerConnection = 1000;
 } // namespace
 
 LineServer::LineServer(Database& db, const ListenOptions& options)
-    : db_(db), hub_(db), sweeper_(db) {
+    : db_(db), hub_(db), sweeper_(db), tokens_(db) {
     if (options.TlsCert.empty() != options.TlsKey.empty()) {
         throw std::runtime_error("--tls-cert and --tls-key go together");
     }
@@ -41,7 +41,7 @@ LineServer::LineServer(Database& db, const ListenOptions& options)
         const int yes = 1;
         setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    AddRoutes(*http_, db_, hub_);
+    AddRoutes(*http_, db_, hub_, tokens_);
     db_.OnCommit([this] { hub_.Wake(); });
     if (options.Port == 0) {
         port_ = http_->bind_to_any_port(options.Host);

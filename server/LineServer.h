@@ -5,6 +5,7 @@
 #include "server/Database.h"
 #include "server/EventHub.h"
 #include "server/Sweeper.h"
+#include "server/TokenCheck.h"
 
 #include <httplib.h>
 
@@ -36,6 +37,7 @@ private:
     Database& db_;
     EventHub hub_;
     Sweeper sweeper_;
+    TokenCheck tokens_;
     std::unique_ptr<httplib::Server> http_;
     int port_ = 0;
 };

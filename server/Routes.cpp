@@ -114,15 +114,15 @@ void Health(httplib::Response& response, Database& db) {
 
 } // namespace
 
-void AddRoutes(httplib::Server& server, Database& db, EventHub& hub) {
-    const auto read = [&db](auto answer) {
-        return Guarded(db, Access::Read,
+void AddRoutes(httplib::Server& server, Database& db, EventHub& hub, TokenCheck& tokens) {
+    const auto read = [&db, &tokens](auto answer) {
+        return Guarded(tokens, Access::Read,
                        [&db, answer](const httplib::Request& request, const Caller&) {
                            return answer(request, db);
                        });
     };
-    const auto change = [&db](auto answer) {
-        return Guarded(db, Access::Change,
+    const auto change = [&db, &tokens](auto answer) {
+        return Guarded(tokens, Access::Change,
                        [&db, answer](const httplib::Request& request, const Caller& caller) {
                            return answer(request, caller, db);
                        });
@@ -165,8 +165,8 @@ void AddRoutes(httplib::Server& server, Database& db, EventHub& hub) {
                                                ParseObject(request.body), caller.Name)};
                }));
     server.Get("/api/v1/events",
-               [&db, &hub](const httplib::Request& request, httplib::Response& response) {
-                   StreamEvents(request, response, db, hub);
+               [&tokens, &hub](const httplib::Request& request, httplib::Response& response) {
+                   StreamEvents(request, response, tokens, hub);
                });
     // Whatever no route answered, and httplib's own refusals (413), in JSON too.
     server.set_error_handler([](const httplib::Request&, httplib::Response& response) {

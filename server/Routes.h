@@ -4,9 +4,10 @@
 
 #include "server/Database.h"
 #include "server/EventHub.h"
+#include "server/TokenCheck.h"
 
 #include <httplib.h>
 
 inline constexpr std::size_t MaxRequestBytes = 1 << 20;
 
-void AddRoutes(httplib::Server& server, Database& db, EventHub& hub);
+void AddRoutes(httplib::Server& server, Database& db, EventHub& hub, TokenCheck& tokens);

@@ -2,8 +2,11 @@
 
 #include "tests/server/LineFixture.h"
 
+#include "server/TokenCheck.h"
 #include "server/Tokens.h"
 #include "tests/server/PostgresCluster.h"
+
+#include <thread>
 
 namespace {
 
@@ -121,6 +124,19 @@ TEST_P(BadInputTest, IsRefusedWithItsStatusAndStoresNothing) {
 }
 
 INSTANTIATE_FOR_ENGINES(BadInputTest);
+
+// A token that was let in is remembered for a while, no longer: revoked, it is refused once
+// that time is over.
+TEST_P(BadInputTest, ARevokedTokenIsRefusedOnceItsRememberedTimeIsOver) {
+    TokenCheck tokens(*db_, std::chrono::milliseconds(300));
+    const std::string token = AddToken(*db_, "leaving", TokenRole::Station);
+    ASSERT_TRUE(tokens.Holder(token));
+    ASSERT_TRUE(RevokeToken(*db_, "leaving"));
+    EXPECT_TRUE(tokens.Holder(token));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_FALSE(tokens.Holder(token));
+    EXPECT_FALSE(tokens.Holder(token));
+}
 
 namespace {
 
