@@ -40,8 +40,10 @@ export function ago(ms) {
 export function tileText(position) {
     switch (position.state) {
         case "flashing": {
-            const percent = typeof position.percent === "number" ? ` ${position.percent} %` : "";
-            return { sign: "\u27f3", word: `FLASHING${percent}`, detail: position.stage ?? "" };
+            // The percentage is the big figure then, and the word goes with the stage.
+            const stage = position.stage ?? "";
+            if (typeof position.percent !== "number") return { sign: "\u27f3", word: "FLASHING", detail: stage };
+            return { sign: "\u27f3", word: `${position.percent} %`, detail: stage ? `FLASHING \u00b7 ${stage}` : "FLASHING" };
         }
         case "pass":
             return { sign: "\u2714", word: "PASS", detail: position.serial ?? "" };

@@ -143,12 +143,18 @@ function showTab(name) {
 }
 
 function main() {
-    // A wall screen opens /#token=...: kept, and taken out of the address at once.
-    const given = tokenFromHash(location.hash);
-    if (given) {
-        localStorage.setItem(TokenKey, given);
-        history.replaceState(null, "", location.pathname + location.search);
-    }
+    // A wall screen opens /#token=...: kept, and taken out of the address at once. Given to an
+    // open page, the address changes without a load: the page starts again with it.
+    const takeToken = () => {
+        const given = tokenFromHash(location.hash);
+        if (given) {
+            localStorage.setItem(TokenKey, given);
+            history.replaceState(null, "", location.pathname + location.search);
+        }
+        return given;
+    };
+    takeToken();
+    window.addEventListener("hashchange", () => takeToken() && location.reload());
     for (const button of document.querySelectorAll("nav button")) {
         button.addEventListener("click", () => showTab(button.dataset.tab));
     }

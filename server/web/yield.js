@@ -44,6 +44,8 @@ export function drawYield(container, byStation, byLot) {
     );
 }
 
+const ChartHeight = 230;
+
 // The chart, made once and given new data after; it follows its box's width.
 export class HourChart {
     constructor(container) {
@@ -61,8 +63,9 @@ export class HourChart {
         this.plot = new globalThis.uPlot(
             {
                 width: this.width(),
-                height: 280,
-                scales: { x: { time: true }, y: { range: (u, min, max) => [0, Math.max(4, max)] } },
+                height: ChartHeight,
+                // Half an hour each side, so that the first and last hours' bars are whole.
+                scales: { x: { time: true, range: (u, min, max) => [min - 1800, max + 1800] }, y: { range: (u, min, max) => [0, Math.max(4, max)] } },
                 axes: [
                     { stroke: "#ccc", grid: { stroke: "#333" }, font: "14px sans-serif" },
                     { stroke: "#ccc", grid: { stroke: "#333" }, font: "14px sans-serif", label: "boards", labelFont: "14px sans-serif" },
@@ -76,7 +79,7 @@ export class HourChart {
             data,
             this.container,
         );
-        new ResizeObserver(() => this.plot.setSize({ width: this.width(), height: 280 })).observe(this.container);
+        new ResizeObserver(() => this.plot.setSize({ width: this.width(), height: ChartHeight })).observe(this.container);
     }
 
     width() {

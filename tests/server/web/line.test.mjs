@@ -29,9 +29,9 @@ test("a station is gone after a minute of silence, by the server's clock", () =>
 
 test("a tile says its state in words, not by colour alone", () => {
     const cases = [
-        [{ state: "flashing", stage: "writing", percent: 40 }, "FLASHING 40 %", "writing"],
-        [{ state: "flashing", percent: 0 }, "FLASHING 0 %", ""],
-        [{ state: "flashing" }, "FLASHING", ""],
+        [{ state: "flashing", stage: "writing", percent: 40 }, "40 %", "FLASHING \u00b7 writing"],
+        [{ state: "flashing", percent: 0 }, "0 %", "FLASHING"],
+        [{ state: "flashing", stage: "erasing" }, "FLASHING", "erasing"],
         [{ state: "pass", serial: "1001" }, "PASS", "1001"],
         [{ state: "fail", reason: "verify mismatch" }, "FAIL", "verify mismatch"],
         [{ state: "waiting" }, "WAITING", ""],

@@ -17,6 +17,9 @@ const timeout = 15000;
 
 const line = new Line();
 let bench1, bench2, browser, page, profile;
+// What the page logged as errors, refused requests aside (the tests make some on purpose): a
+// script the page's own Content-Security-Policy blocks would show here.
+const errors = [];
 
 async function screenshot(name, width, height) {
     await page.setViewportSize({ width, height });
@@ -48,7 +51,10 @@ before(async () => {
     browser = context;
     page = context.pages()[0] ?? (await context.newPage());
     page.setDefaultTimeout(timeout);
-    page.on("pageerror", (error) => assert.fail(`the page threw: ${error.message}`));
+    page.on("pageerror", (error) => errors.push(`threw: ${error.message}`));
+    page.on("console", (message) => {
+        if (message.type() === "error" && !message.text().startsWith("Failed to load resource")) errors.push(message.text());
+    });
 });
 
 after(async () => {
@@ -57,7 +63,13 @@ after(async () => {
     if (profile) rmSync(profile, { recursive: true, force: true });
 });
 
-test("a token given in the address is kept and taken out of the address", async () => {
+test("a token refused asks for another; one given in the address is kept, out of the address", async () => {
+    await page.goto(line.url);
+    await page.fill('#login input[name="token"]', "tvx_not-a-token");
+    await page.click('#login button[type="submit"]');
+    await page.locator("#login-error").filter({ hasText: "The token was refused" }).waitFor();
+    assert.equal(await page.locator("#main").isHidden(), true);
+
     await page.goto(`${line.url}/#token=${line.tokens.wall}`);
     await page.locator("#live.on").waitFor();
     assert.equal(await page.evaluate(() => location.hash), "");
@@ -75,7 +87,8 @@ test("cards and tiles follow the stations without a reload", async () => {
         window.seen = [];
         new MutationObserver(() => {
             for (const tile of document.querySelectorAll("[data-station] .tile")) {
-                window.seen.push(`${tile.closest("[data-station]").dataset.station}/${tile.dataset.position}: ${tile.querySelector(".state").textContent.trim()}`);
+                const where = `${tile.closest("[data-station]").dataset.station}/${tile.dataset.position}`;
+                window.seen.push(`${where}: ${tile.querySelector(".state").textContent.trim()} ${tile.querySelector(".detail").textContent}`);
             }
         }).observe(document.querySelector("#stations"), { childList: true, subtree: true });
     });
@@ -88,7 +101,11 @@ test("cards and tiles follow the stations without a reload", async () => {
     assert.match(await tileState("bench-1", 2).innerText(), /verify mismatch/);
     await tileState("bench-2", 2).filter({ hasText: "PASS" }).waitFor();
     const seen = await page.evaluate(() => window.seen);
-    assert.ok(seen.includes("bench-2/1: ⟳ FLASHING 40 %"), seen.join("\n"));
+    assert.ok(seen.includes("bench-2/1: ⟳ 40 % FLASHING · writing"), seen.join("\n"));
+
+    // The next board on a position that passed: the tile follows.
+    await bench2.set(2, { state: "flashing", stage: "writing", percent: 62 });
+    await tileState("bench-2", 2).filter({ hasText: "62 %" }).filter({ hasText: "FLASHING · writing" }).waitFor();
 
     // A board flashed by a program that reports no station state is a one-off run.
     await line.call("POST", "records", line.tokens["bench-9"], { id: "bench-9-1", time: new Date().toISOString(), exit_status: 0, port: "COM7", serial: "77", result: "8 rows written and verified" });
@@ -160,4 +177,5 @@ test("a station not heard from for a minute is shown as gone", async () => {
     await page.clock.install();
     await page.clock.fastForward("01:05");
     await page.locator('[data-station="bench-1"].gone').filter({ hasText: "GONE" }).waitFor();
+    assert.deepEqual(errors, []);
 });
