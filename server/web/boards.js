@@ -9,7 +9,10 @@ function count(n, what) {
 }
 
 function resultCell(ok) {
-    return el("td", { class: ok ? "result pass" : "result fail", text: ok ? "\u2714 PASS" : "\u2716 FAIL" });
+    return el("td", {
+        class: ok ? "result pass" : "result fail",
+        text: ok ? "\u2714 PASS" : "\u2716 FAIL",
+    });
 }
 
 function recordRow(record) {
@@ -49,7 +52,10 @@ export class Boards {
     setStations(names) {
         const select = this.form.elements.station;
         const chosen = select.value;
-        select.replaceChildren(el("option", { value: "", text: "any" }), ...names.map((name) => el("option", { value: name, text: name })));
+        select.replaceChildren(
+            el("option", { value: "", text: "any" }),
+            ...names.map((name) => el("option", { value: name, text: name })),
+        );
         select.value = names.includes(chosen) ? chosen : "";
     }
 
@@ -66,7 +72,10 @@ export class Boards {
 
     download() {
         const blob = new Blob([recordsCsv(this.records)], { type: "text/csv" });
-        const link = el("a", { href: URL.createObjectURL(blob), download: `boards-${new Date().toISOString().slice(0, 19).replaceAll(":", "")}Z.csv` });
+        const link = el("a", {
+            href: URL.createObjectURL(blob),
+            download: `boards-${new Date().toISOString().slice(0, 19).replaceAll(":", "")}Z.csv`,
+        });
         document.body.append(link);
         link.click();
         link.remove();
@@ -79,7 +88,10 @@ export class Boards {
         try {
             history = await api(this.token, `serials/${encodeURIComponent(serial)}`);
         } catch (error) {
-            const text = error.status === 404 ? `No board has the serial number ${serial}.` : `The history could not be read: ${error.message}`;
+            const text =
+                error.status === 404
+                    ? `No board has the serial number ${serial}.`
+                    : `The history could not be read: ${error.message}`;
             this.history.replaceChildren(el("p", { class: "empty", text }));
             return;
         }
@@ -88,7 +100,9 @@ export class Boards {
                 "tr",
                 {},
                 el("td", {}, el("time", { datetime: row.time, text: localTime(row.time) })),
-                row.pass === null ? el("td", { class: "event", text: row.what }) : resultCell(row.pass),
+                row.pass === null
+                    ? el("td", { class: "event", text: row.what })
+                    : resultCell(row.pass),
                 el("td", { text: row.station }),
                 el("td", { text: row.port }),
                 el("td", { class: "detail", text: row.detail }),
@@ -98,8 +112,20 @@ export class Boards {
             el(
                 "table",
                 { class: "history", "data-serial": history.serial },
-                el("caption", { text: `Board ${history.serial}: ${count(history.records.length, "record")}, ${count(history.events.length, "event")}` }),
-                el("thead", {}, el("tr", {}, ["Time", "What", "Station", "Port", "Detail"].map((text) => el("th", { text })))),
+                el("caption", {
+                    text: `Board ${history.serial}: ${count(history.records.length, "record")}, ${count(history.events.length, "event")}`,
+                }),
+                el(
+                    "thead",
+                    {},
+                    el(
+                        "tr",
+                        {},
+                        ["Time", "What", "Station", "Port", "Detail"].map((text) =>
+                            el("th", { text }),
+                        ),
+                    ),
+                ),
                 el("tbody", {}, rows),
             ),
         );

@@ -42,8 +42,13 @@ export function tileText(position) {
         case "flashing": {
             // The percentage is the big figure then, and the word goes with the stage.
             const stage = position.stage ?? "";
-            if (typeof position.percent !== "number") return { sign: "\u27f3", word: "FLASHING", detail: stage };
-            return { sign: "\u27f3", word: `${position.percent} %`, detail: stage ? `FLASHING \u00b7 ${stage}` : "FLASHING" };
+            if (typeof position.percent !== "number")
+                return { sign: "\u27f3", word: "FLASHING", detail: stage };
+            return {
+                sign: "\u27f3",
+                word: `${position.percent} %`,
+                detail: stage ? `FLASHING \u00b7 ${stage}` : "FLASHING",
+            };
         }
         case "pass":
             return { sign: "\u2714", word: "PASS", detail: position.serial ?? "" };
@@ -145,8 +150,18 @@ export function recordQuery(filter) {
 }
 
 export const CsvColumns = [
-    "time", "station", "position", "port", "serial", "lot", "exit_status", "result", "file",
-    "sha256", "seconds", "id",
+    "time",
+    "station",
+    "position",
+    "port",
+    "serial",
+    "lot",
+    "exit_status",
+    "result",
+    "file",
+    "sha256",
+    "seconds",
+    "id",
 ];
 
 function csvCell(value) {
@@ -199,7 +214,10 @@ export function historyRows(history) {
         });
     }
     const second = (row) => Math.floor(Date.parse(row.time) / 1000);
-    return rows.sort((a, b) => second(a) - second(b) || a.rank - b.rank || Date.parse(a.time) - Date.parse(b.time));
+    return rows.sort(
+        (a, b) =>
+            second(a) - second(b) || a.rank - b.rank || Date.parse(a.time) - Date.parse(b.time),
+    );
 }
 
 // The token given in the address (#token=...), or null.

@@ -11,13 +11,28 @@ function tile(position) {
         : "waiting";
     const children = [
         el("span", { class: "where", text: `${position.position} \u00b7 ${position.port}` }),
-        el("span", { class: "state" }, el("span", { class: "sign", "aria-hidden": "true", text: text.sign }), ` ${text.word}`),
+        el(
+            "span",
+            { class: "state" },
+            el("span", { class: "sign", "aria-hidden": "true", text: text.sign }),
+            ` ${text.word}`,
+        ),
         el("span", { class: "detail", text: text.detail }),
     ];
     if (state === "flashing" && typeof position.percent === "number") {
-        children.push(el("progress", { max: "100", value: String(position.percent), "aria-label": "progress" }));
+        children.push(
+            el("progress", {
+                max: "100",
+                value: String(position.percent),
+                "aria-label": "progress",
+            }),
+        );
     }
-    return el("div", { class: `tile ${state}`, "data-position": String(position.position) }, children);
+    return el(
+        "div",
+        { class: `tile ${state}`, "data-position": String(position.position) },
+        children,
+    );
 }
 
 function card(station, offsetMs, nowMs) {
@@ -52,7 +67,12 @@ function oneOffCard({ station, runs }) {
     return el(
         "article",
         { class: "card oneoff", "data-oneoff": station },
-        el("header", {}, el("h3", { text: station || "(no station)" }), el("span", { class: "kind", text: "one-off runs" })),
+        el(
+            "header",
+            {},
+            el("h3", { text: station || "(no station)" }),
+            el("span", { class: "kind", text: "one-off runs" }),
+        ),
         el(
             "ul",
             { class: "runs" },
@@ -60,11 +80,16 @@ function oneOffCard({ station, runs }) {
                 el(
                     "li",
                     { class: passed(record) ? "pass" : "fail" },
-                    el("span", { class: "result", text: passed(record) ? "\u2714 PASS" : "\u2716 FAIL" }),
+                    el("span", {
+                        class: "result",
+                        text: passed(record) ? "\u2714 PASS" : "\u2716 FAIL",
+                    }),
                     el("span", { class: "serial", text: record.serial ?? "" }),
                     el("span", { class: "port", text: record.port ?? "" }),
                     el("time", { datetime: record.time, text: localTime(record.time) }),
-                    passed(record) ? null : el("span", { class: "detail", text: record.result ?? "" }),
+                    passed(record)
+                        ? null
+                        : el("span", { class: "detail", text: record.result ?? "" }),
                 ),
             ),
         ),

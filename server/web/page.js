@@ -20,8 +20,9 @@ class Page {
         this.chart = new HourChart(document.querySelector("#chart"));
         // A busy line sends many events a second; the figures drawn from queries follow at
         // most once a second.
-        this.refreshRecords = coalesced(() => this.loadRecords(), 1000);
-        this.refreshPools = coalesced(() => this.loadPools(), 1000);
+        this.refreshRecords = coalesced(() => this.loadRecords().catch(failed), 1000);
+        this.refreshPools = coalesced(() => this.loadPools().catch(failed), 1000);
+        this.refreshBoards = coalesced(() => this.boards.load(), 1000);
     }
 
     start() {
@@ -63,6 +64,7 @@ class Page {
             this.today.push(JSON.parse(event.data));
             this.drawNow();
             this.refreshRecords();
+            this.refreshBoards();
         });
         source.addEventListener("reservation", () => this.refreshPools());
     }
@@ -72,7 +74,6 @@ class Page {
             const stations = await api(this.token, "stations");
             this.offsetMs = clockOffsetMs(stations, Date.now());
             this.stations = new Map(stations.map((station) => [station.name, station]));
-            this.boards.setStations(stations.map((station) => station.name));
             await Promise.all([this.loadRecords(), this.loadPools(), this.boards.load()]);
         } catch (error) {
             failed(error);
@@ -90,6 +91,12 @@ class Page {
             api(this.token, `yield?by=hour&since=${daySince}`),
         ]);
         this.today = records;
+        // The filter offers the stations that report a state and those that only sent records.
+        this.boards.setStations(
+            [
+                ...new Set([...this.stations.keys(), ...byStation.map((group) => group.station)]),
+            ].sort(),
+        );
         this.drawNow();
         drawYield(document.querySelector("#yield-figures"), byStation, byLot);
         this.chart.draw(byHour, Date.now());
@@ -98,15 +105,34 @@ class Page {
     async loadPools() {
         const pools = await api(this.token, "pools");
         const cell = (value) => el("td", { text: value ?? "\u2013" });
-        document.querySelector("#pools tbody").replaceChildren(
-            ...pools.map((pool) =>
-                el("tr", { "data-pool": pool.name }, el("th", { scope: "row", text: pool.name }), cell(pool.kind), el("td", { class: "next", text: pool.next ?? "none left" }), cell(pool.used), cell(pool.released), cell(pool.spoiled), cell(pool.open), cell(pool.left)),
-            ),
-        );
+        document
+            .querySelector("#pools tbody")
+            .replaceChildren(
+                ...pools.map((pool) =>
+                    el(
+                        "tr",
+                        { "data-pool": pool.name },
+                        el("th", { scope: "row", text: pool.name }),
+                        cell(pool.kind),
+                        el("td", { class: "next", text: pool.next ?? "none left" }),
+                        cell(pool.used),
+                        cell(pool.released),
+                        cell(pool.spoiled),
+                        cell(pool.open),
+                        cell(pool.left),
+                    ),
+                ),
+            );
     }
 
     drawNow() {
-        drawNow(document.querySelector("#stations"), this.stations, this.today, this.offsetMs, Date.now());
+        drawNow(
+            document.querySelector("#stations"),
+            this.stations,
+            this.today,
+            this.offsetMs,
+            Date.now(),
+        );
     }
 }
 
@@ -124,13 +150,17 @@ function askToken(why) {
     const form = document.querySelector("#login");
     form.hidden = false;
     document.querySelector("#login-error").textContent = why ?? "";
-    form.addEventListener("submit", (event) => {
-        event.preventDefault();
-        const token = form.elements.token.value.trim();
-        if (!token) return;
-        localStorage.setItem(TokenKey, token);
-        location.reload();
-    }, { once: true });
+    form.addEventListener(
+        "submit",
+        (event) => {
+            event.preventDefault();
+            const token = form.elements.token.value.trim();
+            if (!token) return;
+            localStorage.setItem(TokenKey, token);
+            location.reload();
+        },
+        { once: true },
+    );
 }
 
 function showTab(name) {
@@ -163,7 +193,9 @@ function main() {
         location.reload();
     });
     const tab = localStorage.getItem(TabKey);
-    showTab(document.querySelector(`nav button[data-tab="${CSS.escape(tab ?? "")}"]`) ? tab : "now");
+    showTab(
+        document.querySelector(`nav button[data-tab="${CSS.escape(tab ?? "")}"]`) ? tab : "now",
+    );
     const token = localStorage.getItem(TokenKey);
     if (!token) {
         askToken();

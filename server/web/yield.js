@@ -16,7 +16,9 @@ function yieldTable(caption, key, groups, none) {
         ),
     );
     if (rows.length === 0) {
-        rows.push(el("tr", {}, el("td", { colspan: "4", class: "empty", text: "No boards today." })));
+        rows.push(
+            el("tr", {}, el("td", { colspan: "4", class: "empty", text: "No boards today." })),
+        );
     }
     return el(
         "table",
@@ -25,7 +27,14 @@ function yieldTable(caption, key, groups, none) {
         el(
             "thead",
             {},
-            el("tr", {}, el("th", { text: key === "lot" ? "Lot" : "Station" }), el("th", { text: "Passed" }), el("th", { text: "Failed" }), el("th", { text: "First-pass yield" })),
+            el(
+                "tr",
+                {},
+                el("th", { text: key === "lot" ? "Lot" : "Station" }),
+                el("th", { text: "Passed" }),
+                el("th", { text: "Failed" }),
+                el("th", { text: "First-pass yield" }),
+            ),
         ),
         el("tbody", {}, rows),
     );
@@ -37,10 +46,33 @@ export function drawYield(container, byStation, byLot) {
         el(
             "div",
             { class: "totals" },
-            el("div", { class: "figure passed" }, el("span", { class: "value", "data-total": "passed", text: `\u2714 ${totals.passed}` }), el("span", { class: "label", text: "passed today" })),
-            el("div", { class: "figure failed" }, el("span", { class: "value", "data-total": "failed", text: `\u2716 ${totals.failed}` }), el("span", { class: "label", text: "failed today" })),
+            el(
+                "div",
+                { class: "figure passed" },
+                el("span", {
+                    class: "value",
+                    "data-total": "passed",
+                    text: `\u2714 ${totals.passed}`,
+                }),
+                el("span", { class: "label", text: "passed today" }),
+            ),
+            el(
+                "div",
+                { class: "figure failed" },
+                el("span", {
+                    class: "value",
+                    "data-total": "failed",
+                    text: `\u2716 ${totals.failed}`,
+                }),
+                el("span", { class: "label", text: "failed today" }),
+            ),
         ),
-        el("div", { class: "yield-tables" }, yieldTable("Per station", "station", byStation, ""), yieldTable("Per lot", "lot", byLot, "(no lot)")),
+        el(
+            "div",
+            { class: "yield-tables" },
+            yieldTable("Per station", "station", byStation, ""),
+            yieldTable("Per lot", "lot", byLot, "(no lot)"),
+        ),
     );
 }
 
@@ -65,21 +97,44 @@ export class HourChart {
                 width: this.width(),
                 height: ChartHeight,
                 // Half an hour each side, so that the first and last hours' bars are whole.
-                scales: { x: { time: true, range: (u, min, max) => [min - 1800, max + 1800] }, y: { range: (u, min, max) => [0, Math.max(4, max)] } },
+                scales: {
+                    x: { time: true, range: (u, min, max) => [min - 1800, max + 1800] },
+                    y: { range: (u, min, max) => [0, Math.max(4, max)] },
+                },
                 axes: [
                     { stroke: "#ccc", grid: { stroke: "#333" }, font: "14px sans-serif" },
-                    { stroke: "#ccc", grid: { stroke: "#333" }, font: "14px sans-serif", label: "boards", labelFont: "14px sans-serif" },
+                    {
+                        stroke: "#ccc",
+                        grid: { stroke: "#333" },
+                        font: "14px sans-serif",
+                        label: "boards",
+                        labelFont: "14px sans-serif",
+                    },
                 ],
                 series: [
                     { label: "Hour" },
-                    { label: "\u2714 Passed", fill: "#2e9d4a", stroke: "#2e9d4a", paths: bars(-1), points: { show: false } },
-                    { label: "\u2716 Failed", fill: "#d64541", stroke: "#d64541", paths: bars(1), points: { show: false } },
+                    {
+                        label: "\u2714 Passed",
+                        fill: "#2e9d4a",
+                        stroke: "#2e9d4a",
+                        paths: bars(-1),
+                        points: { show: false },
+                    },
+                    {
+                        label: "\u2716 Failed",
+                        fill: "#d64541",
+                        stroke: "#d64541",
+                        paths: bars(1),
+                        points: { show: false },
+                    },
                 ],
             },
             data,
             this.container,
         );
-        new ResizeObserver(() => this.plot.setSize({ width: this.width(), height: ChartHeight })).observe(this.container);
+        new ResizeObserver(() =>
+            this.plot.setSize({ width: this.width(), height: ChartHeight }),
+        ).observe(this.container);
     }
 
     width() {

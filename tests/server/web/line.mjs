@@ -17,7 +17,10 @@ const run = promisify(execFile);
 // A program run in the background, ended with the test; resolves the first match of pattern in
 // what it writes on stream.
 function background(program, args, stream, pattern, env = {}) {
-    const child = spawn(join(bin, program), args, { env: { ...process.env, ...env }, stdio: ["ignore", "pipe", "pipe"] });
+    const child = spawn(join(bin, program), args, {
+        env: { ...process.env, ...env },
+        stdio: ["ignore", "pipe", "pipe"],
+    });
     started.add(child);
     child.on("exit", () => started.delete(child));
     let text = "";
@@ -27,7 +30,9 @@ function background(program, args, stream, pattern, env = {}) {
             const match = text.match(pattern);
             if (match) resolve(match);
         });
-        child.on("exit", (code) => reject(new Error(`${program} ended (${code}) before it said ${pattern}: ${text}`)));
+        child.on("exit", (code) =>
+            reject(new Error(`${program} ended (${code}) before it said ${pattern}: ${text}`)),
+        );
     });
     return { child, found };
 }
@@ -45,16 +50,28 @@ export class Line {
         this.db = `sqlite:${join(this.folder, "line.db")}`;
         this.command("pool", "add", "widget", "--start", "1000");
         this.tokens = {};
-        for (const [name, role] of [["bench-1", "station"], ["bench-2", "station"], ["bench-9", "station"], ["wall", "viewer"]]) {
+        for (const [name, role] of [
+            ["bench-1", "station"],
+            ["bench-2", "station"],
+            ["bench-9", "station"],
+            ["wall", "viewer"],
+        ]) {
             this.tokens[name] = this.command("token", "add", name, "--role", role).trim();
         }
-        const server = background("tervix-line", ["serve", "--db", this.db, "--listen", "127.0.0.1:0"], "stderr", /listening on (http:\/\/127\.0\.0\.1:\d+)/);
+        const server = background(
+            "tervix-line",
+            ["serve", "--db", this.db, "--listen", "127.0.0.1:0"],
+            "stderr",
+            /listening on (http:\/\/127\.0\.0\.1:\d+)/,
+        );
         this.server = server.child;
         this.url = (await server.found)[1];
     }
 
     command(...args) {
-        return execFileSync(join(bin, "tervix-line"), [...args, "--db", this.db], { encoding: "utf8" });
+        return execFileSync(join(bin, "tervix-line"), [...args, "--db", this.db], {
+            encoding: "utf8",
+        });
     }
 
     async call(method, path, token, body) {
@@ -82,14 +99,27 @@ export class Station {
         this.name = name;
         this.token = line.tokens[name];
         this.ports = join(line.folder, name);
-        this.positions = positions.map((options, i) => ({ position: i + 1, port: `COM${i + 3}`, options, state: { state: "waiting" } }));
+        this.positions = positions.map((options, i) => ({
+            position: i + 1,
+            port: `COM${i + 3}`,
+            options,
+            state: { state: "waiting" },
+        }));
         this.runs = 0;
     }
 
     async start() {
         mkdirSync(this.ports);
         await Promise.all(
-            this.positions.map((p) => background("tervix-sim", ["--link", join(this.ports, p.port), ...p.options], "stdout", /\n/).found),
+            this.positions.map(
+                (p) =>
+                    background(
+                        "tervix-sim",
+                        ["--link", join(this.ports, p.port), ...p.options],
+                        "stdout",
+                        /\n/,
+                    ).found,
+            ),
         );
         await this.report();
     }
@@ -99,7 +129,11 @@ export class Station {
             project: "widget-rev-c",
             firmware: "blink.hex",
             firmware_hash: "4e1714cc67b1d66c06f4428b6733fe7ca5f16d4e3a5fed780dfc85b6d823503a",
-            positions: this.positions.map((p) => ({ position: p.position, port: p.port, ...p.state })),
+            positions: this.positions.map((p) => ({
+                position: p.position,
+                port: p.port,
+                ...p.state,
+            })),
         });
     }
 
@@ -114,18 +148,37 @@ export class Station {
     async flash(position, lot) {
         const p = this.positions[position - 1];
         await this.set(position, { state: "flashing", stage: "erasing", percent: 10 });
-        const reservation = await this.line.call("POST", "pools/widget/reservations", this.token, { port: p.port });
+        const reservation = await this.line.call("POST", "pools/widget/reservations", this.token, {
+            port: p.port,
+        });
         await this.set(position, { state: "flashing", stage: "writing", percent: 40 });
         const args = ["flash", blink, "--port", p.port, "--json", "--tag", `lot=${lot}`];
         const env = { ...process.env, TERVIX_PORTS: this.ports };
         // A failed board exits non-zero with its record on standard output all the same.
-        const out = await run(join(bin, "tervix-flash"), args, { env }).then((done) => done.stdout, (failed) => failed.stdout);
-        const record = { ...JSON.parse(out), id: `${this.name}-${++this.runs}`, station: this.name, position, project: "widget-rev-c" };
+        const out = await run(join(bin, "tervix-flash"), args, { env }).then(
+            (done) => done.stdout,
+            (failed) => failed.stdout,
+        );
+        const record = {
+            ...JSON.parse(out),
+            id: `${this.name}-${++this.runs}`,
+            station: this.name,
+            position,
+            project: "widget-rev-c",
+        };
         if (record.exit_status === 0) {
             record.serial = reservation.serial;
-            await this.line.call("POST", `reservations/${reservation.id}/renew`, this.token, { written: true });
-            await this.line.call("POST", `reservations/${reservation.id}/used`, this.token, { record });
-            await this.set(position, { state: "pass", serial: record.serial, seconds: record.seconds });
+            await this.line.call("POST", `reservations/${reservation.id}/renew`, this.token, {
+                written: true,
+            });
+            await this.line.call("POST", `reservations/${reservation.id}/used`, this.token, {
+                record,
+            });
+            await this.set(position, {
+                state: "pass",
+                serial: record.serial,
+                seconds: record.seconds,
+            });
         } else {
             await this.line.call("POST", `reservations/${reservation.id}/released`, this.token, {});
             await this.line.call("POST", "records", this.token, record);

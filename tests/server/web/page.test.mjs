@@ -45,7 +45,15 @@ before(async () => {
     const context = await chromium.launchPersistentContext(profile, {
         executablePath: "/usr/bin/chromium",
         headless: true,
-        args: ["--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking", "--disable-component-update", "--disable-sync"],
+        args: [
+            "--no-sandbox",
+            "--disable-gpu",
+            "--disable-quic",
+            "--no-first-run",
+            "--disable-background-networking",
+            "--disable-component-update",
+            "--disable-sync",
+        ],
         viewport: { width: 1280, height: 800 },
     });
     browser = context;
@@ -53,7 +61,8 @@ before(async () => {
     page.setDefaultTimeout(timeout);
     page.on("pageerror", (error) => errors.push(`threw: ${error.message}`));
     page.on("console", (message) => {
-        if (message.type() === "error" && !message.text().startsWith("Failed to load resource")) errors.push(message.text());
+        if (message.type() === "error" && !message.text().startsWith("Failed to load resource"))
+            errors.push(message.text());
     });
 });
 
@@ -73,14 +82,20 @@ test("a token refused asks for another; one given in the address is kept, out of
     await page.goto(`${line.url}/#token=${line.tokens.wall}`);
     await page.locator("#live.on").waitFor();
     assert.equal(await page.evaluate(() => location.hash), "");
-    assert.equal(await page.evaluate(() => localStorage.getItem("tervix-line.token")), line.tokens.wall);
+    assert.equal(
+        await page.evaluate(() => localStorage.getItem("tervix-line.token")),
+        line.tokens.wall,
+    );
 });
 
 test("cards and tiles follow the stations without a reload", async () => {
     await page.locator('[data-station="bench-1"] .tile').nth(1).waitFor();
     await page.locator('[data-station="bench-2"] .tile').nth(1).waitFor();
     assert.match(await tileState("bench-1", 1).innerText(), /WAITING/);
-    assert.match(await page.locator('[data-station="bench-2"] .firmware').innerText(), /widget-rev-c · blink\.hex 4e1714cc/);
+    assert.match(
+        await page.locator('[data-station="bench-2"] .firmware').innerText(),
+        /widget-rev-c · blink\.hex 4e1714cc/,
+    );
 
     // Every state a tile shows is noted, so that a quick board cannot slip past unseen.
     await page.evaluate(() => {
@@ -88,12 +103,22 @@ test("cards and tiles follow the stations without a reload", async () => {
         new MutationObserver(() => {
             for (const tile of document.querySelectorAll("[data-station] .tile")) {
                 const where = `${tile.closest("[data-station]").dataset.station}/${tile.dataset.position}`;
-                window.seen.push(`${where}: ${tile.querySelector(".state").textContent.trim()} ${tile.querySelector(".detail").textContent}`);
+                window.seen.push(
+                    `${where}: ${tile.querySelector(".state").textContent.trim()} ${tile.querySelector(".detail").textContent}`,
+                );
             }
         }).observe(document.querySelector("#stations"), { childList: true, subtree: true });
     });
-    const records = await Promise.all([bench1.flash(1, "L1"), bench1.flash(2, "L1"), bench2.flash(1, "L2"), bench2.flash(2, "L2")]);
-    assert.deepEqual(records.map((r) => r.exit_status === 0), [true, false, true, true]);
+    const records = await Promise.all([
+        bench1.flash(1, "L1"),
+        bench1.flash(2, "L1"),
+        bench2.flash(1, "L2"),
+        bench2.flash(2, "L2"),
+    ]);
+    assert.deepEqual(
+        records.map((r) => r.exit_status === 0),
+        [true, false, true, true],
+    );
 
     await tileState("bench-1", 1).filter({ hasText: "PASS" }).waitFor();
     assert.match(await tileState("bench-1", 1).innerText(), new RegExp(records[0].serial));
@@ -105,10 +130,20 @@ test("cards and tiles follow the stations without a reload", async () => {
 
     // The next board on a position that passed: the tile follows.
     await bench2.set(2, { state: "flashing", stage: "writing", percent: 62 });
-    await tileState("bench-2", 2).filter({ hasText: "62 %" }).filter({ hasText: "FLASHING · writing" }).waitFor();
+    await tileState("bench-2", 2)
+        .filter({ hasText: "62 %" })
+        .filter({ hasText: "FLASHING · writing" })
+        .waitFor();
 
     // A board flashed by a program that reports no station state is a one-off run.
-    await line.call("POST", "records", line.tokens["bench-9"], { id: "bench-9-1", time: new Date().toISOString(), exit_status: 0, port: "COM7", serial: "77", result: "8 rows written and verified" });
+    await line.call("POST", "records", line.tokens["bench-9"], {
+        id: "bench-9-1",
+        time: new Date().toISOString(),
+        exit_status: 0,
+        port: "COM7",
+        serial: "77",
+        result: "8 rows written and verified",
+    });
     await page.locator('[data-oneoff="bench-9"]').filter({ hasText: "PASS" }).waitFor();
     await screenshot("now", 1280, 800);
     await screenshot("now", 768, 1024);
@@ -121,12 +156,21 @@ test("the yield shown is what the records make", async () => {
         const own = records.filter((r) => r.station === station);
         const passed = own.filter((r) => r.exit_status === 0).length;
         const row = page.locator(`table.yield tr[data-key="${station}"]`);
-        await row.locator(".passed").filter({ hasText: `✔ ${passed}` }).waitFor();
+        await row
+            .locator(".passed")
+            .filter({ hasText: `✔ ${passed}` })
+            .waitFor();
         assert.equal(await row.locator(".failed").innerText(), `✖ ${own.length - passed}`);
         // Every board here is flashed once: the first-pass yield is the share that passed.
-        assert.equal(await row.locator(".fpy").innerText(), `${((100 * passed) / own.length).toFixed(1)} %`);
+        assert.equal(
+            await row.locator(".fpy").innerText(),
+            `${((100 * passed) / own.length).toFixed(1)} %`,
+        );
     }
-    assert.equal(await page.locator('[data-total="passed"]').innerText(), `✔ ${records.filter((r) => r.exit_status === 0).length}`);
+    assert.equal(
+        await page.locator('[data-total="passed"]').innerText(),
+        `✔ ${records.filter((r) => r.exit_status === 0).length}`,
+    );
     await page.locator("#chart canvas").waitFor();
     await screenshot("yield", 1280, 800);
     await screenshot("yield", 768, 1024);
@@ -140,10 +184,14 @@ test("a serial number finds the board's whole history", async () => {
     const history = page.locator(`table.history[data-serial="${serial}"]`);
     await history.waitFor();
     const text = await history.innerText();
-    for (const step of ["reserved", "written", "used", "✔ PASS", "bench-2"]) assert.match(text, new RegExp(step));
+    for (const step of ["reserved", "written", "used", "✔ PASS", "bench-2"])
+        assert.match(text, new RegExp(step));
     await page.selectOption('#filter select[name="result"]', "fail");
     await page.click('#filter button[type="submit"]');
-    await page.locator("#records-count").filter({ hasText: /^1 record$/ }).waitFor();
+    await page
+        .locator("#records-count")
+        .filter({ hasText: /^1 record$/ })
+        .waitFor();
     const download = page.waitForEvent("download");
     await page.click("#csv");
     const csv = await (await download).createReadStream();
@@ -164,7 +212,10 @@ test("the numbers show each pool, and a viewer's token cannot change anything", 
     const status = await page.evaluate(async () => {
         const response = await fetch("/api/v1/pools/widget/reservations", {
             method: "POST",
-            headers: { Authorization: `Bearer ${localStorage.getItem("tervix-line.token")}`, "Content-Type": "application/json" },
+            headers: {
+                Authorization: `Bearer ${localStorage.getItem("tervix-line.token")}`,
+                "Content-Type": "application/json",
+            },
             body: JSON.stringify({ port: "COM3" }),
         });
         return response.status;
