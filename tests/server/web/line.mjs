@@ -124,17 +124,22 @@ export class Station {
         await this.report();
     }
 
+    // One report at a time, each with the states as they are when it leaves: two positions'
+    // reports in flight together could otherwise arrive in the other order, the older last.
     report() {
-        return this.line.call("PUT", `stations/${this.name}`, this.token, {
-            project: "widget-rev-c",
-            firmware: "blink.hex",
-            firmware_hash: "4e1714cc67b1d66c06f4428b6733fe7ca5f16d4e3a5fed780dfc85b6d823503a",
-            positions: this.positions.map((p) => ({
-                position: p.position,
-                port: p.port,
-                ...p.state,
-            })),
-        });
+        this.reported = (this.reported ?? Promise.resolve()).then(() =>
+            this.line.call("PUT", `stations/${this.name}`, this.token, {
+                project: "widget-rev-c",
+                firmware: "blink.hex",
+                firmware_hash: "4e1714cc67b1d66c06f4428b6733fe7ca5f16d4e3a5fed780dfc85b6d823503a",
+                positions: this.positions.map((p) => ({
+                    position: p.position,
+                    port: p.port,
+                    ...p.state,
+                })),
+            }),
+        );
+        return this.reported;
     }
 
     async set(position, state) {
