@@ -164,6 +164,7 @@ private:
                 std::fprintf(log_, " %02X", static_cast<unsigned>(ByteAt(memory, row + i)));
             }
             std::fputc('\n', log_);
+            ++failure_.LoggedRows;
             loggedUpTo_ = row + HexRowSize;
         }
     }
@@ -174,7 +175,8 @@ private:
     }
 
     std::int32_t Fail(const MemoryAccess& access, std::uint32_t address, std::int32_t code) {
-        failure_ = {access.Space, address};
+        failure_.Space = access.Space;
+        failure_.Address = address;
         return code;
     }
 
