@@ -2,6 +2,7 @@
 
 #include "link/BootCommands.h"
 #include "link/Packet.h"
+#include "target/CFile.h"
 #include "target/EraseRunMode.h"
 #include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
@@ -14,10 +15,6 @@
 namespace {
 
 using Memory = std::map<std::uint32_t, ImageByte>;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // One request's stretch of memory, in bytes; ImageBytes of them are the file's.
 struct Span {
@@ -268,7 +265,7 @@ namespace {
 std::int32_t SendImage(const FlashImage& image, ImageFailure& failure, std::FILE* opened) {
     failure = {};
     ProgressTotal = image.Lines;
-    std::unique_ptr<std::FILE, FileCloser> log(opened);
+    CFile log(opened);
     if (!log) {
         return ProgramResult::FileError;
     }

@@ -1,6 +1,7 @@
 #include "target/HexProgrammer.h"
 
 #include "link/BootCommands.h"
+#include "target/CFile.h"
 #include "target/HexFileReader.h"
 #include "target/ProgramLog.h"
 #include "target/TargetProfile.h"
@@ -10,11 +11,6 @@
 #include <memory>
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 class RowSender {
 public:
@@ -124,7 +120,7 @@ std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint
     if (!hex.Opened()) {
         return ProgramResult::FileError;
     }
-    File log(CreateProgramLog());
+    CFile log(CreateProgramLog());
     if (!log) {
         return ProgramResult::FileError;
     }
