@@ -2,6 +2,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/HexRefusal.h"
 #include "cli/Interruption.h"
+#include "cli/LineOptions.h"
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
 #include "line/BoardRecord.h"
@@ -88,19 +89,18 @@ int FastProgramFailure(const std::string& file, std::int32_t code, const ImageFa
 int SerialFailure(const SerialFault& fault) {
     switch (fault.What) {
     case SerialFault::Usage:
-        return Fail(ExitStatus::Usage, fault.Why);
+        return Fail(ExitStatus::Usage, SerialFaultText(fault));
     case SerialFault::Transfer:
-        return Fail(ExitStatus::Transfer, fault.Why);
+        return Fail(ExitStatus::Transfer, SerialFaultText(fault));
     default:
-        return Fail(ExitStatus::File, fault.Why);
+        return Fail(ExitStatus::File, SerialFaultText(fault));
     }
 }
 
 // A board's parent names this number in the board's record should this process be killed.
 void TellParentOfSerial(const FlashOptions& options, const BoardSerial& serial) {
     if (options.Session.ForParent) {
-        std::fprintf(stderr, "%.*s%s\n", static_cast<int>(SerialLine.size()), SerialLine.data(),
-                     serial.Value()->c_str());
+        std::fprintf(stderr, "%s\n", SerialNumberLine(*serial.Value()).c_str());
     }
 }
 
