@@ -6,7 +6,7 @@
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
 #include "line/BoardRecord.h"
-#include "line/BoardsRun.h"
+#include "line/ChildReport.h"
 #include "line/RecordFile.h"
 #include "line/SharedFile.h"
 #include "line/UtcTime.h"
@@ -23,7 +23,7 @@
 
 namespace {
 
-// Rows other than program memory below the boot block's end are EEPROM rows.
+// The row the programmer was sending; an EEPROM row's address is an offset in the EEPROM.
 std::string RowText(const ImageFailure& rows) {
     if (rows.Space == HexSpace::None) {
         return "a row";
