@@ -27,8 +27,9 @@ class Page {
 
     start() {
         this.connect();
-        // Stations turn gone without any event.
+        // Stations turn gone without any event, and a quiet line's day and chart move on.
         setInterval(() => this.drawNow(), 5000);
+        setInterval(() => this.refreshRecords(), 60000);
     }
 
     // The stream first, then everything read: what changes in between comes as events.
