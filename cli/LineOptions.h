@@ -4,6 +4,7 @@
 // passed on to each board's child process.
 
 #include "line/BoardSerial.h"
+#include "line/Project.h"
 
 #include <CLI/CLI.hpp>
 
@@ -23,6 +24,10 @@ struct LineOptions {
     std::vector<std::string> Tags; // KEY=VALUE as given
     std::string ExpectSha256;
     bool Writes = false; // flash: the number is written, so it needs a source
+    // A board's child at a station, or of flash --project: what its record names.
+    std::string Station;
+    int Position = 0; // from 1; 0: none
+    std::string Project;
 
     // Filled by CheckLineOptions.
     SerialSettings Serial;
@@ -41,3 +46,6 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
 
 // The serial options as a board's child process takes them.
 std::vector<std::string> SerialChildArgs(const LineOptions& options);
+
+// The serial, tag and digest options that a project fixes, as though they had been given.
+LineOptions ProjectLineOptions(const Project& project);

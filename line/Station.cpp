@@ -1,0 +1,248 @@
+#include "line/Station.h"
+
+#include "line/PortWatch.h"
+
+#include <cstdio>
+#include <utility>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// What a look found, in a few words for the position's tile.
+std::string SightText(const ProbedPort& look) {
+    switch (look.Finding) {
+    case PortFinding::NoDevice:
+        return "no device";
+    case PortFinding::InUse:
+        return "in use by another program";
+    case PortFinding::Refused:
+        return "permission denied";
+    case PortFinding::NotOpened:
+        return "does not open";
+    case PortFinding::NoAnswer:
+        return "no answer";
+    case PortFinding::NotUnderstood:
+        return "replies not understood";
+    case PortFinding::Device:
+        break;
+    }
+    return "device number " + std::to_string(look.Device);
+}
+
+template <class T> T ValueOr(const nlohmann::ordered_json& record, const char* key, T fallback) {
+    const auto it = record.find(key);
+    return it != record.end() && !it->is_null() ? it->get<T>() : fallback;
+}
+
+std::string Seconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    return text;
+}
+
+} // namespace
+
+Station::Station(StationSetup setup)
+    : setup_(std::move(setup)), requested_(setup_.Ports.size(), 0),
+      lot_(setup_.RecordFile, setup_.Project, setup_.Tags) {
+    for (std::size_t i = 0; i < setup_.Ports.size(); ++i) {
+        PositionStatus& position = positions_.emplace_back();
+        position.Number = i + 1;
+        position.Port = setup_.Ports[i];
+    }
+}
+
+Station::~Station() {
+    Quit();
+    for (std::thread& thread : threads_) {
+        thread.join();
+    }
+}
+
+void Station::Start() {
+    ReadLot();
+    std::lock_guard<std::mutex> guard(lock_);
+    watching_ = positions_.size();
+    for (std::size_t i = 0; i < positions_.size(); ++i) {
+        threads_.emplace_back([this, i] { Watch(i); });
+    }
+}
+
+void Station::StartAll() {
+    std::lock_guard<std::mutex> guard(lock_);
+    bool any = false;
+    for (std::size_t i = 0; i < positions_.size(); ++i) {
+        if (positions_[i].State == PositionState::Ready) {
+            requested_[i] = 1;
+            any = true;
+        }
+    }
+    if (!any) {
+        EventLocked(0, "no new board waits to be started");
+    }
+    wake_.notify_all();
+}
+
+void Station::StartOne(std::size_t number) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (number == 0 || number > positions_.size()) {
+        EventLocked(0, "there is no position " + std::to_string(number));
+        return;
+    }
+    requested_[number - 1] = 1;
+    wake_.notify_all();
+}
+
+void Station::Quit() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!quitting_) {
+        quitting_ = true;
+        EventLocked(0, "no more jobs start; the station ends when the running ones have ended");
+    }
+    wake_.notify_all();
+}
+
+StationSnapshot Station::Snapshot() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    StationSnapshot snapshot;
+    snapshot.Positions = positions_;
+    snapshot.Station = station_.Counts();
+    snapshot.Lot = lotCounts_;
+    snapshot.LotProblem = lotProblem_;
+    snapshot.JobsStarted = started_;
+    snapshot.JobsEnded = ended_;
+    snapshot.Events = events_;
+    snapshot.Halt = halt_;
+    snapshot.Quitting = quitting_;
+    snapshot.Finished = watching_ == 0 && !threads_.empty();
+    return snapshot;
+}
+
+bool Station::MayStartLocked() const {
+    return !quitting_ && halt_.empty() && setup_.StopSignal() == 0 &&
+           (setup_.Until == 0 || started_ < setup_.Until);
+}
+
+// A position ends once no job can start any more. A station stopped by its record file or serial
+// numbers keeps showing its boards until the operator ends it, unless it runs for a number of
+// jobs (a script's), which it can no longer reach.
+bool Station::ClosingLocked() const {
+    return quitting_ || setup_.StopSignal() != 0 ||
+           (setup_.Until != 0 && (started_ >= setup_.Until || !halt_.empty()));
+}
+
+void Station::EventLocked(std::size_t position, const std::string& text) {
+    events_.push_back({++eventCount_, std::chrono::system_clock::now(), position, text});
+    while (events_.size() > KeptEvents) {
+        events_.pop_front();
+    }
+}
+
+void Station::ReadLot() {
+    std::lock_guard<std::mutex> reading(lotLock_);
+    std::string why;
+    const bool read = lot_.ReadNew(why);
+    std::lock_guard<std::mutex> guard(lock_);
+    lotCounts_ = lot_.Counts();
+    lotProblem_ = read ? std::string() : why;
+}
+
+void Station::Watch(std::size_t index) {
+    const std::string port = setup_.Ports[index];
+    PortWatch watch(port, setup_.BaudRate, LookTimeoutMs);
+    // The station's start stands for silence: a board already on its position is a new one.
+    bool armed = true;
+    std::unique_lock<std::mutex> guard(lock_);
+    while (!ClosingLocked()) {
+        const auto looked = Clock::now();
+        guard.unlock();
+        const ProbedPort look = watch.Look();
+        guard.lock();
+        PositionStatus& position = positions_[index];
+        position.Sight = SightText(look);
+        const bool requested = std::exchange(requested_[index], 0) != 0;
+        bool start = false;
+        if (look.Finding == PortFinding::Device && look.Device == setup_.Device) {
+            if (setup_.Start == ProjectStart::Board && armed) {
+                start = true;
+            } else if (armed && position.State == PositionState::Waiting) {
+                position.State = PositionState::Ready;
+                EventLocked(index + 1, "a board answered: press " +
+                                           (index < 9 ? std::to_string(index + 1) + " or " : "") +
+                                           "Enter to start it");
+            }
+            start = (start || requested) && MayStartLocked();
+        } else if (look.Finding == PortFinding::Device) {
+            // Not this project's board: left alone, and not looked at again until it is gone.
+            if (armed) {
+                EventLocked(index + 1, "a board answered with device number " +
+                                           std::to_string(look.Device) + ", not " +
+                                           std::to_string(setup_.Device) + ": not started");
+            }
+            armed = false;
+        } else if (look.Finding != PortFinding::NotUnderstood) {
+            // Silence: whatever answers next is a new board.
+            if (!armed && position.Ended && position.State != PositionState::Waiting) {
+                EventLocked(index + 1, "the board was taken off");
+            }
+            armed = true;
+            position.State = PositionState::Waiting;
+        }
+        if (requested && !start && MayStartLocked()) {
+            EventLocked(index + 1, "no board to start");
+        }
+        if (start) {
+            guard.unlock();
+            watch.Release();
+            guard.lock();
+            RunJob(index, guard);
+            armed = false;
+            continue;
+        }
+        wake_.wait_until(guard, looked + LookPeriod,
+                         [this, index] { return requested_[index] != 0 || ClosingLocked(); });
+    }
+    --watching_;
+}
+
+void Station::RunJob(std::size_t index, std::unique_lock<std::mutex>& guard) {
+    const std::string port = setup_.Ports[index];
+    ++started_;
+    PositionStatus& position = positions_[index];
+    position.State = PositionState::Running;
+    position.Stage = "start";
+    position.Percent = 0;
+    ++position.Jobs;
+    EventLocked(index + 1, "a board answered: flashing it");
+    guard.unlock();
+    const JobEnd end =
+        setup_.Job(index + 1, port, [this, index](const std::string& stage, int percent) {
+            std::lock_guard<std::mutex> progress(lock_);
+            positions_[index].Stage = stage;
+            positions_[index].Percent = percent;
+        });
+    ReadLot();
+    guard.lock();
+    ++ended_;
+    station_.Add(end.Record);
+    position.Ended = true;
+    position.ExitStatus = end.Status;
+    position.State = end.Status == 0 ? PositionState::Passed : PositionState::Failed;
+    position.Serial = ValueOr<std::string>(end.Record, "serial", "");
+    position.Seconds = ValueOr<double>(end.Record, "seconds", 0);
+    position.Reason = ValueOr<std::string>(end.Record, "result", "");
+    if (end.Status == 0) {
+        EventLocked(index + 1, "PASS" +
+                                   (position.Serial.empty() ? "" : " serial " + position.Serial) +
+                                   " in " + Seconds(position.Seconds));
+    } else {
+        EventLocked(index + 1, "FAIL (exit " + std::to_string(end.Status) +
+                                   "): " + position.Reason.substr(0, position.Reason.find('\n')));
+    }
+    if (!end.Halt.empty() && halt_.empty()) {
+        halt_ = end.Halt;
+        EventLocked(0, "no more jobs start: " + halt_);
+    }
+    wake_.notify_all();
+}
