@@ -31,6 +31,7 @@ ProbedPort PortWatch::Look() {
     // A quiet line stays open; one whose read or write call failed leads nowhere any more (the
     // write failures are the codes from StartWriteFailed down).
     if (probed.Code == PacketResult::ReadFailed || probed.Code <= PacketResult::StartWriteFailed) {
+        probed.Finding = PortFinding::NoAnswer;
         Release();
     }
     return probed;
