@@ -157,6 +157,7 @@ int RunStation(const StationOptions& options) {
         std::fputs("\033[?1049h\033[?25l", stdout);
     } else {
         std::printf("%s\n", StationStartLine(header, project.Ports.size()).c_str());
+        std::fflush(stdout);
     }
     station.Start();
     std::uint64_t printed = 0;

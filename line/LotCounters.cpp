@@ -1,5 +1,6 @@
 #include "line/LotCounters.h"
 
+#include <algorithm>
 #include <fstream>
 #include <string_view>
 #include <utility>
@@ -72,9 +73,13 @@ bool LotFile::ReadNew(std::string& why) {
         counters_.Clear();
     }
     file.seekg(static_cast<std::streamoff>(offset_));
-    // A chunk at a time: a lot's file may hold years of lines.
+    // A chunk at a time, a lot's file may hold years of lines; and no further than the length
+    // found, since a device (/dev/zero) would never end.
     char buffer[65536];
-    while (file.read(buffer, sizeof buffer) || file.gcount() > 0) {
+    while (offset_ < size &&
+           (file.read(buffer, static_cast<std::streamsize>(
+                                  std::min<std::uint64_t>(sizeof buffer, size - offset_))) ||
+            file.gcount() > 0)) {
         pending_.append(buffer, static_cast<std::size_t>(file.gcount()));
         offset_ += static_cast<std::uint64_t>(file.gcount());
         std::size_t start = 0;

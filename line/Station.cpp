@@ -151,8 +151,9 @@ void Station::ReadLot() {
 void Station::Watch(std::size_t index) {
     const std::string port = setup_.Ports[index];
     PortWatch watch(port, setup_.BaudRate, LookTimeoutMs);
-    // The station's start stands for silence: a board already on its position is a new one.
-    bool armed = true;
+    // A board already on its position when the station starts may have passed before it: it starts
+    // by key alone (or once taken off and put back). Started by key, it waits for the key anyway.
+    bool armed = setup_.Start == ProjectStart::Key;
     std::unique_lock<std::mutex> guard(lock_);
     while (!ClosingLocked()) {
         const auto looked = Clock::now();
@@ -160,12 +161,17 @@ void Station::Watch(std::size_t index) {
         const ProbedPort look = watch.Look();
         guard.lock();
         PositionStatus& position = positions_[index];
-        position.Sight = SightText(look);
+        const std::string sight = SightText(look);
         const bool requested = std::exchange(requested_[index], 0) != 0;
         bool start = false;
         if (look.Finding == PortFinding::Device && look.Device == setup_.Device) {
             if (setup_.Start == ProjectStart::Board && armed) {
                 start = true;
+            } else if (setup_.Start == ProjectStart::Board && position.Jobs == 0 &&
+                       position.Sight != sight) {
+                EventLocked(index + 1, "a board was there before the station started: take it "
+                                       "off and put it back, or press " +
+                                           std::to_string(index + 1) + ", to flash it");
             } else if (armed && position.State == PositionState::Waiting) {
                 position.State = PositionState::Ready;
                 EventLocked(index + 1, "a board answered: press " +
@@ -189,6 +195,7 @@ void Station::Watch(std::size_t index) {
             armed = true;
             position.State = PositionState::Waiting;
         }
+        position.Sight = sight;
         if (requested && !start && MayStartLocked()) {
             EventLocked(index + 1, "no board to start");
         }

@@ -1,0 +1,143 @@
+// tervix-flash station against boards that come and go: a board plugged in is a simulator started
+// on its position's link, a board taken off is the simulator stopped. Positions flash each new
+// board once, whatever it does while it stays; the lot's counters come back after a restart; a
+// record file that refuses stops the station; the screen at 80 x 24 under tmux, and q while a
+// job runs.
+
+#include "tests/cli/CliFixture.h"
+
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using testing::HasSubstr;
+
+namespace {
+
+// A position looks at its port four times a second: this is six looks.
+constexpr int StaysMs = 1500;
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+} // namespace
+
+class StationTest : public CliTest {
+protected:
+    // A project locked to a two-row firmware, numbers from 1000, its record beside it; records
+    // names the record file (relative to the project).
+    void WriteProject(const std::vector<std::string>& ports, const std::string& start = "board",
+                      const std::string& records = "boards.jsonl") {
+        folder_.Create("fw.hex", RowsHex(2, 7));
+        std::string list;
+        for (const std::string& port : ports) {
+            list += (list.empty() ? "\"" : ", \"") + port + "\"";
+        }
+        folder_.Create("line.toml", "name = \"widget\"\n[firmware]\nfile = \"fw.hex\"\n"
+                                    "fast = true\n[serial]\ncounter = \"serials.txt\"\n"
+                                    "at = \"eeprom:0x10\"\nformat = \"u32le\"\n[records]\n"
+                                    "file = \"" +
+                                        records +
+                                        "\"\ntags = { lot = \"2026-49\" }\n[station]\n"
+                                        "name = \"bench-3\"\nports = [" +
+                                        list + "]\nstart = \"" + start + "\"\n");
+        ASSERT_EQ(Flash({"serial", "init", "serials.txt", "--start", "1000"}).Status, 0);
+        const Run lock = Flash({"project", "lock", "line.toml"});
+        ASSERT_EQ(lock.Status, 0) << lock.Err;
+    }
+
+    std::unique_ptr<ChildProcess> StartStation(const std::vector<std::string>& more) {
+        std::vector<std::string> args{"station", "line.toml", "--plain"};
+        args.insert(args.end(), more.begin(), more.end());
+        auto station = StartFlash(args);
+        EXPECT_TRUE(station->AwaitOutput("station bench-3: project widget", ProcessTimeoutMs))
+            << station->Out() << station->Err();
+        return station;
+    }
+};
+
+TEST_F(StationTest, EachNewBoardIsFlashedOnceWhateverItDoesWhileItStays) {
+    WriteProject({"COM3", "COM4"});
+    auto station = StartStation({"--until", "4"});
+    SimBoard& first = AddBoard("COM3");
+    ASSERT_TRUE(station->AwaitOutput("1 COM3: PASS serial 1000 in ", ProcessTimeoutMs))
+        << station->Out();
+    SimBoard& stuck = AddBoard("COM4", {"--stuck", "0x210=0x00"});
+    ASSERT_TRUE(
+        station->AwaitOutput("2 COM4: FAIL (exit 4): verify mismatch at 0x0210", ProcessTimeoutMs))
+        << station->Out();
+    // Both stay on their positions: neither is flashed again.
+    EXPECT_FALSE(station->AwaitOutput("never", StaysMs));
+    EXPECT_EQ(Count(station->Out(), "flashing it"), 2u) << station->Out();
+
+    first.Stop();
+    ASSERT_TRUE(station->AwaitOutput("1 COM3: the board was taken off", ProcessTimeoutMs));
+    AddBoard("COM3");
+    // The failed board released its number, which the next board takes.
+    ASSERT_TRUE(station->AwaitOutput("1 COM3: PASS serial 1001", ProcessTimeoutMs))
+        << station->Out();
+    stuck.Stop();
+    AddBoard("COM4");
+    ASSERT_EQ(station->Wait(ProcessTimeoutMs), 0) << station->Out() << station->Err();
+    EXPECT_THAT(station->Out(), HasSubstr("2 COM4: PASS serial 1002"));
+    EXPECT_THAT(station->Out(), HasSubstr("station bench-3 ended: 4 jobs; passed 3  failed 1"));
+
+    std::vector<std::pair<int, nlohmann::json>> seen;
+    for (const nlohmann::ordered_json& record : JsonLines(folder_.Read("boards.jsonl"))) {
+        EXPECT_EQ(record["station"], "bench-3");
+        EXPECT_EQ(record["project"], "widget");
+        EXPECT_EQ(record["file"], "fw.hex");
+        EXPECT_EQ(record["tags"], nlohmann::ordered_json::parse(R"({"lot":"2026-49"})"));
+        seen.emplace_back(record["position"].get<int>(), record["serial"]);
+    }
+    EXPECT_EQ(seen, (std::vector<std::pair<int, nlohmann::json>>{
+                        {1, "1000"}, {2, nullptr}, {1, "1001"}, {2, "1002"}}));
+    // The stuck board was erased once: one job.
+    EXPECT_EQ(stuck.Stat("erase_program"), boards_[0]->Stat("erase_program"));
+}
+
+TEST_F(StationTest, TheLotsCountersGoOnAfterARestartAndABoardLeftOnIsNotFlashedAgain) {
+    WriteProject({"COM3"});
+    // A board of another lot in the same file does not count.
+    folder_.Create("boards.jsonl", R"({"command":"flash","project":"widget","tags":{"lot":"1"},)"
+                                   R"("exit_status":0,"serial":"7"})"
+                                   "\n");
+    auto station = StartStation({"--until", "1"});
+    SimBoard& first = AddBoard("COM3");
+    ASSERT_EQ(station->Wait(ProcessTimeoutMs), 0) << station->Out() << station->Err();
+    EXPECT_THAT(station->Out(), HasSubstr("lot 2026-49 in boards.jsonl: passed 1  failed 0  "
+                                          "first-pass yield 100.0 %"));
+
+    // Started again with the passed board still on its position.
+    station = StartStation({"--until", "1"});
+    ASSERT_TRUE(station->AwaitOutput("1 COM3: a board was there before the station started",
+                                     ProcessTimeoutMs))
+        << station->Out();
+    EXPECT_FALSE(station->AwaitOutput("flashing", StaysMs));
+    first.Stop();
+    AddBoard("COM3", {"--stuck", "0x210=0x00"});
+    ASSERT_EQ(station->Wait(ProcessTimeoutMs), 0) << station->Out() << station->Err();
+    EXPECT_THAT(station->Out(), HasSubstr("station bench-3 ended: 1 job; passed 0  failed 1"));
+    EXPECT_THAT(station->Out(), HasSubstr("lot 2026-49 in boards.jsonl: passed 1  failed 1  "
+                                          "first-pass yield 50.0 %"));
+    EXPECT_EQ(JsonLines(folder_.Read("boards.jsonl")).size(), 3u);
+}
+
+TEST_F(StationTest, ARecordFileThatRefusesStopsTheStation) {
+    WriteProject({"COM3", "COM4"}, "board", "/dev/full");
+    auto station = StartStation({"--until", "2"});
+    AddBoard("COM3");
+    ASSERT_EQ(station->Wait(ProcessTimeoutMs), 2) << station->Out() << station->Err();
+    EXPECT_THAT(station->Out(),
+                HasSubstr("station: no more jobs start: cannot append to the record /dev/full: "
+                          "No space left on device"));
+    EXPECT_EQ(Count(station->Out(), "flashing it"), 1u);
+}
