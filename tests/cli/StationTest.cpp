@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <string_view>
 #include <thread>
 
 using testing::HasSubstr;
@@ -140,4 +142,115 @@ TEST_F(StationTest, ARecordFileThatRefusesStopsTheStation) {
                 HasSubstr("station: no more jobs start: cannot append to the record /dev/full: "
                           "No space left on device"));
     EXPECT_EQ(Count(station->Out(), "flashing it"), 1u);
+}
+
+namespace {
+
+// A tmux server of the test's own, one window of 80 x 24 that stays after its program ends.
+class Tmux {
+public:
+    explicit Tmux(const TempFolder& folder)
+        : socket_(folder.File("tmux.socket")),
+          config_(folder.Create("tmux.conf", "set -g remain-on-exit on\n")),
+          folder_(folder.Path().string()) {}
+    ~Tmux() { Run({"kill-server"}); }
+
+    std::string Run(const std::vector<std::string>& args) {
+        std::vector<std::string> all{"-S", socket_, "-f", config_};
+        all.insert(all.end(), args.begin(), args.end());
+        ChildProcess tmux("/usr/bin/tmux", all, folder_);
+        EXPECT_EQ(tmux.Wait(ProcessTimeoutMs), 0) << tmux.Err();
+        return tmux.Out();
+    }
+    std::string Screen() { return Run({"capture-pane", "-p", "-t", "station"}); }
+    // The screen with the lines scrolled off it.
+    std::string Scrolled() { return Run({"capture-pane", "-p", "-S", "-", "-t", "station"}); }
+    // The program's exit status, once it has ended, as tmux writes it under its last output.
+    std::string ExitStatus() {
+        constexpr std::string_view Dead = "Pane is dead (status ";
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(ProcessTimeoutMs);
+        std::string screen;
+        while ((screen = Scrolled()).find(Dead) == std::string::npos &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        const std::size_t at = screen.find(Dead);
+        return at == std::string::npos
+                   ? std::string()
+                   : screen.substr(at + Dead.size(), screen.find(',', at) - at - Dead.size());
+    }
+    // Whether text shows on the screen within the time given.
+    bool Shows(const std::string& text, int timeoutMs) {
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (Screen().find(text) == std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return true;
+    }
+
+private:
+    std::string socket_;
+    std::string config_;
+    std::string folder_;
+};
+
+// The screen's lines that hold text.
+std::vector<std::string> LinesWith(const std::string& screen, const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(screen);
+    for (std::string line; std::getline(in, line);) {
+        if (line.find(text) != std::string::npos) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+} // namespace
+
+TEST_F(StationTest, TheScreenAt80By24AndQWithAJobRunning) {
+    WriteProject({"COM3", "COM4"});
+    Tmux tmux(folder_);
+    tmux.Run({"new-session", "-d", "-s", "station", "-x", "80", "-y", "24", "-c",
+              folder_.Path().string(), "env", "TERVIX_PORTS=" + ports_,
+              "TMPDIR=" + folder_.Path().string(), BinPath("tervix-flash"), "station",
+              "line.toml"});
+    ASSERT_TRUE(tmux.Shows("no device", ProcessTimeoutMs)) << tmux.Screen();
+    std::string screen = tmux.Screen();
+    EXPECT_EQ(std::count(screen.begin(), screen.end(), '\n'), 24) << screen;
+    EXPECT_THAT(screen, HasSubstr("station bench-3   project widget\n"
+                                  "firmware fw.hex 64082cc9ea1c   tags lot=2026-49\n"));
+    EXPECT_THAT(LinesWith(screen, "1 COM3"),
+                testing::ElementsAre(testing::MatchesRegex("1 COM3 +2 COM4 *")));
+    EXPECT_THAT(LinesWith(screen, "waiting"),
+                testing::ElementsAre(testing::MatchesRegex("waiting +waiting *")));
+    EXPECT_THAT(screen, HasSubstr("lot 2026-49 in boards.jsonl  passed 0  failed 0  "
+                                  "first-pass yield -"));
+    EXPECT_THAT(screen,
+                HasSubstr("a board starts when it answers   1-9: start one again   q: end"));
+
+    AddBoard("COM3");
+    ASSERT_TRUE(tmux.Shows("PASS 1000", ProcessTimeoutMs)) << tmux.Screen();
+    screen = tmux.Screen();
+    EXPECT_THAT(LinesWith(screen, "PASS 1000"),
+                testing::ElementsAre(testing::MatchesRegex("PASS 1000 +waiting *")));
+    EXPECT_THAT(screen, HasSubstr("take it off"));
+    EXPECT_THAT(screen, testing::ContainsRegex("station since [0-9:]+  passed 1  failed 0  "
+                                               "first-pass yield 100.0 %  \\(1 job\\)"));
+    EXPECT_THAT(screen, HasSubstr("lot 2026-49 in boards.jsonl  passed 1  failed 0"));
+
+    // A board slow enough to be running when q comes: its job ends, then the station.
+    AddBoard("COM4", {"--pace"});
+    ASSERT_TRUE(tmux.Shows("2 COM4: a board answered: flashing it", ProcessTimeoutMs))
+        << tmux.Screen();
+    tmux.Run({"send-keys", "-t", "station", "q"});
+    EXPECT_EQ(tmux.ExitStatus(), "0");
+    EXPECT_THAT(tmux.Scrolled(), HasSubstr("station bench-3 ended: 2 jobs; passed 2  failed 0"));
+    EXPECT_THAT(tmux.Scrolled(), HasSubstr("2   COM4       1 job   PASS 1001 in "));
+    EXPECT_EQ(JsonLines(folder_.Read("boards.jsonl")).size(), 2u);
 }
