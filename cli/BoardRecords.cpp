@@ -35,6 +35,7 @@ nlohmann::ordered_json RecordOf(const BoardJob& job, const std::optional<std::st
     record.File = job.File;
     record.Sha256 = sha256;
     record.Tags = job.Boards.Tags;
+    record.Place = job.Boards.Place;
     if (board.Killed) {
         record.Outcome.Result = KilledResult(board, childStatus);
     } else if (record.Outcome.Result.empty() && StopSignal() != 0) {

@@ -140,6 +140,7 @@ int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
         record.Command = job.Command;
         record.File = name;
         record.Tags = job.Boards.Tags;
+        record.Place = job.Boards.Place;
         record.Sha256 = snapshot != nullptr ? snapshot->Sha256() : std::nullopt;
         record.Requests = PacketsSent() - sentBefore;
         record.Seconds = SecondsSince(started);

@@ -137,6 +137,18 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
     return ExitStatus::Success;
 }
 
+RecordPlace RecordPlaceOf(const LineOptions& options) {
+    RecordPlace place;
+    if (!options.Station.empty()) {
+        place.Station = options.Station;
+        place.Project = options.Project;
+    }
+    if (options.Position > 0) {
+        place.Position = options.Position;
+    }
+    return place;
+}
+
 std::vector<std::string> SerialChildArgs(const LineOptions& options) {
     struct Given {
         const char* Option;

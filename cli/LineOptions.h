@@ -3,6 +3,7 @@
 // firmware a station is locked to. Parsed here, checked once before any board is touched, and
 // passed on to each board's child process.
 
+#include "line/BoardRecord.h"
 #include "line/BoardSerial.h"
 #include "line/Project.h"
 
@@ -43,6 +44,9 @@ void AddVerifyLineOptions(CLI::App* command, LineOptions& options);
 // Everything refused before a board is touched: prints why and returns ExitStatus::Usage or
 // ExitStatus::File; ExitStatus::Success otherwise. boards: how many boards the run writes.
 int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t boards);
+
+// The station, position and project the records name; none outside a project.
+RecordPlace RecordPlaceOf(const LineOptions& options);
 
 // The serial options as a board's child process takes them.
 std::vector<std::string> SerialChildArgs(const LineOptions& options);

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 
 namespace {
 
@@ -126,8 +127,7 @@ int RunStation(const StationOptions& options) {
     jobs.Base.File = project.Firmware;
     jobs.Base.Sha256 = run.Firmware->Sha256();
     jobs.Base.Tags = project.Tags;
-    jobs.Base.Station = project.Station;
-    jobs.Base.Project = project.Name;
+    jobs.Base.Place = {project.Station, std::nullopt, project.Name};
     jobs.StopSignal = StopSignal;
 
     StationSetup setup;

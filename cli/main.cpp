@@ -105,6 +105,7 @@ int TakeLineOptions(LineOptions& line, const std::string& file, SerialSettings& 
     serial = line.Serial;
     boards.Tags = line.TagPairs;
     boards.ExpectSha256 = line.ExpectedSha256;
+    boards.Place = RecordPlaceOf(line);
     return ExitStatus::Success;
 }
 
@@ -154,6 +155,8 @@ int TakeProjectOptions(const CLI::App* command, const CLI::Option* file, const s
     boards.Ports = project.Ports;
     boards.Record = project.Records;
     line = ProjectLineOptions(project);
+    line.Station = project.Station;
+    line.Project = project.Name;
     return ExitStatus::Success;
 }
 
@@ -281,6 +284,10 @@ int main(int argc, char** argv) {
             return status;
         }
         std::vector<std::string> own = SerialChildArgs(flashLine);
+        if (!flashLine.Station.empty()) {
+            own.insert(own.end(),
+                       {"--station", flashLine.Station, "--project-name", flashLine.Project});
+        }
         if (flash.NoRunMode) {
             own.emplace_back("--no-run-mode");
         }

@@ -100,9 +100,8 @@ JobEnd RunStationJob(const StationJobs& jobs, std::size_t position, const std::s
         record.File = jobs.Base.File;
         record.Sha256 = jobs.Base.Sha256;
         record.Tags = jobs.Base.Tags;
-        record.Station = jobs.Base.Station;
-        record.Project = jobs.Base.Project;
-        record.Position = static_cast<int>(position);
+        record.Place = jobs.Base.Place;
+        record.Place.Position = static_cast<int>(position);
         if (board.Killed) {
             record.Outcome.Result = "its process was killed " + WhileStage(board.Stage) +
                                     " (status " + std::to_string(childStatus) + ")";

@@ -144,6 +144,38 @@ TEST_F(StationTest, ARecordFileThatRefusesStopsTheStation) {
     EXPECT_EQ(Count(station->Out(), "flashing it"), 1u);
 }
 
+// flash --project: one batch with the project's settings, the records named as the station's but
+// for a position; what the project fixes may not be given beside it; a firmware changed since
+// the lock is refused before any port opens, by flash and by the station.
+TEST_F(StationTest, FlashProjectRunsOneBatchAndRefusesWhatTheProjectFixes) {
+    WriteProject({"COM3"});
+    SimBoard& untouched = AddBoard("COM3");
+    const Run clash = Flash({"flash", "--project", "line.toml", "--port", "COM4", "--fast"});
+    EXPECT_EQ(clash.Status, 64) << clash.Err;
+    EXPECT_THAT(clash.Err, HasSubstr("leave out --fast, --port"));
+    folder_.Create("fw.hex", RowsHex(2, 8));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"flash", "--project", "line.toml"},
+          std::vector<std::string>{"station", "line.toml", "--plain", "--until", "1"}}) {
+        const Run refused = Flash(args);
+        EXPECT_EQ(refused.Status, 2) << args[0] << refused.Out;
+        EXPECT_THAT(refused.Err, HasSubstr("line.toml line 4 locks the project to ")) << args[0];
+    }
+    untouched.Stop();
+    EXPECT_EQ(untouched.Stat("requests"), 0u);
+
+    folder_.Create("fw.hex", RowsHex(2, 7)); // the locked release again
+    AddBoard("COM3");
+    const Run run = Flash({"flash", "--project", "line.toml", "--quiet"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("boards.jsonl"));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["serial"], "1000");
+    EXPECT_EQ(records[0]["station"], "bench-3");
+    EXPECT_EQ(records[0]["position"], nullptr);
+    EXPECT_EQ(records[0]["project"], "widget");
+}
+
 namespace {
 
 // A tmux server of the test's own, one window of 80 x 24 that stays after its program ends.
