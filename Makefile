@@ -23,7 +23,7 @@ test: build
 	ctest --preset $(PRESET) -j $(JOBS)
 
 # Every test under AddressSanitizer + UBSan, then the threaded ones (link layer, board, desktop
-# program) under ThreadSanitizer.
+# program, line server) under ThreadSanitizer.
 test-sanitizers:
 	$(MAKE) test PRESET=asan
 	$(MAKE) test PRESET=tsan
@@ -56,9 +56,11 @@ windows-screenshots: build windows
 demo: build
 	scripts/demo.sh $(BUILD_DIR)/bin
 
-# Flashing time against the paced simulated board; never part of make test.
+# Flashing time against the paced simulated board, then the line server under load; never part
+# of make test.
 bench: build
 	scripts/bench.sh $(BUILD_DIR)/bin
+	scripts/bench-line.sh $(BUILD_DIR)/bin
 
 .PHONY: fuzz
 

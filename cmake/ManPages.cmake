@@ -34,4 +34,6 @@ tervix_man_page(tervix "program PIC18F452 boards through their serial bootloader
 tervix_man_page(tervix-flash "flash PIC18F452 boards from scripts and production lines"
                 --help-all)
 tervix_man_page(tervix-sim "a simulated PIC18F452 board with its serial bootloader" --help)
+tervix_man_page(tervix-line "serial numbers and board records for every station of a production line"
+                --help-all)
 add_custom_target(man_pages ALL DEPENDS ${man_pages})

@@ -4,10 +4,21 @@
 include(GNUInstallDirs)
 find_program(GZIP gzip REQUIRED)
 
-install(TARGETS tervix-flash tervix-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS tervix-flash tervix-sim tervix-line RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/res/tervix-flash.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME tervix-flash)
+
+# The line server as a service: its unit, its settings (a configuration file kept across
+# upgrades) and, made when the package is configured, its own system user.
+install(FILES ${PROJECT_SOURCE_DIR}/res/tervix-line.service DESTINATION /lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/res/tervix-line.default DESTINATION /etc/default
+        RENAME tervix-line)
+configure_file(${PROJECT_SOURCE_DIR}/res/tervix-line.postinst ${PROJECT_BINARY_DIR}/package/postinst
+               COPYONLY)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/package/postinst
+    ${PROJECT_SOURCE_DIR}/res/conffiles)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 
 set(CPACK_PACKAGE_NAME tervix)
 set(CPACK_PACKAGE_VENDOR "The Tervix developers")
@@ -35,8 +46,10 @@ set(CPACK_PACKAGE_DESCRIPTION
     "on the chip: it finds the board's serial port, checks the device, erases the\n"
     "application area, writes an Intel HEX file row by row with read-back and sets\n"
     "the board to run mode. It comes as a desktop program (tervix), a command-line\n"
-    "tool for scripts and production lines (tervix-flash) and a simulated board\n"
-    "for trying it without hardware (tervix-sim).")
+    "tool for scripts and production lines (tervix-flash), a simulated board\n"
+    "for trying it without hardware (tervix-sim) and a line server (tervix-line,\n"
+    "with its service) that hands out serial numbers and keeps the boards'\n"
+    "records for every station of a line, in SQLite or PostgreSQL.")
 string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 # Dependencies as dpkg-shlibdeps finds them in the programs.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

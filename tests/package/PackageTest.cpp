@@ -74,7 +74,11 @@ TEST_F(PackageTest, HoldsProgramsManualsMenuEntryAndCompletion) {
              "./usr/bin/tervix",
              "./usr/bin/tervix-flash",
              "./usr/bin/tervix-sim",
+             "./usr/bin/tervix-line",
              "./usr/share/man/man1/tervix.1.gz",
+             "./usr/share/man/man1/tervix-line.1.gz",
+             "./lib/systemd/system/tervix-line.service",
+             "./etc/default/tervix-line",
              "./usr/share/man/man1/tervix-flash.1.gz",
              "./usr/share/man/man1/tervix-sim.1.gz",
              "./usr/share/applications/tervix.desktop",
@@ -103,7 +107,7 @@ TEST_F(PackageTest, UnpackedProgramsRunAndReportThePackagesVersion) {
     TempFolder root;
     const Output unpack = Shell("dpkg -x " + deb_ + " " + root.Path().string());
     ASSERT_EQ(unpack.Status, 0) << unpack.Text;
-    for (const std::string program : {"tervix", "tervix-flash", "tervix-sim"}) {
+    for (const std::string program : {"tervix", "tervix-flash", "tervix-sim", "tervix-line"}) {
         // The desktop program must answer without a display.
         const Output run = Shell("env -u DISPLAY -u WAYLAND_DISPLAY " + root.File("usr/bin/") +
                                  program + " --version");
@@ -129,6 +133,43 @@ TEST_F(PackageTest, UnpackedProgramsRunAndReportThePackagesVersion) {
             EXPECT_TRUE(previous.starts_with(".")) << previous << " / " << line;
         }
     }
+}
+
+// The line server's service as systemd and Debian's checker see it: a valid unit that runs as
+// its own user with its state under /var/lib/tervix-line, settings in a configuration file that
+// upgrades keep, and a package lintian finds nothing wrong with.
+TEST_F(PackageTest, TheLineServerIsAServiceThatSystemdAndLintianAccept) {
+    TempFolder root;
+    ASSERT_EQ(Shell("dpkg -x " + deb_ + " " + root.Path().string()).Status, 0);
+    const std::string unitPath = "lib/systemd/system/tervix-line.service";
+    // The targets the unit depends on by default come from this machine's systemd, beside the
+    // unpacked files.
+    ASSERT_EQ(Shell("mkdir -p " + root.File("usr/lib/systemd") + " && cp -r /lib/systemd/system " +
+                    root.File("usr/lib/systemd/"))
+                  .Status,
+              0);
+    const Output verify =
+        Shell("systemd-analyze verify --man=no --root=" + root.Path().string() + " /" + unitPath);
+    EXPECT_EQ(verify.Status, 0) << verify.Text;
+    EXPECT_EQ(verify.Text, "");
+    const std::string unit = root.Read(unitPath);
+    for (const char* line :
+         {"User=tervix-line\n", "StateDirectory=tervix-line\n",
+          "EnvironmentFile=/etc/default/tervix-line\n", "ExecStart=/usr/bin/tervix-line serve\n",
+          "WantedBy=multi-user.target\n"}) {
+        EXPECT_THAT(unit, HasSubstr(line));
+    }
+    const std::string settings = root.Read("etc/default/tervix-line");
+    EXPECT_THAT(settings, HasSubstr("\nTERVIX_LINE_DB=sqlite:/var/lib/tervix-line/line.db\n"));
+    EXPECT_THAT(settings, HasSubstr("\nTERVIX_LINE_LISTEN=127.0.0.1:8470\n"));
+    EXPECT_EQ(Shell("dpkg-deb -I " + deb_ + " conffiles").Text, "/etc/default/tervix-line\n");
+    const Output postinst = Shell("dpkg-deb -I " + deb_ + " postinst");
+    EXPECT_THAT(postinst.Text, HasSubstr("adduser --system --group --home /var/lib/tervix-line"));
+    EXPECT_THAT(Shell("dpkg-deb -f " + deb_ + " Depends").Text, HasSubstr("adduser"));
+    // Errors and warnings fail; lintian's note that it runs as root is no tag.
+    const Output lintian = Shell("lintian --fail-on error,warning " + deb_);
+    EXPECT_EQ(lintian.Status, 0) << lintian.Text;
+    EXPECT_THAT(lintian.Text, testing::Not(testing::ContainsRegex("^[EW]: ")));
 }
 
 // What Tab offers for the command line typed so far, through bash's completion machinery and the
