@@ -38,7 +38,9 @@ std::string ClockTime(std::chrono::system_clock::time_point time) {
 
 std::string YieldText(const YieldCounts& counts) {
     const auto yield = counts.FirstPassYield();
-    return Format("passed %zu  failed %zu  first-pass yield %s", counts.Passed, counts.Failed,
+    return Format("passed %llu  failed %llu  first-pass yield %s",
+                  static_cast<unsigned long long>(counts.Passed),
+                  static_cast<unsigned long long>(counts.Failed),
                   yield ? Format("%.1f %%", *yield).c_str() : "-");
 }
 
@@ -79,7 +81,7 @@ struct Tile {
 
 Tile TileOf(const PositionStatus& position, ProjectStart start, int width) {
     Tile tile;
-    tile.Lines[0] = Format("%zu %s", position.Number, position.Port.c_str());
+    tile.Lines[0] = std::to_string(position.Number) + " " + position.Port;
     switch (position.State) {
     case PositionState::Waiting:
         tile.Lines[1] = "waiting";
@@ -87,7 +89,7 @@ Tile TileOf(const PositionStatus& position, ProjectStart start, int width) {
         tile.Lines[3] = position.Ended ? "last: " + EndWords(position) : "";
         break;
     case PositionState::Ready:
-        tile.Lines[1] = position.Number <= 9 ? Format("READY: key %zu", position.Number)
+        tile.Lines[1] = position.Number <= 9 ? "READY: key " + std::to_string(position.Number)
                                              : std::string("READY: Enter");
         tile.Lines[2] = "a new board";
         break;
@@ -204,8 +206,7 @@ std::string StationStartLine(const StationHeader& header, std::size_t positions)
 std::string EventLine(const StationSnapshot& snapshot, const StationEvent& event) {
     std::string where = "station";
     if (event.Position > 0 && event.Position <= snapshot.Positions.size()) {
-        where =
-            Format("%zu %s", event.Position, snapshot.Positions[event.Position - 1].Port.c_str());
+        where = std::to_string(event.Position) + " " + snapshot.Positions[event.Position - 1].Port;
     }
     return ClockTime(event.Time) + " " + where + ": " + event.Text;
 }
@@ -220,7 +221,7 @@ std::string StationSummary(const StationHeader& header, const StationSnapshot& s
                                                : snapshot.LotProblem.c_str());
     for (const PositionStatus& position : snapshot.Positions) {
         text += Format(
-            "  %-3zu %-10s %-7s %s\n", position.Number, position.Port.c_str(),
+            "  %-3d %-10s %-7s %s\n", static_cast<int>(position.Number), position.Port.c_str(),
             Counted(position.Jobs, "job").c_str(),
             !position.Ended ? "-"
             : position.ExitStatus == 0
