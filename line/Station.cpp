@@ -1,6 +1,7 @@
 #include "line/Station.h"
 
 #include "line/PortWatch.h"
+#include "link/Packet.h"
 
 #include <cstdio>
 #include <utility>
@@ -28,6 +29,14 @@ std::string SightText(const ProbedPort& look) {
         break;
     }
     return "device number " + std::to_string(look.Device);
+}
+
+// The silent looks in a row with this one. A read that timed out may only have missed a slow
+// answer; a port gone or a line dead (its board or adapter unplugged) holds no board at once.
+int SilenceAfter(const ProbedPort& look, int silentLooks) {
+    const bool timedOut =
+        look.Finding == PortFinding::NoAnswer && look.Code == PacketResult::TimedOut;
+    return timedOut ? silentLooks + 1 : Station::SilentLooksToArm;
 }
 
 template <class T> T ValueOr(const nlohmann::ordered_json& record, const char* key, T fallback) {
@@ -154,6 +163,7 @@ void Station::Watch(std::size_t index) {
     // A board already on its position when the station starts may have passed before it: it starts
     // by key alone (or once taken off and put back). Started by key, it waits for the key anyway.
     bool armed = setup_.Start == ProjectStart::Key;
+    int silentLooks = SilentLooksToArm; // no board seen yet: one silent look arms
     std::unique_lock<std::mutex> guard(lock_);
     while (!ClosingLocked()) {
         const auto looked = Clock::now();
@@ -164,6 +174,9 @@ void Station::Watch(std::size_t index) {
         const std::string sight = SightText(look);
         const bool requested = std::exchange(requested_[index], 0) != 0;
         bool start = false;
+        if (look.Finding == PortFinding::Device) {
+            silentLooks = 0;
+        }
         if (look.Finding == PortFinding::Device && look.Device == setup_.Device) {
             if (setup_.Start == ProjectStart::Board && armed) {
                 start = true;
@@ -187,13 +200,18 @@ void Station::Watch(std::size_t index) {
                                            std::to_string(setup_.Device) + ": not started");
             }
             armed = false;
-        } else if (look.Finding != PortFinding::NotUnderstood) {
-            // Silence: whatever answers next is a new board.
+        } else if (look.Finding != PortFinding::NotUnderstood &&
+                   (silentLooks = SilenceAfter(look, silentLooks)) >= SilentLooksToArm) {
+            // Silence that lasts: whatever answers next is a new board.
             if (!armed && position.Ended && position.State != PositionState::Waiting) {
                 EventLocked(index + 1, "the board was taken off");
             }
             armed = true;
             position.State = PositionState::Waiting;
+        }
+        // The first look tells that a board plugged in from now on is a new one.
+        if (position.Sight.empty() && look.Finding != PortFinding::Device) {
+            EventLocked(index + 1, "waiting for a board (" + sight + ")");
         }
         position.Sight = sight;
         if (requested && !start && MayStartLocked()) {
@@ -205,6 +223,7 @@ void Station::Watch(std::size_t index) {
             guard.lock();
             RunJob(index, guard);
             armed = false;
+            silentLooks = 0;
             continue;
         }
         wake_.wait_until(guard, looked + LookPeriod,

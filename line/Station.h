@@ -98,6 +98,9 @@ public:
     // How often a waiting position looks at its port, and how long a look waits for the answer.
     static constexpr auto LookPeriod = std::chrono::milliseconds(250);
     static constexpr std::uint32_t LookTimeoutMs = 100;
+    // Looks in a row that time out after which a board counts as taken off: one look alone may
+    // miss the answer of a board on a busy computer, and must not start that board again.
+    static constexpr int SilentLooksToArm = 3;
     static constexpr std::size_t KeptEvents = 50;
 
     explicit Station(StationSetup setup);

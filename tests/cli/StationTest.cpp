@@ -56,19 +56,25 @@ protected:
         ASSERT_EQ(lock.Status, 0) << lock.Err;
     }
 
-    std::unique_ptr<ChildProcess> StartStation(const std::vector<std::string>& more) {
+    // A station of ports, once each position has looked at its port: a board that answers
+    // from then on is a new one.
+    std::unique_ptr<ChildProcess> StartStation(const std::vector<std::string>& more,
+                                               const std::vector<std::string>& ports) {
         std::vector<std::string> args{"station", "line.toml", "--plain"};
         args.insert(args.end(), more.begin(), more.end());
         auto station = StartFlash(args);
-        EXPECT_TRUE(station->AwaitOutput("station bench-3: project widget", ProcessTimeoutMs))
-            << station->Out() << station->Err();
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            const std::string waiting = std::to_string(i + 1) + " " + ports[i] + ": waiting for";
+            EXPECT_TRUE(station->AwaitOutput(waiting, ProcessTimeoutMs))
+                << station->Out() << station->Err();
+        }
         return station;
     }
 };
 
 TEST_F(StationTest, EachNewBoardIsFlashedOnceWhateverItDoesWhileItStays) {
     WriteProject({"COM3", "COM4"});
-    auto station = StartStation({"--until", "4"});
+    auto station = StartStation({"--until", "4"}, {"COM3", "COM4"});
     SimBoard& first = AddBoard("COM3");
     ASSERT_TRUE(station->AwaitOutput("1 COM3: PASS serial 1000 in ", ProcessTimeoutMs))
         << station->Out();
@@ -112,14 +118,14 @@ TEST_F(StationTest, TheLotsCountersGoOnAfterARestartAndABoardLeftOnIsNotFlashedA
     folder_.Create("boards.jsonl", R"({"command":"flash","project":"widget","tags":{"lot":"1"},)"
                                    R"("exit_status":0,"serial":"7"})"
                                    "\n");
-    auto station = StartStation({"--until", "1"});
+    auto station = StartStation({"--until", "1"}, {"COM3"});
     SimBoard& first = AddBoard("COM3");
     ASSERT_EQ(station->Wait(ProcessTimeoutMs), 0) << station->Out() << station->Err();
     EXPECT_THAT(station->Out(), HasSubstr("lot 2026-49 in boards.jsonl: passed 1  failed 0  "
                                           "first-pass yield 100.0 %"));
 
     // Started again with the passed board still on its position.
-    station = StartStation({"--until", "1"});
+    station = StartStation({"--until", "1"}, {});
     ASSERT_TRUE(station->AwaitOutput("1 COM3: a board was there before the station started",
                                      ProcessTimeoutMs))
         << station->Out();
@@ -135,7 +141,7 @@ TEST_F(StationTest, TheLotsCountersGoOnAfterARestartAndABoardLeftOnIsNotFlashedA
 
 TEST_F(StationTest, ARecordFileThatRefusesStopsTheStation) {
     WriteProject({"COM3", "COM4"}, "board", "/dev/full");
-    auto station = StartStation({"--until", "2"});
+    auto station = StartStation({"--until", "2"}, {"COM3", "COM4"});
     AddBoard("COM3");
     ASSERT_EQ(station->Wait(ProcessTimeoutMs), 2) << station->Out() << station->Err();
     EXPECT_THAT(station->Out(),
@@ -257,10 +263,10 @@ TEST_F(StationTest, TheScreenAt80By24AndQWithAJobRunning) {
     EXPECT_EQ(std::count(screen.begin(), screen.end(), '\n'), 24) << screen;
     EXPECT_THAT(screen, HasSubstr("station bench-3   project widget\n"
                                   "firmware fw.hex 64082cc9ea1c   tags lot=2026-49\n"));
-    EXPECT_THAT(LinesWith(screen, "1 COM3"),
+    EXPECT_THAT(LinesWith(screen, "1 COM3 "),
                 testing::ElementsAre(testing::MatchesRegex("1 COM3 +2 COM4 *")));
-    EXPECT_THAT(LinesWith(screen, "waiting"),
-                testing::ElementsAre(testing::MatchesRegex("waiting +waiting *")));
+    EXPECT_THAT(screen, testing::ContainsRegex("\nwaiting +waiting *\n"));
+    EXPECT_THAT(screen, HasSubstr(" 2 COM4: waiting for a board (no device)\n"));
     EXPECT_THAT(screen, HasSubstr("lot 2026-49 in boards.jsonl  passed 0  failed 0  "
                                   "first-pass yield -"));
     EXPECT_THAT(screen,

@@ -1,6 +1,8 @@
-// What a station stands on: the lot's counters, each board counted once from record lines, and
-// a waiting position's look at its port as boards come and go.
+// What a station stands on: the lot's counters, each board counted once from record lines, a
+// waiting position's look at its port as boards come and go, and when a position takes a board
+// for a new one.
 
+#include "line/Station.h"
 #include "line/LotCounters.h"
 #include "line/PortWatch.h"
 
@@ -11,7 +13,11 @@
 
 #include <gmock/gmock.h>
 
+#include <atomic>
+#include <chrono>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -143,4 +149,65 @@ TEST(PortWatch, SeesBoardsComeAndGoOnOnePort) {
     EXPECT_EQ(watch.Look().Finding, PortFinding::NoAnswer);
     watch.Release();
     board->Stop();
+}
+
+namespace {
+
+// Whether the station comes to what holds within timeoutMs.
+bool Becomes(const Station& station, const std::function<bool(const StationSnapshot&)>& holds,
+             int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!holds(station.Snapshot())) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+} // namespace
+
+// A board whose answer to one look is lost (every other reply dropped, as on a computer too busy
+// to read it in time) is still the board that was flashed, and is not flashed again; silence that
+// lasts is a board taken off, and the next board is flashed.
+TEST(Station, OneLookWithoutAnAnswerIsNoBoardTakenOff) {
+    PortsFolder ports;
+    std::atomic<int> jobs{0};
+    StationSetup setup;
+    setup.Project = "widget";
+    setup.Ports = {"COM3"};
+    setup.RecordFile = ports.File("boards.jsonl");
+    setup.StopSignal = [] { return 0; };
+    setup.Job = [&jobs](std::size_t, const std::string&,
+                        const std::function<void(const std::string&, int)>&) {
+        ++jobs;
+        return JobEnd{{{"exit_status", 0}, {"serial", std::to_string(jobs.load())}}, 0, ""};
+    };
+    Station station(setup);
+    station.Start();
+    const auto sees = [](const std::string& sight) {
+        return [sight](const StationSnapshot& s) { return s.Positions[0].Sight == sight; };
+    };
+    ASSERT_TRUE(Becomes(station, sees("no device"), 5000));
+
+    auto board = std::make_unique<SimProcess>(
+        std::vector<std::string>{"--link", ports.File("COM3"), "--drop-every", "2"});
+    ASSERT_TRUE(board->Ok()) << board->Errors();
+    ASSERT_TRUE(Becomes(
+        station, [](const auto& s) { return s.JobsEnded == 1; }, 5000));
+    // Twelve looks, every other one unanswered.
+    std::this_thread::sleep_for(Station::LookPeriod * 12);
+    EXPECT_EQ(jobs, 1);
+    EXPECT_EQ(station.Snapshot().Positions[0].State, PositionState::Passed);
+
+    board->Stop();
+    ASSERT_TRUE(Becomes(
+        station, [](const auto& s) { return s.Positions[0].State == PositionState::Waiting; },
+        5000));
+    board = std::make_unique<SimProcess>(std::vector<std::string>{"--link", ports.File("COM3")});
+    ASSERT_TRUE(board->Ok()) << board->Errors();
+    ASSERT_TRUE(Becomes(
+        station, [](const auto& s) { return s.JobsEnded == 2; }, 5000));
+    EXPECT_EQ(station.Snapshot().Positions[0].Serial, "2");
 }
