@@ -216,9 +216,10 @@ std::string ProjectPortFault(const Project& project, std::size_t index) {
     const std::string& port = project.Ports[index];
     const std::string where = project.Where("station.ports[" + std::to_string(index) + "]");
     const std::string plain = PlainComName(port);
-    const bool known = fs::path(port).is_absolute() ||
-                       std::any_of(std::begin(PortNameTable), std::end(PortNameTable),
-                                   [&plain](const char* name) { return plain == name; });
+    const bool known =
+        fs::path(port).is_absolute() ||
+        std::any_of(std::begin(PortNameTable), std::end(PortNameTable),
+                    [&plain](const char* name) { return plain == PlainComName(name); });
     if (!known) {
         return where + ": " + port + " is not a port name (COM1 to COM21, or a device path)";
     }
