@@ -5,6 +5,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/Interruption.h"
 #include "cli/LineOptions.h"
+#include "cli/PortMap.h"
 #include "cli/ProjectCommand.h"
 #include "cli/StationScreen.h"
 #include "cli/StationTerminal.h"
@@ -13,6 +14,7 @@
 #include "line/StationJob.h"
 #include "target/TargetProfile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -133,6 +135,12 @@ int RunStation(const StationOptions& options) {
     StationSetup setup;
     setup.Project = project.Name;
     setup.Ports = project.Ports;
+    for (const std::string& port : project.Ports) {
+        const auto named = std::find_if(
+            std::begin(PortNameTable), std::end(PortNameTable),
+            [&port](const char* name) { return PlainComName(name) == PlainComName(port); });
+        setup.LookNames.emplace_back(named == std::end(PortNameTable) ? port : *named);
+    }
     setup.Start = project.Start;
     setup.RecordFile = project.Records;
     for (const auto& [key, value] : project.Tags) {

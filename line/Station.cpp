@@ -158,8 +158,8 @@ void Station::ReadLot() {
 }
 
 void Station::Watch(std::size_t index) {
-    const std::string port = setup_.Ports[index];
-    PortWatch watch(port, setup_.BaudRate, LookTimeoutMs);
+    PortWatch watch(setup_.LookNames.empty() ? setup_.Ports[index] : setup_.LookNames[index],
+                    setup_.BaudRate, LookTimeoutMs);
     // A board already on its position when the station starts may have passed before it: it starts
     // by key alone (or once taken off and put back). Started by key, it waits for the key anyway.
     bool armed = setup_.Start == ProjectStart::Key;

@@ -83,6 +83,9 @@ using StationJob = std::function<JobEnd(
 struct StationSetup {
     std::string Project;
     std::vector<std::string> Ports;
+    // The names the ports are looked at by, in their order; Windows opens COM10 and above only
+    // by their device-namespace names ("\\.\COM12"). Empty: the ports' own.
+    std::vector<std::string> LookNames;
     ProjectStart Start = ProjectStart::Board;
     std::string RecordFile;
     nlohmann::json Tags = nlohmann::json::object(); // the lot: lines with these tags count
