@@ -48,6 +48,9 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
 // The station, position and project the records name; none outside a project.
 RecordPlace RecordPlaceOf(const LineOptions& options);
 
+// What is wrong with the serial number, in the words of the options.
+std::string SerialFaultText(const SerialFault& fault);
+
 // The serial options as a board's child process takes them.
 std::vector<std::string> SerialChildArgs(const LineOptions& options);
 

@@ -7,11 +7,11 @@
 #include "cli/LineOptions.h"
 #include "cli/PortMap.h"
 #include "cli/ProjectCommand.h"
+#include "cli/StationJob.h"
 #include "cli/StationScreen.h"
 #include "cli/StationTerminal.h"
 #include "line/BoardProcess.h"
 #include "line/Station.h"
-#include "line/StationJob.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
@@ -37,23 +37,31 @@ constexpr const char* StationFooter =
     "  130 interrupted by SIGINT (Ctrl-C)\n"
     "  143 interrupted by SIGTERM or SIGHUP\n";
 
-// The command line of a board's child, but for its port and position: the project's firmware
-// (the station's copy, named as the project names it), its serial numbers, record and tags.
-std::vector<std::string> ChildArgs(const ProjectRun& run) {
+// What every board's child is given: the project's firmware (the station's copy, named as the
+// project names it), its serial numbers, record and tags; and what the station's own lines of
+// boards whose child wrote none name.
+StationJobs JobsOf(const ProjectRun& run) {
     const Project& project = run.Settings;
-    std::vector<std::string> args{
-        "flash",  run.Firmware->Path(),    "--file-name", project.Firmware,
-        "--json", "--progress-for-parent", "--record",    fs::absolute(project.Records).string()};
-    for (const auto& [key, value] : project.Tags) {
-        args.insert(args.end(), {"--tag", key + "=" + value});
-    }
-    const std::vector<std::string> serial = SerialChildArgs(ProjectLineOptions(project));
-    args.insert(args.end(), serial.begin(), serial.end());
+    StationJobs jobs;
+    jobs.Program = OwnProgramPath();
+    jobs.Child.Command = "flash";
+    jobs.Child.Options = SerialChildArgs(ProjectLineOptions(project));
     if (project.Fast) {
-        args.emplace_back("--fast");
+        jobs.Child.Options.emplace_back("--fast");
     }
-    args.insert(args.end(), {"--station", project.Station, "--project-name", project.Name});
-    return args;
+    jobs.Child.Options.insert(jobs.Child.Options.end(),
+                              {"--station", project.Station, "--project-name", project.Name});
+    jobs.Child.Source = run.Firmware->Path();
+    jobs.Child.FileName = project.Firmware;
+    jobs.Child.Record = fs::absolute(project.Records).string();
+    jobs.Child.Tags = project.Tags;
+    jobs.Run.Command = "flash";
+    jobs.Run.File = project.Firmware;
+    jobs.Run.Boards.Record = jobs.Child.Record;
+    jobs.Run.Boards.Tags = project.Tags;
+    jobs.Run.Boards.Place = {project.Station, std::nullopt, project.Name};
+    jobs.Sha256 = run.Firmware->Sha256();
+    return jobs;
 }
 
 StationHeader HeaderOf(const ProjectRun& run) {
@@ -121,16 +129,7 @@ int RunStation(const StationOptions& options) {
         return status;
     }
     const Project& project = run.Settings;
-    StationJobs jobs;
-    jobs.Program = OwnProgramPath();
-    jobs.Args = ChildArgs(run);
-    jobs.RecordFile = fs::absolute(project.Records).string();
-    jobs.Base.Command = "flash";
-    jobs.Base.File = project.Firmware;
-    jobs.Base.Sha256 = run.Firmware->Sha256();
-    jobs.Base.Tags = project.Tags;
-    jobs.Base.Place = {project.Station, std::nullopt, project.Name};
-    jobs.StopSignal = StopSignal;
+    const StationJobs jobs = JobsOf(run);
 
     StationSetup setup;
     setup.Project = project.Name;

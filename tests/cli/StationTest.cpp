@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -150,6 +151,23 @@ TEST_F(StationTest, ARecordFileThatRefusesStopsTheStation) {
     EXPECT_EQ(Count(station->Out(), "flashing it"), 1u);
 }
 
+// SIGTERM stops the running job at once, and its board's line names the station and position.
+TEST_F(StationTest, SigtermStopsTheRunningJobWithItsRecord) {
+    WriteProject({"COM3"});
+    auto station = StartStation({}, {"COM3"});
+    AddBoard("COM3", {"--pace"});
+    ASSERT_TRUE(station->AwaitOutput("1 COM3: a board answered: flashing it", ProcessTimeoutMs))
+        << station->Out();
+    station->Signal(SIGTERM);
+    EXPECT_EQ(station->Wait(ProcessTimeoutMs), 143) << station->Out() << station->Err();
+    EXPECT_THAT(station->Out(), HasSubstr("station bench-3 ended: 1 job; passed 0  failed 1"));
+    const std::vector<nlohmann::ordered_json> records = JsonLines(folder_.Read("boards.jsonl"));
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_THAT(records[0]["result"].get<std::string>(), HasSubstr("interrupted while "));
+    EXPECT_EQ(records[0]["position"], 1);
+    EXPECT_EQ(records[0]["station"], "bench-3");
+}
+
 // flash --project: one batch with the project's settings, the records named as the station's but
 // for a position; what the project fixes may not be given beside it; a firmware changed since
 // the lock is refused before any port opens, by flash and by the station.
@@ -203,9 +221,10 @@ public:
     std::string Screen() { return Run({"capture-pane", "-p", "-t", "station"}); }
     // The screen with the lines scrolled off it.
     std::string Scrolled() { return Run({"capture-pane", "-p", "-S", "-", "-t", "station"}); }
-    // The program's exit status, once it has ended, as tmux writes it under its last output.
+    // The program's exit status, once it has ended, as the shell that ran it prints it under its
+    // last output (tmux itself now and then leaves the ended program unreaped).
     std::string ExitStatus() {
-        constexpr std::string_view Dead = "Pane is dead (status ";
+        constexpr std::string_view Dead = "exit status ";
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(ProcessTimeoutMs);
         std::string screen;
@@ -216,7 +235,7 @@ public:
         const std::size_t at = screen.find(Dead);
         return at == std::string::npos
                    ? std::string()
-                   : screen.substr(at + Dead.size(), screen.find(',', at) - at - Dead.size());
+                   : screen.substr(at + Dead.size(), screen.find('\n', at) - at - Dead.size());
     }
     // Whether text shows on the screen within the time given.
     bool Shows(const std::string& text, int timeoutMs) {
@@ -254,9 +273,25 @@ std::vector<std::string> LinesWith(const std::string& screen, const std::string&
 TEST_F(StationTest, TheScreenAt80By24AndQWithAJobRunning) {
     WriteProject({"COM3", "COM4"});
     Tmux tmux(folder_);
-    tmux.Run({"new-session", "-d", "-s", "station", "-x", "80", "-y", "24", "-c",
-              folder_.Path().string(), "env", "TERVIX_PORTS=" + ports_,
-              "TMPDIR=" + folder_.Path().string(), BinPath("tervix-flash"), "station",
+    tmux.Run({"new-session",
+              "-d",
+              "-s",
+              "station",
+              "-x",
+              "80",
+              "-y",
+              "24",
+              "-c",
+              folder_.Path().string(),
+              "sh",
+              "-c",
+              "\"$@\"; echo \"exit status $?\"",
+              "sh",
+              "env",
+              "TERVIX_PORTS=" + ports_,
+              "TMPDIR=" + folder_.Path().string(),
+              BinPath("tervix-flash"),
+              "station",
               "line.toml"});
     ASSERT_TRUE(tmux.Shows("no device", ProcessTimeoutMs)) << tmux.Screen();
     std::string screen = tmux.Screen();
@@ -287,7 +322,7 @@ TEST_F(StationTest, TheScreenAt80By24AndQWithAJobRunning) {
     ASSERT_TRUE(tmux.Shows("2 COM4: a board answered: flashing it", ProcessTimeoutMs))
         << tmux.Screen();
     tmux.Run({"send-keys", "-t", "station", "q"});
-    EXPECT_EQ(tmux.ExitStatus(), "0");
+    EXPECT_EQ(tmux.ExitStatus(), "0") << tmux.Scrolled();
     EXPECT_THAT(tmux.Scrolled(), HasSubstr("station bench-3 ended: 2 jobs; passed 2  failed 0"));
     EXPECT_THAT(tmux.Scrolled(), HasSubstr("2   COM4       1 job   PASS 1001 in "));
     EXPECT_EQ(JsonLines(folder_.Read("boards.jsonl")).size(), 2u);
