@@ -60,6 +60,7 @@ struct BoardsOptions {
     std::string FileName;           // a board's child: the file's name as the parent was given it
     std::vector<std::pair<std::string, std::string>> Tags; // the records' tags
     std::string ExpectSha256; // lower-case hexadecimal the file's SHA-256 must be; empty for any
+    RecordPlace Place;        // the records' station, position and project
 };
 
 // flash, verify or erase on one board in this process, or on several at once with one child

@@ -22,6 +22,14 @@ struct BoardOutcome {
     std::optional<std::string> Time;
 };
 
+// Where a board was flashed: the project, and the station and its position (from 1) that ran
+// it; none outside a project.
+struct RecordPlace {
+    std::optional<std::string> Station;
+    std::optional<int> Position;
+    std::optional<std::string> Project;
+};
+
 struct BoardRecord {
     std::string Command;
     std::optional<std::string> Port;
@@ -32,8 +40,11 @@ struct BoardRecord {
     double Seconds = 0;
     int ExitStatus = 0;
     std::vector<std::pair<std::string, std::string>> Tags; // --tag KEY=VALUE, in order
+    RecordPlace Place;
 };
 
 // The line's object: time, host, command, port, device_path, device, file, sha256, rows,
-// requests, seconds, result, exit_status, serial, serial_unverified, tags, tool_version.
+// requests, seconds, result, exit_status, serial, serial_unverified, tags, tool_version, station,
+// position, project. The last three came later, so they come last: a reader that takes the
+// keys by their place keeps working.
 nlohmann::ordered_json RecordJson(const BoardRecord& record);
