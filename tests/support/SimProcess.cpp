@@ -19,18 +19,22 @@ SimProcess::SimProcess(const std::vector<std::string>& options)
 }
 
 SimProcess::~SimProcess() {
-    if (Stop(SIGKILL) < 0 || link_.empty() || slavePath_.empty()) {
-        return;
-    }
-    std::error_code ec;
-    if (std::filesystem::read_symlink(link_, ec) == slavePath_) {
-        std::filesystem::remove(link_, ec);
-    }
+    Stop(SIGKILL);
 }
 
 int SimProcess::Stop(int signal) {
+    const bool first = !stopped_;
+    stopped_ = true;
     Signal(signal);
-    return Wait(ProcessTimeoutMs);
+    const int status = Wait(ProcessTimeoutMs);
+    // Only a board that ends here by SIGKILL leaves its link; later ones may reuse the path.
+    if (first && status == 128 + SIGKILL && !link_.empty() && !slavePath_.empty()) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(link_, ec) == slavePath_) {
+            std::filesystem::remove(link_, ec);
+        }
+    }
+    return status;
 }
 
 std::string SimProcess::Output() const {

@@ -39,4 +39,5 @@ public:
 private:
     std::string link_;
     std::string slavePath_;
+    bool stopped_ = false;
 };
