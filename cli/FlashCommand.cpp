@@ -311,7 +311,8 @@ int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcom
     if (!options.Serial.Place) {
         return record(FlashBoard(options, source, outcome, nullptr), outcome);
     }
-    BoardSerial serial(options.Serial, {HostName(), OwnProcessId(), ""});
+    FileSerialStore store(options.Serial.Source, {HostName(), OwnProcessId(), ""});
+    BoardSerial serial(options.Serial, store);
     const int status = FlashBoard(options, source, outcome, &serial);
     // The journal and the record name the same moment.
     outcome.Time = UtcTimeNow();
@@ -323,7 +324,7 @@ int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcom
     // The record first: a number journaled as used always has its record line.
     const int recorded = record(status, outcome);
     std::string why;
-    if (!serial.End(recorded == ExitStatus::Success, *outcome.Time, why)) {
+    if (!serial.End(recorded == ExitStatus::Success, *outcome.Time, nullptr, why)) {
         Fail(ExitStatus::File, Format("serial number %s: %s; it is never given to another board",
                                       serial.Value().value_or("?").c_str(), why.c_str()));
         return std::max(recorded, ExitStatus::File);

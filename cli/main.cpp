@@ -5,6 +5,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/HelpFormatter.h"
 #include "cli/HexRefusal.h"
+#include "cli/LineCommand.h"
 #include "cli/LineOptions.h"
 #include "cli/ProjectCommand.h"
 #include "cli/SerialCommand.h"
@@ -204,6 +205,9 @@ int main(int argc, char** argv) {
     ProjectCommandOptions project;
     CLI::App* projectCommand = AddProjectCommand(app, project);
 
+    LineCommandOptions line;
+    CLI::App* lineCommand = AddLineCommand(app, line);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -279,6 +283,9 @@ int main(int argc, char** argv) {
     }
     if (projectCommand->parsed()) {
         return RunProject(project);
+    }
+    if (lineCommand->parsed()) {
+        return RunLine(line);
     }
     return RunPorts(); // the one subcommand left
 }

@@ -112,7 +112,6 @@ std::string BoardSerial::JournalName(const std::vector<std::uint8_t>& bytes) con
 }
 
 SerialFault BoardSerial::Take(const std::string& port) {
-    owner_.Port = port;
     const SerialPlace& place = *settings_.Place;
     if (settings_.Keep) {
         std::optional<std::string> held;
@@ -125,11 +124,10 @@ SerialFault BoardSerial::Take(const std::string& port) {
             value_ = held ? held : HexBytes(bytes);
             kept_ = true;
             bookValue_ = JournalName(bytes);
-            // Journaled before the erase takes it off the board: a run that stops after the
-            // erase still names the number this board had.
+            // Told before the erase takes it off the board: a run that stops after the erase
+            // still names the number this board had.
             std::string why;
-            if (!Guarded([&] { return book_.End(bookValue_, JournalEvent::Kept, owner_, "", why); },
-                         why)) {
+            if (!store_.Keep(bookValue_, port, why)) {
                 return Fault(SerialFault::File, why + "; " + port + " was not erased");
             }
             open_ = true;
@@ -138,7 +136,7 @@ SerialFault BoardSerial::Take(const std::string& port) {
     }
     std::string value;
     std::string why;
-    if (!Guarded([&] { return book_.Reserve(owner_, value, why); }, why)) {
+    if (!store_.Reserve(port, value, why)) {
         return Fault(SerialFault::File, why + "; " + port + " was not erased");
     }
     open_ = true;
@@ -150,16 +148,20 @@ SerialFault BoardSerial::Take(const std::string& port) {
                                              " was not erased");
     }
     bytes_ = std::move(*bytes);
-    value_ = DecodeSerial(settings_.Format, bytes_);
+    value_ = store_.NamesAsStored() ? value : DecodeSerial(settings_.Format, bytes_);
     return {};
 }
 
 std::int32_t BoardSerial::Write(ImageFailure& failure) {
+    if (!store_.Writing(untold_)) {
+        return SerialWriteUntold;
+    }
     sent_ = true;
     return WriteSerialBytes(*settings_.Place, bytes_, failure);
 }
 
-bool BoardSerial::End(bool passed, const std::string& recordTime, std::string& why) {
+bool BoardSerial::End(bool passed, const std::string& recordTime,
+                      const nlohmann::ordered_json* record, std::string& why) {
     if (!open_) {
         return true;
     }
@@ -170,7 +172,7 @@ bool BoardSerial::End(bool passed, const std::string& recordTime, std::string& w
     const char* event = passed  ? JournalEvent::Used
                         : sent_ ? JournalEvent::Spoiled
                                 : JournalEvent::Released;
-    return Guarded([&] { return book_.End(bookValue_, event, owner_, recordTime, why); }, why);
+    return store_.End(bookValue_, event, recordTime, record, why);
 }
 
 SerialFault ReadBoardSerial(const SerialSettings& settings, std::optional<std::string>& value,
