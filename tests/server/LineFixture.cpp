@@ -42,13 +42,21 @@ void LineFixture::SetUp() {
     station_ = AddToken(*db_, "bench-3", TokenRole::Station);
     viewer_ = AddToken(*db_, "wall", TokenRole::Viewer);
     admin_ = AddToken(*db_, "ann", TokenRole::Admin);
+    StartServer();
+}
+
+void LineFixture::TearDown() {
+    StopServer();
+}
+
+void LineFixture::StartServer() {
     ListenOptions options;
     options.Port = 0;
     server_ = std::make_unique<LineServer>(*db_, options);
     thread_ = std::thread([this] { server_->Run(); });
 }
 
-void LineFixture::TearDown() {
+void LineFixture::StopServer() {
     if (server_) {
         server_->Stop();
         thread_.join();

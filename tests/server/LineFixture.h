@@ -51,6 +51,10 @@ protected:
     Reply End(std::int64_t id, const std::string& how) const;
     // The rows of a table, counted on the database itself.
     std::int64_t Rows(const std::string& table) const;
+    // A server that goes away, and one that comes back on the same database (on a new port).
+    void StopServer();
+    void StartServer();
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(server_->Port()); }
 
     TempFolder folder_;
     std::string url_;
