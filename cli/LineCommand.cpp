@@ -48,10 +48,9 @@ int RunLine(const LineCommandOptions& options) {
         return Fail(ExitStatus::File, report.Failure);
     }
     if (report.Damaged > 0) {
-        return Fail(ExitStatus::File,
-                    Format("%s holds %zu lines that are no entries; they stay there for a "
-                           "person to look at",
-                           options.Spool.c_str(), report.Damaged));
+        return Fail(ExitStatus::File, options.Spool + " holds " + std::to_string(report.Damaged) +
+                                          " lines that are no entries; they stay there for a "
+                                          "person to look at");
     }
     if (report.Left > 0) {
         return Fail(ExitStatus::Connection,
@@ -59,9 +58,8 @@ int RunLine(const LineCommandOptions& options) {
                            options.Spool.c_str()));
     }
     if (report.SetAside > 0) {
-        return Fail(ExitStatus::File,
-                    Format("the line server refused %zu entries for good: see %s.refused",
-                           report.SetAside, options.Spool.c_str()));
+        return Fail(ExitStatus::File, "the line server refused " + std::to_string(report.SetAside) +
+                                          " entries for good: see " + options.Spool + ".refused");
     }
     return ExitStatus::Success;
 }
