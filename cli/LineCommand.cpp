@@ -53,9 +53,8 @@ int RunLine(const LineCommandOptions& options) {
                                           "person to look at");
     }
     if (report.Left > 0) {
-        return Fail(ExitStatus::Connection,
-                    Format("%s; %zu left in %s for the next push", report.Away.c_str(), report.Left,
-                           options.Spool.c_str()));
+        return Fail(ExitStatus::Connection, report.Away + "; " + std::to_string(report.Left) +
+                                                " left in " + options.Spool + " for the next push");
     }
     if (report.SetAside > 0) {
         return Fail(ExitStatus::File, "the line server refused " + std::to_string(report.SetAside) +
