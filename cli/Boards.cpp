@@ -14,6 +14,7 @@
 #include "line/HexSnapshot.h"
 #include "line/RecordFile.h"
 #include "link/Packet.h"
+#include "target/PortRefusals.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
@@ -63,13 +64,10 @@ FoundBoards LookAtPorts(const std::vector<std::string>& ports, bool quiet) {
     FoundBoards found = FindBoards(ports);
     std::vector<std::string> advice;
     for (const ProbedPort& port : found.Probed) {
-        std::string verdict;
-        if (found.FailedChecks.contains(port.Port)) {
-            verdict = ": failed the device check";
-        } else if (std::find(found.Boards.begin(), found.Boards.end(), port.Port) ==
-                   found.Boards.end()) {
-            verdict = ": skipped";
-        }
+        const PortRole role = RoleOf(found, port.Port);
+        const char* verdict = role == PortRole::FailedCheck ? ": failed the device check"
+                              : role == PortRole::Skipped   ? ": skipped"
+                                                            : "";
         if (port.Finding == PortFinding::Refused) {
             const std::string text = PermissionAdvice(port.Failure);
             const std::string rest = text.substr(text.find('\n') + 1);
@@ -80,8 +78,7 @@ FoundBoards LookAtPorts(const std::vector<std::string>& ports, bool quiet) {
         if (!quiet) {
             const std::string device = ShownDevice(port.Port.c_str());
             std::fprintf(stderr, "%-10s %-24s %s%s\n", ShortPortName(port.Port).c_str(),
-                         device.empty() ? "-" : device.c_str(), FindingText(port).c_str(),
-                         verdict.c_str());
+                         device.empty() ? "-" : device.c_str(), FindingText(port).c_str(), verdict);
         }
     }
     if (!quiet) {
@@ -114,23 +111,24 @@ nlohmann::json FailedCheck(const ProbedPort& port) {
 
 int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
                const std::optional<std::string>& name, RecordFile* file) {
-    const auto started = Clock::now();
-    const std::uint32_t sentBefore = PacketsSent();
+    const BoardHere here;
     SessionOptions session = job.Session;
     if (!job.Boards.Ports.empty()) {
         session.Choice.Port = job.Boards.Ports.front();
     }
     session.Json = job.Boards.Json;
     const BoardRecorder recorder = [&](int status, BoardOutcome& outcome) {
-        BoardRecord record;
-        record.Outcome = outcome;
-        if (status != ExitStatus::Success) {
-            record.Outcome.Result = LastFailure();
-        }
         // A failure that the stop caused is the stop; one found before it stays what it was.
-        if (status != ExitStatus::Success && StopSignal() != 0 && ExchangeStopped()) {
-            record.Outcome.Result = InterruptedResult(CurrentStage());
+        const bool stopped =
+            status != ExitStatus::Success && StopSignal() != 0 && ExchangeStopped();
+        if (stopped) {
             status = InterruptedStatus();
+        }
+        BoardRecord record = here.Record(outcome, status);
+        if (stopped) {
+            record.Outcome.Result = InterruptedResult(CurrentStage());
+        } else if (status != ExitStatus::Success) {
+            record.Outcome.Result = LastFailure();
         }
         if (!job.Boards.Ports.empty()) {
             record.Port = ShortPortName(job.Boards.Ports.front());
@@ -141,9 +139,6 @@ int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
         record.File = name;
         record.Tags = job.Boards.Tags;
         record.Sha256 = snapshot != nullptr ? snapshot->Sha256() : std::nullopt;
-        record.Requests = PacketsSent() - sentBefore;
-        record.Seconds = SecondsSince(started);
-        record.ExitStatus = status;
         if ((file != nullptr || job.Boards.Json) && !PublishRecord(job, file, RecordJson(record))) {
             return std::max(status, ExitStatus::File);
         }
@@ -152,30 +147,6 @@ int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
     BoardOutcome outcome;
     return job.RunOne(session, snapshot != nullptr ? snapshot->Path() : std::string(),
                       name.value_or(""), outcome, recorder);
-}
-
-// Every child reads the parent's private copy of the file, under the name the user gave.
-std::vector<std::string> ChildArgs(const BoardJob& job, const HexSnapshot* snapshot,
-                                   const std::optional<std::string>& name,
-                                   const std::string& port) {
-    std::vector<std::string> args{job.Command};
-    args.insert(args.end(), job.ChildArgs.begin(), job.ChildArgs.end());
-    if (snapshot != nullptr && name) {
-        args.insert(args.end(), {snapshot->Path(), "--file-name", *name});
-    }
-    args.insert(args.end(), {"--port", port, "--json", "--progress-for-parent"});
-    // Each child appends its board's record itself, before its serial number is journaled.
-    if (!job.Boards.Record.empty()) {
-        args.insert(args.end(),
-                    {"--record", std::filesystem::absolute(job.Boards.Record).string()});
-    }
-    for (const auto& [key, value] : job.Boards.Tags) {
-        args.insert(args.end(), {"--tag", key + "=" + value});
-    }
-    if (job.Session.TimeoutMs != 0) {
-        args.insert(args.end(), {"--timeout-ms", std::to_string(job.Session.TimeoutMs)});
-    }
-    return args;
 }
 
 int RunBoards(const BoardJob& job) {
@@ -260,10 +231,7 @@ int RunBoards(const BoardJob& job) {
     }
     if (job.Boards.All) {
         // The boards that failed the check keep their place among those that passed.
-        std::erase_if(ports, [&found](const std::string& port) {
-            return !found.FailedChecks.contains(port) &&
-                   std::find(found.Boards.begin(), found.Boards.end(), port) == found.Boards.end();
-        });
+        ports = AnsweredPorts(found, ports);
         if (ports.empty()) {
             return Fail(ExitStatus::Connection,
                         Format("no board answered: no port of COM1 to COM21 opened and reported "
@@ -285,6 +253,11 @@ int RunBoards(const BoardJob& job) {
     const std::optional<std::string> sha256 =
         snapshot ? snapshot->Sha256() : std::optional<std::string>();
 
+    // Every child reads the parent's private copy of the file, under the name the user gave.
+    const BoardChildJob child{
+        job.Command,          job.ChildArgs,     snapshot ? snapshot->Path() : std::string(),
+        name.value_or(""),    job.Boards.Record, job.Boards.Tags,
+        job.Session.TimeoutMs};
     const std::string program = OwnProgramPath();
     std::vector<RunningBoard> boards(ports.size());
     for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -303,7 +276,7 @@ int RunBoards(const BoardJob& job) {
             board.Status = InterruptedStatus();
             continue;
         }
-        if (!StartBoard(board, program, ChildArgs(job, snapshot.get(), name, board.Port))) {
+        if (!StartBoard(board, program, BoardChildArgs(child, board.Port))) {
             board.Status = ExitStatus::Usage;
         }
     }

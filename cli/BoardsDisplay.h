@@ -2,7 +2,7 @@
 // How a run on several boards looks on the terminal: a live line per board while they run, and
 // the table of their records when all have ended.
 
-#include "line/BoardsRun.h"
+#include "line/BoardsParent.h"
 
 #include <chrono>
 #include <cstddef>
@@ -30,12 +30,6 @@ private:
     std::size_t lines_ = 0;
     std::chrono::steady_clock::time_point drawn_;
     std::map<std::string, std::string> shown_;
-};
-
-// The records a file refused: how many, and why the last one was.
-struct Unrecorded {
-    int Count = 0;
-    std::string Reason;
 };
 
 // The table fits 80 columns: a long port name takes a line of its own, and the result wraps

@@ -46,9 +46,9 @@ struct EraseOptions {
 int RunErase(const EraseOptions& options, BoardOutcome& outcome);
 // ExitStatus::Usage, with the reason printed, when the range may not be erased.
 int CheckEraseRange(const EraseOptions& options);
-// Flags the connected board to stay in boot mode before anything of it is erased; returns
-// ExitStatus::Erase, with the reason printed, when the flag does not read back so.
-int EnterBootModeForErase();
+// The connected board was to be flagged to stay in boot mode before anything of it is erased,
+// and EnterBootMode failed with code: prints why and returns ExitStatus::Erase.
+int BootModeRefused(std::int32_t code);
 
 // Which boards a command runs on, and where their records go.
 struct BoardsOptions {

@@ -53,14 +53,10 @@ int CheckEraseRange(const EraseOptions& options) {
     return SpanOf(options) ? ExitStatus::Success : ExitStatus::Usage;
 }
 
-int EnterBootModeForErase() {
-    const std::int32_t result = EnterBootMode();
-    if (result < 0) {
-        const std::string reason = DescribeLinkCode(result);
-        return Fail(ExitStatus::Erase,
-                    "setting boot mode before the erase failed, nothing was erased: " + reason);
-    }
-    return ExitStatus::Success;
+int BootModeRefused(std::int32_t code) {
+    return Fail(ExitStatus::Erase,
+                "setting boot mode before the erase failed, nothing was erased: " +
+                    DescribeLinkCode(code));
 }
 
 int RunErase(const EraseOptions& options, BoardOutcome& outcome) {
@@ -76,8 +72,8 @@ int RunErase(const EraseOptions& options, BoardOutcome& outcome) {
     if (int status = session.Connect(); status != ExitStatus::Success) {
         return status;
     }
-    if (int status = EnterBootModeForErase(); status != ExitStatus::Success) {
-        return status;
+    if (const std::int32_t result = EnterBootMode(); result < 0) {
+        return BootModeRefused(result);
     }
     ProgressTotal = static_cast<std::int32_t>(span->To);
     ProgressCount = static_cast<std::int32_t>(span->From);

@@ -2,17 +2,16 @@
 #include "cli/ExitStatus.h"
 #include "cli/HexRefusal.h"
 #include "cli/Interruption.h"
+#include "cli/LineOptions.h"
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
 #include "line/BoardRecord.h"
-#include "line/BoardsRun.h"
+#include "line/ChildReport.h"
 #include "line/RecordFile.h"
 #include "line/SharedFile.h"
 #include "line/UtcTime.h"
 #include "link/BootCommands.h"
-#include "target/EraseRunMode.h"
-#include "target/FastFlash.h"
-#include "target/FlashImage.h"
+#include "target/FlashSequence.h"
 #include "target/HexProgrammer.h"
 #include "target/HexRows.h"
 #include "target/TargetProfile.h"
@@ -20,73 +19,32 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <string>
 
 namespace {
 
-// The desktop job's pause between erasing and writing, kept so a board behaves the same under
-// both programs.
-constexpr auto EraseToWritePause = std::chrono::milliseconds(1000);
-
-// The programmer logs every row just before sending it and stops at the first row that fails,
-// so the log's last line names that row.
-bool LastLoggedRow(std::uint32_t& address) {
-    std::ifstream log(ProgramLogName);
-    std::string line;
-    std::string last;
-    while (std::getline(log, line)) {
-        if (!line.empty()) {
-            last = line;
-        }
-    }
-    unsigned value = 0;
-    if (last.empty() || std::sscanf(last.c_str(), " %X", &value) != 1) {
-        return false;
-    }
-    address = value;
-    return true;
-}
-
-// One line per row a write carried.
-int LoggedRows() {
-    std::ifstream log(ProgramLogName);
-    int lines = 0;
-    for (std::string line; std::getline(log, line);) {
-        lines += line.empty() ? 0 : 1;
-    }
-    return lines;
-}
-
-// Every row logged before the one that failed was written and read back.
-int VerifiedRowsBeforeFailure() {
-    return std::max(LoggedRows() - 1, 0);
-}
-
-// Program rows below the boot block's end are refused, so a row logged there is an EEPROM row.
-std::string RowText() {
-    std::uint32_t row = 0;
-    if (!LastLoggedRow(row)) {
+// The row the programmer was sending; an EEPROM row's address is an offset in the EEPROM.
+std::string RowText(const ImageFailure& rows) {
+    if (rows.Space == HexSpace::None) {
         return "a row";
     }
-    return Format("%srow 0x%04X", row < BootBlockEnd ? "EEPROM " : "", static_cast<unsigned>(row));
+    return Format("%srow 0x%04X", rows.Space == HexSpace::Eeprom ? "EEPROM " : "",
+                  static_cast<unsigned>(rows.Address));
 }
 
-int ProgramFailure(const std::string& file, std::int32_t code) {
+int ProgramFailure(const std::string& file, std::int32_t code, const ImageFailure& rows) {
     switch (code) {
     case BootResult::VerifyMismatch:
-        return Fail(ExitStatus::Transfer, "verify mismatch at " + RowText());
-    case ProgramResult::FileError: {
-        // The link's "read call failed" shares the file error's code; a logged row tells them
+        return Fail(ExitStatus::Transfer, "verify mismatch at " + RowText(rows));
+    case ProgramResult::FileError:
+        // The link's "read call failed" shares the file error's code; a row sent tells them
         // apart, since the log line goes out before the row's first request.
-        std::uint32_t row = 0;
-        if (LastLoggedRow(row)) {
+        if (rows.Space != HexSpace::None) {
             return Fail(ExitStatus::Transfer,
-                        "writing " + RowText() + " failed: " + DescribeLinkCode(code));
+                        "writing " + RowText(rows) + " failed: " + DescribeLinkCode(code));
         }
         return Fail(ExitStatus::File,
                     "cannot read " + file + " or create " + ProgramLogName + " in this folder");
-    }
     case ProgramResult::BelowBootBlock:
     case ProgramResult::EepromOverrun:
     case ProgramResult::BadRecord:
@@ -95,7 +53,7 @@ int ProgramFailure(const std::string& file, std::int32_t code) {
                                              file.c_str(), static_cast<int>(code)));
     default:
         return Fail(ExitStatus::Transfer,
-                    "writing " + RowText() + " failed: " + DescribeLinkCode(code));
+                    "writing " + RowText(rows) + " failed: " + DescribeLinkCode(code));
     }
 }
 
@@ -131,64 +89,38 @@ int FastProgramFailure(const std::string& file, std::int32_t code, const ImageFa
 int SerialFailure(const SerialFault& fault) {
     switch (fault.What) {
     case SerialFault::Usage:
-        return Fail(ExitStatus::Usage, fault.Why);
+        return Fail(ExitStatus::Usage, SerialFaultText(fault));
     case SerialFault::Transfer:
-        return Fail(ExitStatus::Transfer, fault.Why);
+        return Fail(ExitStatus::Transfer, SerialFaultText(fault));
     default:
-        return Fail(ExitStatus::File, fault.Why);
+        return Fail(ExitStatus::File, SerialFaultText(fault));
     }
 }
 
 // A board's parent names this number in the board's record should this process be killed.
 void TellParentOfSerial(const FlashOptions& options, const BoardSerial& serial) {
     if (options.Session.ForParent) {
-        std::fprintf(stderr, "%.*s%s\n", static_cast<int>(SerialLine.size()), SerialLine.data(),
-                     serial.Value()->c_str());
+        std::fprintf(stderr, "%s\n", SerialNumberLine(*serial.Value()).c_str());
     }
 }
 
-// Before the erase: the board's number, kept from the board or taken from the book.
-int TakeSerial(BoardSerial* serial, const FlashOptions& options) {
-    if (serial == nullptr) {
-        return ExitStatus::Success;
-    }
-    const std::string port =
-        ShortPortName(options.Session.Choice.Port.empty() ? TargetProfile.PortName.load()
-                                                          : options.Session.Choice.Port);
-    if (SerialFault fault = serial->Take(port)) {
-        return SerialFailure(fault);
-    }
-    if (serial->Kept()) {
-        TellParentOfSerial(options, *serial);
-    }
-    return ExitStatus::Success;
-}
-
-// After the image, before run mode: the number's bytes, written and read back.
-int WriteSerial(BoardSerial* serial, const FlashOptions& options) {
-    if (serial == nullptr) {
-        return ExitStatus::Success;
-    }
-    TellParentOfSerial(options, *serial);
-    ImageFailure failure;
-    const std::int32_t result = serial->Write(failure);
-    if (result >= 0) {
-        return ExitStatus::Success;
-    }
+// After the image, before run mode: why the number's bytes did not reach the board.
+int SerialWriteFailure(const BoardSerial& serial, const FlashOptions& options, std::int32_t result,
+                       const ImageFailure& failure) {
     const std::string where = SerialPlaceText(*options.Serial.Place);
     if (result == BootResult::VerifyMismatch) {
         // A write only clears bits, and flash erases the application area alone.
         const bool id = options.Serial.Place->Space == HexSpace::Id;
         return Fail(ExitStatus::Transfer,
                     Format("serial number %s at %s: verify mismatch at 0x%04X%s",
-                           serial->Value()->c_str(), where.c_str(),
+                           serial.Value()->c_str(), where.c_str(),
                            static_cast<unsigned>(failure.Address),
                            id ? " (the ID locations are not erased by flash and already hold "
                                 "other bits; --serial-keep keeps a board's number)"
                               : ""));
     }
     return Fail(ExitStatus::Transfer,
-                Format("writing serial number %s at %s failed: %s", serial->Value()->c_str(),
+                Format("writing serial number %s at %s failed: %s", serial.Value()->c_str(),
                        where.c_str(), DescribeLinkCode(result).c_str()));
 }
 
@@ -198,6 +130,132 @@ std::uint32_t EraseBlocks() {
     const std::uint32_t block = std::max<std::uint32_t>(TargetProfile.EraseBlock, 1);
     return last < first ? 0 : (last - first) / block + 1;
 }
+
+// The flash job on the terminal: each stage's progress, the serial number, and the words and
+// exit status of the step that failed.
+class TerminalFlash : public FlashFace {
+public:
+    TerminalFlash(const FlashOptions& options, const std::string& source, Session& session,
+                  BoardOutcome& outcome, BoardSerial* serial)
+        : options_(options), source_(source), session_(session), outcome_(outcome),
+          serial_(serial) {}
+
+    void Starting(FlashStep step) override {
+        ProgressDisplay& progress = session_.Progress();
+        const auto start = static_cast<std::int32_t>(TargetProfile.ProgramStart.load());
+        switch (step) {
+        case FlashStep::Connect:
+            session_.BeginConnect();
+            break;
+        case FlashStep::Erase:
+            ProgressCount = start;
+            progress.Begin({"erase", "B", start, 1});
+            break;
+        case FlashStep::Write:
+            ProgressCount = 0;
+            progress.Begin({"write", "rec", 0, 0});
+            break;
+        case FlashStep::RunMode:
+            NoteStage("run-mode");
+            break;
+        default:
+            break;
+        }
+    }
+
+    void Ended(const FlashReport& report) override {
+        const bool ok = !report.Failed();
+        switch (report.Step) {
+        case FlashStep::Connect:
+            status_ = session_.Connected(report.Code);
+            break;
+        case FlashStep::BootMode:
+            status_ = ok ? ExitStatus::Success : BootModeRefused(report.Code);
+            break;
+        case FlashStep::Erase:
+            session_.Progress().End(ok);
+            if (!ok) {
+                status_ =
+                    Fail(ExitStatus::Erase, Format("erase failed at 0x%X: %s",
+                                                   static_cast<unsigned>(ProgressCount.load()),
+                                                   DescribeLinkCode(report.Code).c_str()));
+            }
+            break;
+        case FlashStep::Write:
+            session_.Progress().End(ok);
+            loggedRows_ = report.Rows.LoggedRows;
+            if (!ok) {
+                // Every row logged before the one that failed was written and read back.
+                outcome_.Rows = static_cast<int>(std::max(report.Rows.LoggedRows, 1u) - 1);
+                status_ = options_.Fast
+                              ? FastProgramFailure(options_.File, report.Code, report.Rows)
+                              : ProgramFailure(options_.File, report.Code, report.Rows);
+            }
+            break;
+        case FlashStep::WriteSerial:
+            loggedRows_ += report.Rows.LoggedRows;
+            if (!ok) {
+                status_ = SerialWriteFailure(*serial_, options_, report.Code, report.Rows);
+            }
+            break;
+        case FlashStep::RunMode:
+            if (!ok) {
+                status_ = Fail(ExitStatus::Finish,
+                               "setting run mode failed: " + DescribeLinkCode(report.Code));
+            }
+            break;
+        case FlashStep::Disconnect:
+            status_ = Session::Disconnected(report.Code);
+            break;
+        default:
+            break; // the file is known and the serial number's steps say why themselves
+        }
+    }
+
+    const char* FileToWrite() override { return source_.c_str(); }
+
+    // Before the erase: the board's number, kept from the board or taken from the book.
+    std::int32_t TakeSerial() override {
+        if (serial_ == nullptr) {
+            return 0;
+        }
+        const std::string port =
+            ShortPortName(options_.Session.Choice.Port.empty() ? TargetProfile.PortName.load()
+                                                               : options_.Session.Choice.Port);
+        if (SerialFault fault = serial_->Take(port)) {
+            status_ = SerialFailure(fault);
+            return -1;
+        }
+        if (serial_->Kept()) {
+            TellParentOfSerial(options_, *serial_);
+        }
+        return 0;
+    }
+
+    // After the image, before run mode: the number's bytes, written and read back.
+    std::int32_t WriteSerial(ImageFailure& failure) override {
+        if (serial_ == nullptr) {
+            return 0;
+        }
+        TellParentOfSerial(options_, *serial_);
+        return serial_->Write(failure);
+    }
+
+    void Pause(std::chrono::milliseconds pause) override { PauseUnlessStopped(pause); }
+
+    int Status() const { return status_; }
+    // The rows whose lines the job logged.
+    std::uint32_t LoggedRows() const { return loggedRows_; }
+
+private:
+    const FlashOptions& options_;
+    const std::string& source_;
+    Session& session_;
+    BoardOutcome& outcome_;
+    BoardSerial* serial_;
+    int status_ = ExitStatus::Success;
+    std::uint32_t loggedRows_ = 0;
+};
 
 int FlashBoard(const FlashOptions& options, const std::string& source, BoardOutcome& outcome,
                BoardSerial* serial) {
@@ -233,58 +291,15 @@ int FlashBoard(const FlashOptions& options, const std::string& source, BoardOutc
         }
     }
 
-    if (int status = session.Connect(); status != ExitStatus::Success) {
-        return status;
-    }
-    if (int status = TakeSerial(serial, options); status != ExitStatus::Success) {
-        return status;
-    }
-
-    if (int status = EnterBootModeForErase(); status != ExitStatus::Success) {
-        return status;
-    }
-
-    ProgressDisplay& progress = session.Progress();
-    ProgressCount = static_cast<std::int32_t>(TargetProfile.ProgramStart.load());
-    progress.Begin({"erase", "B", static_cast<std::int32_t>(TargetProfile.ProgramStart.load()), 1});
-    std::int32_t result =
-        options.Fast ? EraseForFastFlash(source.c_str()) : EraseForFlash(source.c_str());
-    progress.End(result >= 0);
-    if (result < 0) {
-        return Fail(ExitStatus::Erase,
-                    Format("erase failed at 0x%X: %s", static_cast<unsigned>(ProgressCount.load()),
-                           DescribeLinkCode(result).c_str()));
-    }
-
-    PauseUnlessStopped(EraseToWritePause);
-
-    ProgressCount = 0;
-    progress.Begin({"write", "rec", 0, 0});
-    ImageFailure failure;
-    result = options.Fast ? ProgramImageFast(image, failure) : ProgramForFlash(source.c_str());
-    progress.End(result >= 0);
-    if (result < 0) {
-        outcome.Rows = VerifiedRowsBeforeFailure();
-        return options.Fast ? FastProgramFailure(options.File, result, failure)
-                            : ProgramFailure(options.File, result);
-    }
-    if (int status = WriteSerial(serial, options); status != ExitStatus::Success) {
-        return status;
-    }
-
-    if (!options.NoRunMode) {
-        NoteStage("run-mode");
-        result = SetRunMode(1);
-        if (result < 0) {
-            return Fail(ExitStatus::Finish, "setting run mode failed: " + DescribeLinkCode(result));
-        }
-    }
-    if (int status = session.Disconnect(); status != ExitStatus::Success) {
-        return status;
+    TerminalFlash job(options, source, session, outcome, serial);
+    RunFlashSequence({session.NamedPort(), options.Fast ? &image : nullptr, !options.NoRunMode},
+                     job);
+    if (job.Status() != ExitStatus::Success) {
+        return job.Status();
     }
 
     // --fast writes a row shared by several records once, and blank blocks not at all.
-    const auto rows = options.Fast ? LoggedRows()
+    const auto rows = options.Fast ? job.LoggedRows()
                                    : std::count_if(check.Rows.begin(), check.Rows.end(),
                                                    [](const CheckedRow& row) { return row.Sent; });
     outcome.Rows = static_cast<int>(rows);

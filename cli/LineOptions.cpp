@@ -129,9 +129,23 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
     if (SerialFault fault =
             CheckSerialSettings(options.Serial, options.Writes ? file : "", boards)) {
         return Fail(fault.What == SerialFault::Usage ? ExitStatus::Usage : ExitStatus::File,
-                    fault.Why);
+                    SerialFaultText(fault));
     }
     return ExitStatus::Success;
+}
+
+std::string SerialFaultText(const SerialFault& fault) {
+    switch (fault.Which) {
+    case SerialFault::BytesFromCounter:
+        return "--serial-format bytes takes its values from --serial-list, not a counter";
+    case SerialFault::BytesNeedLength:
+        return "--serial-format bytes needs its length here: give bytes:N";
+    case SerialFault::PlaceRefused:
+        return "--serial-at: " + fault.Why;
+    case SerialFault::Other:
+        break;
+    }
+    return fault.Why;
 }
 
 std::vector<std::string> SerialChildArgs(const LineOptions& options) {

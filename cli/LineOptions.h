@@ -39,5 +39,8 @@ void AddVerifyLineOptions(CLI::App* command, LineOptions& options);
 // ExitStatus::File; ExitStatus::Success otherwise. boards: how many boards the run writes.
 int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t boards);
 
+// What is wrong with the serial number, in the words of the options.
+std::string SerialFaultText(const SerialFault& fault);
+
 // The serial options as a board's child process takes them.
 std::vector<std::string> SerialChildArgs(const LineOptions& options);

@@ -1,9 +1,9 @@
 #include "cli/Messages.h"
 
+#include "line/ChildReport.h"
 #include "link/BootCommands.h"
 #include "link/Packet.h"
 #include "target/EraseRunMode.h"
-#include "target/PortRefusals.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -55,25 +55,9 @@ std::string DescribeLinkCode(std::int32_t code) {
     return Format("%s (code %d)", LinkCause(code), static_cast<int>(code));
 }
 
-std::string PermissionAdvice(const PortOpenFailure& failure) {
-    const char* device = failure.Device.c_str();
-    const std::string group = failure.Group.empty() ? "dialout" : failure.Group;
-    if (failure.JoiningGroupHelps()) {
-        return Format("permission denied on %s (group %s)\n"
-                      "join the group %s, which may read and write it:\n"
-                      "    sudo usermod -aG %s $USER\n"
-                      "and log out and in again (or reboot) for it to take effect",
-                      device, group.c_str(), group.c_str(), group.c_str());
-    }
-    return Format("permission denied on %s (owner %s, group %s, %s)\n"
-                  "no group may both read and write it, so joining one would not help: a udev "
-                  "rule or the administrator must grant you access",
-                  device, failure.Owner.c_str(), group.c_str(),
-                  DeviceModeText(failure.Mode).c_str());
-}
-
 int Fail(int status, const std::string& message) {
-    std::fprintf(stderr, "tervix-flash: %s\n", message.c_str());
+    std::fprintf(stderr, "%.*s%s\n", static_cast<int>(FailurePrefix.size()), FailurePrefix.data(),
+                 message.c_str());
     lastFailure = message;
     return status;
 }

@@ -1,18 +1,12 @@
 #pragma once
 // Turning the operations' result codes into words, and printing what went wrong.
 
-#include "link/OpenFailure.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 // The cause behind a code of the link or the bootloader commands, with the code itself.
 std::string DescribeLinkCode(std::int32_t code);
-
-// A device this user may not open: a first line naming it and its group, then what to do: join
-// the group when the group may read and write it, else who owns it and who must grant access.
-std::string PermissionAdvice(const PortOpenFailure& failure);
 
 // Prints "tervix-flash: message" on standard error and returns status, so callers can write
 // `return Fail(ExitStatus::Erase, ...)`.

@@ -5,6 +5,7 @@
 #include "link/ComPort.h"
 #include "link/OpenFailure.h"
 #include "link/PortNames.h"
+#include "target/PortRefusals.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>

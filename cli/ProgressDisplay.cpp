@@ -3,6 +3,7 @@
 #include "cli/Console.h"
 #include "cli/Interruption.h"
 #include "cli/Messages.h"
+#include "line/ChildReport.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
@@ -72,8 +73,7 @@ void ProgressDisplay::End(bool succeeded) {
         DrawLocked(true, succeeded);
         std::fprintf(out_, "  %s\n", succeeded ? "done" : "FAILED");
     } else {
-        std::fprintf(out_, "%s: %s in %.1f s\n", stage_.Name, succeeded ? "done" : "failed",
-                     seconds);
+        std::fprintf(out_, "%s\n", StageEndLine(stage_.Name, succeeded, seconds).c_str());
     }
     std::fflush(out_);
 }
@@ -121,7 +121,7 @@ void ProgressDisplay::DrawLocked(bool final, bool complete) {
         const int step = mode_ == Mode::Lines ? percent / 25 : percent;
         if (step != lastStep_) {
             lastStep_ = step;
-            std::fprintf(out_, "%s: %d %%\n", stage_.Name, percent);
+            std::fprintf(out_, "%s\n", ProgressLine(stage_.Name, percent).c_str());
             std::fflush(out_);
         }
         return;

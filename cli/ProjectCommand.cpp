@@ -2,6 +2,7 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/HexRefusal.h"
+#include "cli/LineOptions.h"
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
 #include "cli/PortMap.h"
@@ -121,7 +122,7 @@ bool CheckSerial(const Project& project, const HexSnapshot& firmware) {
         fault = SerialPlaceCovered(settings, firmware.Path(), project.Firmware);
     }
     if (fault) {
-        Fail(ExitStatus::File, where + fault.Why);
+        Fail(ExitStatus::File, where + SerialFaultText(fault));
         return false;
     }
     const SerialSource& source = settings.Source;

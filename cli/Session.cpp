@@ -32,11 +32,22 @@ int Session::CheckUsage() const {
 }
 
 int Session::Connect() {
+    BeginConnect();
+    const std::optional<int> named = NamedPort();
+    return Connected(named ? ConnectNamedTarget(*named) : ConnectTarget());
+}
+
+void Session::BeginConnect() {
     progress_.Begin({"connect", "", 0, 0});
-    // A named port is the only one opened: opening others would lock them against the boards
-    // of a sibling process and, on a real adapter, reset whatever board is wired to them.
-    const std::int32_t result =
-        choice_.Port.empty() ? ConnectTarget() : ConnectNamedTarget(answer_.NamedIndex());
+}
+
+// A named port is the only one opened: opening others would lock them against the boards of a
+// sibling process and, on a real adapter, reset whatever board is wired to them.
+std::optional<int> Session::NamedPort() const {
+    return choice_.Port.empty() ? std::nullopt : std::optional<int>(answer_.NamedIndex());
+}
+
+int Session::Connected(std::int32_t result) {
     progress_.End(result >= 0);
     if (result >= 0) {
         if (outcome_ != nullptr) {
@@ -64,7 +75,10 @@ int Session::Connect() {
 }
 
 int Session::Disconnect() {
-    const std::int32_t result = DisconnectTarget();
+    return Disconnected(DisconnectTarget());
+}
+
+int Session::Disconnected(std::int32_t result) {
     if (result < 0) {
         return Fail(ExitStatus::Finish, "closing the port failed");
     }

@@ -6,6 +6,7 @@
 #include "cli/ProgressDisplay.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct SessionOptions {
@@ -33,8 +34,16 @@ public:
 
     // Finds the port and checks the device; prints why on failure. Returns an exit status.
     int Connect();
+    // Connect in three parts, for a job that connects itself: the progress line shown, the port
+    // the connection must use (none: the port question decides), and the connection's result
+    // judged and shown.
+    void BeginConnect();
+    std::optional<int> NamedPort() const;
+    int Connected(std::int32_t result);
     // Closes the port; prints why on failure. Returns an exit status.
     int Disconnect();
+    // How a disconnect's result ended the command.
+    static int Disconnected(std::int32_t result);
 
     ProgressDisplay& Progress() { return progress_; }
     bool Quiet() const { return quiet_; }

@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 #include "cli/ExitStatus.h"
 #include "cli/HexRefusal.h"
+#include "cli/LineOptions.h"
 #include "cli/Messages.h"
 #include "line/BoardRecord.h"
 #include "link/BootCommands.h"
@@ -71,7 +72,7 @@ int PrintBoardSerial(const VerifyOptions& options, BoardOutcome& outcome) {
     }
     std::vector<std::uint8_t> bytes;
     if (SerialFault fault = ReadBoardSerial(options.Serial, outcome.Serial, bytes)) {
-        return Fail(ExitStatus::Transfer, fault.Why);
+        return Fail(ExitStatus::Transfer, SerialFaultText(fault));
     }
     const std::string where = SerialPlaceText(*options.Serial.Place);
     if (!options.Session.Quiet && !options.Session.Json) {

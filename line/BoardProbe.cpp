@@ -6,6 +6,7 @@
 #include "target/TargetProfile.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include <thread>
 
@@ -84,4 +85,22 @@ FoundBoards FindBoards(const std::vector<std::string>& ports) {
         }
     }
     return found;
+}
+
+PortRole RoleOf(const FoundBoards& found, const std::string& port) {
+    if (found.FailedChecks.contains(port)) {
+        return PortRole::FailedCheck;
+    }
+    return std::find(found.Boards.begin(), found.Boards.end(), port) != found.Boards.end()
+               ? PortRole::Board
+               : PortRole::Skipped;
+}
+
+std::vector<std::string> AnsweredPorts(const FoundBoards& found,
+                                       const std::vector<std::string>& ports) {
+    std::vector<std::string> answered;
+    std::copy_if(
+        ports.begin(), ports.end(), std::back_inserter(answered),
+        [&found](const std::string& port) { return RoleOf(found, port) != PortRole::Skipped; });
+    return answered;
 }

@@ -48,3 +48,12 @@ struct FoundBoards {
 // Probes ports at the profile's baud rate, a silent one given up on after at most a second, and
 // sorts them by the profile's device number.
 FoundBoards FindBoards(const std::vector<std::string>& ports);
+
+// What a run makes of a port it looked at: a board to run, a board that failed the device check
+// (it is run no further, but has its record), or a port passed over.
+enum class PortRole { Board, FailedCheck, Skipped };
+PortRole RoleOf(const FoundBoards& found, const std::string& port);
+
+// The ports of ports that hold a board, whether or not it passed the device check, in order.
+std::vector<std::string> AnsweredPorts(const FoundBoards& found,
+                                       const std::vector<std::string>& ports);

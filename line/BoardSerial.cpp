@@ -4,8 +4,9 @@
 
 namespace {
 
-SerialFault Fault(SerialFault::Kind kind, std::string why) {
-    return {kind, std::move(why)};
+SerialFault Fault(SerialFault::Kind kind, std::string why,
+                  SerialFault::Setting setting = SerialFault::Other) {
+    return {kind, std::move(why), setting};
 }
 
 std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
@@ -32,8 +33,7 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
     const SerialSource& source = settings.Source;
     const bool hasSource = !source.File().empty();
     if (format.Kind == SerialKind::Bytes && !source.Counter.empty()) {
-        return Fault(SerialFault::Usage,
-                     "--serial-format bytes takes its values from --serial-list, not a counter");
+        return Fault(SerialFault::Usage, "", SerialFault::BytesFromCounter);
     }
     SerialBook book(source);
     std::string why;
@@ -42,8 +42,7 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
     }
     if (format.Kind == SerialKind::Bytes && format.Length == 0) {
         if (!hasSource || book.List().empty()) {
-            return Fault(SerialFault::Usage,
-                         "--serial-format bytes needs its length here: give bytes:N");
+            return Fault(SerialFault::Usage, "", SerialFault::BytesNeedLength);
         }
         const auto first = EncodeSerial(format, book.List().front(), why);
         if (!first) {
@@ -52,7 +51,7 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
         format.Length = static_cast<std::uint32_t>(first->size());
     }
     if (std::string refusal = SerialPlaceRefusal(place, format.Length); !refusal.empty()) {
-        return Fault(SerialFault::Usage, std::string("--serial-at: ") + refusal);
+        return Fault(SerialFault::Usage, refusal, SerialFault::PlaceRefused);
     }
     if (hasSource) {
         std::vector<std::string> values = book.List();

@@ -23,10 +23,18 @@ struct SerialSettings {
     bool Keep = false;   // a board that holds a number keeps it
 };
 
-// Why a step of the serial number stopped, by the kind of its cause.
+// Why a step of the serial number stopped, by the kind of its cause. Settings that each face
+// names in its own words (an option, a key of the project file) are told apart by Which; Why
+// then holds only what is wrong with the value, if anything.
 struct SerialFault {
     enum Kind { None, Usage, File, Transfer } What = None;
     std::string Why;
+    enum Setting {
+        Other,            // Why says it all
+        BytesFromCounter, // the bytes format with a counter, which has no bytes to give
+        BytesNeedLength,  // the bytes format without a length, and no list to take it from
+        PlaceRefused,     // the place cannot hold the number: Why says why
+    } Which = Other;
     explicit operator bool() const { return What != None; }
 };
 

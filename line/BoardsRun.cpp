@@ -1,46 +1,40 @@
 #include "line/BoardsRun.h"
 
+#include "link/Packet.h"
+
 #include <algorithm>
-#include <cstdio>
+#include <filesystem>
 #include <optional>
-#include <string_view>
 
 namespace {
 
 // What one line of a child's output says: a stage's progress, a failure, or its record.
-void TakeLine(RunningBoard& board, const std::string& line) {
-    constexpr std::string_view Prefix = "tervix-flash: ";
-    if (line.starts_with('{')) {
-        board.ChildLine = line;
-        board.ChildRecord = nlohmann::json::parse(line, nullptr, false);
-        return;
-    }
-    if (line.starts_with(SerialLine)) {
-        board.Serial = line.substr(SerialLine.size());
-        return;
-    }
-    if (line == RecordedLine) {
+void TakeLine(RunningBoard& board, const std::string& text) {
+    const ChildLine line = ReadChildLine(text);
+    switch (line.What) {
+    case ChildLine::Record:
+        board.ChildLine = line.Text;
+        board.ChildRecord = nlohmann::json::parse(line.Text, nullptr, false);
+        break;
+    case ChildLine::Serial:
+        board.Serial = line.Text;
+        break;
+    case ChildLine::Recorded:
         board.Recorded = ChildRecordState::Written;
-        return;
-    }
-    if (line.starts_with(NotRecordedLine)) {
+        break;
+    case ChildLine::NotRecorded:
         board.Recorded = ChildRecordState::NotWritten;
-        board.RecordError = line.substr(NotRecordedLine.size());
-        return;
-    }
-    if (line.starts_with(Prefix)) {
-        board.Reason = line.substr(Prefix.size());
-        return;
-    }
-    char stage[32] = {};
-    int percent = 0;
-    if (std::sscanf(line.c_str(), "%31[a-z]: %d %%", stage, &percent) == 2) {
-        board.Stage = stage;
-        board.Percent = percent;
-    } else if (std::sscanf(line.c_str(), "%31[a-z]: done", stage) == 1 &&
-               line.find(": done in ") != std::string::npos) {
-        board.Stage = stage;
-        board.Percent = 100;
+        board.RecordError = line.Text;
+        break;
+    case ChildLine::Failure:
+        board.Reason = line.Text;
+        break;
+    case ChildLine::Progress:
+        board.Stage = line.Stage;
+        board.Percent = line.Percent;
+        break;
+    case ChildLine::Other:
+        break;
     }
 }
 
@@ -84,6 +78,26 @@ std::string BoardFolder(const std::string& port) {
     return name;
 }
 
+std::vector<std::string> BoardChildArgs(const BoardChildJob& job, const std::string& port) {
+    std::vector<std::string> args{job.Command};
+    args.insert(args.end(), job.Options.begin(), job.Options.end());
+    if (!job.Source.empty()) {
+        args.insert(args.end(), {job.Source, "--file-name", job.FileName});
+    }
+    args.insert(args.end(), {"--port", port, "--json", "--progress-for-parent"});
+    // A child works in a folder of its own: the record is named from here.
+    if (!job.Record.empty()) {
+        args.insert(args.end(), {"--record", std::filesystem::absolute(job.Record).string()});
+    }
+    for (const auto& [key, value] : job.Tags) {
+        args.insert(args.end(), {"--tag", key + "=" + value});
+    }
+    if (job.TimeoutMs != 0) {
+        args.insert(args.end(), {"--timeout-ms", std::to_string(job.TimeoutMs)});
+    }
+    return args;
+}
+
 bool StartBoard(RunningBoard& board, const std::string& program,
                 const std::vector<std::string>& args) {
     board.Child = std::make_unique<BoardProcess>(program, args, BoardFolder(board.Port));
@@ -111,6 +125,18 @@ BoardRecord ChildBoardRecord(const RunningBoard& board) {
     record.Seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - board.Started).count();
     record.ExitStatus = board.Status;
+    return record;
+}
+
+BoardHere::BoardHere() : started_(std::chrono::steady_clock::now()), sentBefore_(PacketsSent()) {}
+
+BoardRecord BoardHere::Record(const BoardOutcome& outcome, int status) const {
+    BoardRecord record;
+    record.Outcome = outcome;
+    record.Requests = PacketsSent() - sentBefore_;
+    record.Seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    record.ExitStatus = status;
     return record;
 }
 

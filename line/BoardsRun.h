@@ -6,24 +6,20 @@
 
 #include "line/BoardProcess.h"
 #include "line/BoardRecord.h"
+#include "line/ChildReport.h"
 
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-#include <string_view>
+#include <utility>
 #include <vector>
 
 // A board's stage until its child reports the first one.
 inline constexpr const char* StartStage = "start";
-
-// Lines a board's child writes for its parent beside its progress: the serial number that may be
-// on its board from now on, and, after its record line, whether it appended that line itself.
-inline constexpr std::string_view SerialLine = "parent: serial ";
-inline constexpr std::string_view RecordedLine = "parent: recorded";
-inline constexpr std::string_view NotRecordedLine = "parent: not recorded: ";
 
 // What a child said of its record line.
 enum class ChildRecordState {
@@ -55,6 +51,22 @@ struct RunningBoard {
 // name without the slashes.
 std::string BoardFolder(const std::string& port);
 
+// What every board's child of a run is given.
+struct BoardChildJob {
+    std::string Command;              // "flash", "verify", "erase"
+    std::vector<std::string> Options; // the command's own options
+    std::string Source;               // the parent's private copy of the file; empty for none
+    std::string FileName;             // the file as the user gave it
+    std::string Record;               // the record file each child appends to; empty for none
+    std::vector<std::pair<std::string, std::string>> Tags;
+    std::uint32_t TimeoutMs = 0; // 0 keeps the profile's read time-out
+};
+
+// The command line of the child for the board on port: it reads the parent's copy of the file
+// under the name the user gave, prints its progress for the parent and its record as JSON, and
+// appends that record itself, before its serial number is journaled.
+std::vector<std::string> BoardChildArgs(const BoardChildJob& job, const std::string& port);
+
 // Starts the board's child in the board's folder; false, with the reason, when it could not be
 // started.
 bool StartBoard(RunningBoard& board, const std::string& program,
@@ -65,6 +77,20 @@ bool StartBoard(RunningBoard& board, const std::string& program,
 // stands as unverified when the child gave none. The run's own keys (command, file, digest,
 // tags) are the caller's; the result is empty when the child ended before it gave one.
 BoardRecord ChildBoardRecord(const RunningBoard& board);
+
+// A board run by this process rather than a child: its requests and time counted from the start,
+// for its record.
+class BoardHere {
+public:
+    BoardHere();
+    // The record of the board once its command ended with status; the run's own keys (command,
+    // port, file, digest, tags) are the caller's.
+    BoardRecord Record(const BoardOutcome& outcome, int status) const;
+
+private:
+    std::chrono::steady_clock::time_point started_;
+    std::uint32_t sentBefore_;
+};
 
 class BoardsView {
 public:

@@ -1,6 +1,7 @@
 #include "line/HexSnapshot.h"
 
 #include "line/FileDigest.h"
+#include "target/CFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -13,17 +14,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 // Far more than any HEX file for this chip holds, comments and all: a device or a pipe that never
 // ends must not fill the memory.
 constexpr std::size_t MaxFileBytes = std::size_t{64} << 20;
 
 // The whole file in one read pass; the reason in words when it fails.
 bool ReadWhole(const std::string& path, std::string& bytes, std::string& reason) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    CFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         reason = std::generic_category().message(errno);
         return false;
@@ -85,7 +82,7 @@ HexSnapshot::HexSnapshot(const std::string& file) {
     if (!folder_.empty()) {
         const fs::path name = fs::path(file).filename();
         path_ = (fs::path(folder_) / (name.empty() ? fs::path("snapshot.hex") : name)).string();
-        std::unique_ptr<std::FILE, FileCloser> copy(std::fopen(path_.c_str(), "wb"));
+        CFile copy(std::fopen(path_.c_str(), "wb"));
         if (!copy || std::fwrite(bytes.data(), 1, bytes.size(), copy.get()) != bytes.size() ||
             std::fclose(copy.release()) != 0) {
             error = std::error_code(errno, std::generic_category());

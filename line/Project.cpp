@@ -1,6 +1,7 @@
 #include "line/Project.h"
 
 #include "line/ProjectShape.h"
+#include "target/CFile.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -14,10 +15,6 @@ namespace fs = std::filesystem;
 
 // Far more than any project needs: a device or a pipe named as the project must not fill memory.
 constexpr std::size_t MaxProjectBytes = std::size_t{1} << 20;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 const ProjectTable* FindTable(std::string_view name) {
     for (const ProjectTable& table : ProjectTables()) {
@@ -133,7 +130,7 @@ std::optional<Project> ParseProject(const std::string& text, const std::string& 
 }
 
 bool ReadProjectText(const std::string& path, std::string& text, std::string& why) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    CFile file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         why = "cannot read " + path + ": " + std::generic_category().message(errno);
         return false;

@@ -1,5 +1,6 @@
 #include "sim/BoardImage.h"
 
+#include "target/CFile.h"
 #include "target/HexRecord.h"
 #include "target/HexWriter.h"
 
@@ -8,10 +9,6 @@
 #include <vector>
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 template <class Read>
 void AddSpan(HexWriter& writer, std::uint32_t address, std::uint32_t size, Read read) {
@@ -49,7 +46,7 @@ std::string DumpBoardImage(const Board& board) {
 
 ImageLoad LoadBoardImage(Board& board, const char* path) {
     ImageLoad load;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "r"));
+    CFile file(std::fopen(path, "r"));
     if (!file) {
         load.Error = std::string("cannot open ") + path;
         return load;

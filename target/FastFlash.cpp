@@ -2,6 +2,7 @@
 
 #include "link/BootCommands.h"
 #include "link/Packet.h"
+#include "target/CFile.h"
 #include "target/EraseRunMode.h"
 #include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
@@ -14,10 +15,6 @@
 namespace {
 
 using Memory = std::map<std::uint32_t, ImageByte>;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 // One request's stretch of memory, in bytes; ImageBytes of them are the file's.
 struct Span {
@@ -164,6 +161,7 @@ private:
                 std::fprintf(log_, " %02X", static_cast<unsigned>(ByteAt(memory, row + i)));
             }
             std::fputc('\n', log_);
+            ++failure_.LoggedRows;
             loggedUpTo_ = row + HexRowSize;
         }
     }
@@ -174,7 +172,8 @@ private:
     }
 
     std::int32_t Fail(const MemoryAccess& access, std::uint32_t address, std::int32_t code) {
-        failure_ = {access.Space, address};
+        failure_.Space = access.Space;
+        failure_.Address = address;
         return code;
     }
 
@@ -266,7 +265,7 @@ namespace {
 std::int32_t SendImage(const FlashImage& image, ImageFailure& failure, std::FILE* opened) {
     failure = {};
     ProgressTotal = image.Lines;
-    std::unique_ptr<std::FILE, FileCloser> log(opened);
+    CFile log(opened);
     if (!log) {
         return ProgramResult::FileError;
     }

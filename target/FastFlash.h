@@ -16,13 +16,6 @@ inline constexpr std::uint32_t FastWriteBytes = 128;
 // Bytes per EEPROM write request: EEPROM bytes take about 4 ms each, and the reply waits for all.
 inline constexpr std::uint32_t FastEepromWriteBytes = 64;
 
-// Where the transfer stopped: the first byte that read back wrong, or the first byte of the
-// request that failed.
-struct ImageFailure {
-    HexSpace Space = HexSpace::None;
-    std::uint32_t Address = 0;
-};
-
 // Erases first..last in requests of up to FastEraseRows erase blocks. Results and ProgressCount
 // as EraseRange: the last exchange's result, 0 for an empty range, or the first negative code;
 // ProgressCount holds the address after the last block erased, or of the failed request.
@@ -34,10 +27,10 @@ std::int32_t EraseForFastFlash(const char* hexPath);
 // Writes image onto a board whose application area is erased, then reads every file byte back.
 // Program-memory blocks inside the erased range whose file bytes are all 0xFF are only read
 // back. "temp.log" gets one line per 16-byte row that a write carries, as ProgramHexFile writes
-// it. ProgressTotal is the file's line count and ProgressCount reaches image.Records.
-// Returns image.Records, ProgramResult::FileError when the log cannot be created, or the code
-// of the failed request (BootResult::VerifyMismatch for a byte that read back wrong twice), with
-// failure set.
+// it, counted in failure.LoggedRows. ProgressTotal is the file's line count and ProgressCount
+// reaches image.Records. Returns image.Records, ProgramResult::FileError when the log cannot be
+// created, or the code of the failed request (BootResult::VerifyMismatch for a byte that read back
+// wrong twice), with failure set.
 std::int32_t ProgramImageFast(const FlashImage& image, ImageFailure& failure);
 
 // ProgramImageFast for bytes that follow an image already written in this job (a serial

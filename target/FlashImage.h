@@ -38,6 +38,16 @@ struct FlashImage {
     HexSpace ConflictSpace = HexSpace::None;
 };
 
+// What a pass that writes rows did: the rows it logged in "temp.log" (each just before its first
+// write), and where it stopped when it failed: the first byte that read back wrong or the first
+// byte of the request that failed (the whole-row programmer), or the row being sent (the
+// row-by-row one). Space stays None when the pass stopped before any request went out.
+struct ImageFailure {
+    HexSpace Space = HexSpace::None;
+    std::uint32_t Address = 0;
+    std::uint32_t LoggedRows = 0;
+};
+
 // Adds the supplied bytes of row, a row of space, from the record on line. Returns 0, or
 // ImageResult::Conflict with ErrorLine, EarlierLine, ConflictAddress and ConflictSpace set when a
 // byte contradicts one an earlier record gave.

@@ -4,12 +4,11 @@
 // image for the fast path, verify and the serial number's place all read files through here, so
 // they agree on what a file holds and where reading stops.
 
+#include "target/CFile.h"
 #include "target/HexRecord.h"
 #include "target/HexRows.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <memory>
 
 // How far a pass reads.
 enum class HexPass : std::uint8_t {
@@ -55,15 +54,12 @@ public:
     std::int32_t Records() const { return records_; }
 
 private:
-    struct Closer {
-        void operator()(std::FILE* file) const { std::fclose(file); }
-    };
     bool Stop(DecodedRecord& record, HexDefect defect, std::int32_t code);
 
     HexRowSettings settings_;
     HexPass pass_;
     std::int32_t lines_;
-    std::unique_ptr<std::FILE, Closer> file_;
+    CFile file_;
     HexRecordReader reader_;
     std::int32_t records_ = 0;
     std::uint16_t upper_ = 0;

@@ -1,6 +1,7 @@
 #include "target/HexProgrammer.h"
 
 #include "link/BootCommands.h"
+#include "target/CFile.h"
 #include "target/HexFileReader.h"
 #include "target/ProgramLog.h"
 #include "target/TargetProfile.h"
@@ -11,16 +12,11 @@
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 class RowSender {
 public:
     RowSender(std::FILE* log, std::uint8_t writeBlock, std::uint8_t addressUnit,
-              std::uint8_t writeCommand)
-        : log_(log), port_(TargetProfile.PortHandle), retries_(TargetProfile.Retries),
+              std::uint8_t writeCommand, ImageFailure& rows)
+        : log_(log), rows_(rows), port_(TargetProfile.PortHandle), retries_(TargetProfile.Retries),
           writeBlock_(writeBlock), addressUnit_(addressUnit), writeCommand_(writeCommand) {}
 
     std::int32_t Send(HexSpace space, const HexRow& row) {
@@ -28,7 +24,11 @@ public:
     }
 
 private:
-    void Log(const HexRow& row) {
+    // The row being sent is the one a failure names.
+    void Log(HexSpace space, const HexRow& row) {
+        rows_.Space = space;
+        rows_.Address = row.Address;
+        ++rows_.LoggedRows;
         std::fprintf(log_, " %04X ", static_cast<unsigned>(row.Address));
         for (std::uint8_t b : row.Bytes) {
             std::fprintf(log_, " %02X", static_cast<unsigned>(b));
@@ -71,7 +71,7 @@ private:
     }
 
     std::int32_t SendProgram(const HexRow& row) {
-        Log(row);
+        Log(HexSpace::Program, row);
         BootCommand write{writeCommand_, HexRowSize,   row.Address,
                           writeBlock_,   addressUnit_, retries_};
         return WriteAndVerify(write, row.Bytes, BootCode::ReadProgram, row.Supplied);
@@ -84,7 +84,7 @@ private:
         if (row.Supplied == 0) {
             return 0;
         }
-        Log(row);
+        Log(HexSpace::Eeprom, row);
         const auto start = static_cast<unsigned>(std::countr_zero(row.Supplied));
         const auto length = static_cast<std::uint8_t>(std::popcount(row.Supplied));
         BootCommand write{BootCode::WriteEeprom, length, row.Address + start, 1, 1, retries_};
@@ -93,6 +93,7 @@ private:
     }
 
     std::FILE* log_;
+    ImageFailure& rows_;
     ComHandle port_;
     std::uint16_t retries_;
     std::uint8_t writeBlock_;
@@ -104,6 +105,13 @@ private:
 
 std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint8_t addressUnit,
                             std::uint8_t writeCommand) {
+    ImageFailure rows;
+    return ProgramHexFile(path, writeBlock, addressUnit, writeCommand, rows);
+}
+
+std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint8_t addressUnit,
+                            std::uint8_t writeCommand, ImageFailure& rows) {
+    rows = {};
     HexFileReader hex(path, HexRowSettingsFromProfile(addressUnit), HexPass::Programmer);
     if (hex.Lines() < 0) {
         return ProgramResult::FileError;
@@ -112,12 +120,12 @@ std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint
     if (!hex.Opened()) {
         return ProgramResult::FileError;
     }
-    File log(CreateProgramLog());
+    CFile log(CreateProgramLog());
     if (!log) {
         return ProgramResult::FileError;
     }
 
-    RowSender sender(log.get(), writeBlock, addressUnit, writeCommand);
+    RowSender sender(log.get(), writeBlock, addressUnit, writeCommand, rows);
     DecodedRecord record;
     while (hex.Next(record)) {
         if (record.Defect != HexDefect::None) {
@@ -135,8 +143,13 @@ std::int32_t ProgramHexFile(const char* path, std::uint8_t writeBlock, std::uint
 }
 
 std::int32_t ProgramForFlash(const char* path) {
+    ImageFailure rows;
+    return ProgramForFlash(path, rows);
+}
+
+std::int32_t ProgramForFlash(const char* path, ImageFailure& rows) {
     TargetProfile.HexPath = path;
     ProgressTotal = static_cast<std::int32_t>(TargetProfile.ProgramEnd.load());
     return ProgramHexFile(path, TargetProfile.WriteBlock, TargetProfile.AddressUnit,
-                          BootCode::WriteProgram);
+                          BootCode::WriteProgram, rows);
 }

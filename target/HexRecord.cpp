@@ -1,4 +1,5 @@
 #include "target/HexRecord.h"
+#include "target/CFile.h"
 
 #include <memory>
 
@@ -19,10 +20,6 @@ int HexDigitValue(int c) {
 
 // One line read takes at most this many characters; a longer line takes several.
 constexpr int MaxLineRead = 255;
-
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
 
 } // namespace
 
@@ -93,7 +90,7 @@ HexStatus HexRecordReader::Next(HexRecord& record) {
 }
 
 std::int32_t CountHexLines(const char* path) {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "r"));
+    CFile file(std::fopen(path, "r"));
     if (!file) {
         return -1;
     }

@@ -35,3 +35,17 @@ std::string DeviceModeText(std::uint32_t mode) {
     }
     return text;
 }
+
+std::string PermissionAdvice(const PortOpenFailure& failure) {
+    const std::string& device = failure.Device;
+    const std::string group = failure.Group.empty() ? "dialout" : failure.Group;
+    if (failure.JoiningGroupHelps()) {
+        return "permission denied on " + device + " (group " + group + ")\njoin the group " +
+               group + ", which may read and write it:\n    sudo usermod -aG " + group +
+               " $USER\nand log out and in again (or reboot) for it to take effect";
+    }
+    return "permission denied on " + device + " (owner " + failure.Owner + ", group " + group +
+           ", " + DeviceModeText(failure.Mode) +
+           ")\nno group may both read and write it, so joining one would not help: a udev rule "
+           "or the administrator must grant you access";
+}

@@ -19,3 +19,9 @@ std::FILE* CreateProgramLog();
 // Opens the log an earlier run of this job began, for adding rows at its end, under the same
 // rules; null when it is refused or cannot be opened.
 std::FILE* ExtendProgramLog();
+
+// One file per platform: whether this user may write to path, and the log opened for writing,
+// emptied when afresh, else for adding at its end; null when it cannot be. Each line reaches the
+// file as it ends.
+bool PathWritable(const char* path);
+std::FILE* OpenProgramLogFile(bool afresh);

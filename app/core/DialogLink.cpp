@@ -1,17 +1,8 @@
 #include "app/core/DialogLink.h"
 
+#include "app/core/PathSeparators.h"
+
 #include <utility>
-
-namespace {
-
-// Windows paths may separate with either slash; elsewhere a backslash belongs to a name.
-#ifdef _WIN32
-constexpr const char* PathSeparators = "\\/";
-#else
-constexpr const char* PathSeparators = "/";
-#endif
-
-} // namespace
 
 DialogLink::DialogLink(DialogFace* face) : face_(face), uiThread_(std::this_thread::get_id()) {}
 

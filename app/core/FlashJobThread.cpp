@@ -4,14 +4,12 @@
 #include "app/core/PortPermission.h"
 #include "app/core/ThreadPriority.h"
 #include "target/Connection.h"
-#include "target/EraseRunMode.h"
+#include "target/FlashSequence.h"
 #include "target/HexCheck.h"
-#include "target/HexProgrammer.h"
 #include "target/TargetProfile.h"
 
-#include <chrono>
+#include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 
 namespace {
@@ -48,94 +46,132 @@ std::string RefusedFileText(const std::string& file, const HexCheck& check) {
     return text + check.Error + ".\nThe board was not erased or written.";
 }
 
+// The job as the dialog shows it: a lamp for each step that succeeds, the stage before each box.
+class DialogJob : public FlashFace {
+public:
+    DialogJob(DialogLink& link, std::uint32_t job) : link_(link), job_(job) {}
+
+    void Starting(FlashStep) override {}
+
+    void Ended(const FlashReport& report) override {
+        if (report.Failed()) {
+            return;
+        }
+        switch (report.Step) {
+        case FlashStep::Connect:
+            // Ports from "\\.\COM11" on get no confirmation box.
+            if (report.Code < 10) {
+                ShowBox(link_, job_,
+                        std::string("Check whether ") + PortNameTable[report.Code] +
+                            " port is OK!");
+            }
+            Lamp(1);
+            break;
+        case FlashStep::Erase:
+            Lamp(3);
+            g_stage.store(StageWrite);
+            break;
+        case FlashStep::Write:
+            Lamp(4);
+            break;
+        default:
+            break;
+        }
+    }
+
+    const char* FileToWrite() override {
+        // The file dialog opens where the last file was chosen, and names no file.
+        const PromptAnswer file =
+            link_.Ask(Prompt{PromptKind::OpenHexFile, {}, {}, {}, false, link_.HexFolder(), job_});
+        if (!file.accepted) {
+            g_stage.store(StageNoFile);
+            return nullptr;
+        }
+        // A file that cannot be written in full, or a log that cannot be kept, is found before
+        // the erase, so the board keeps its application.
+        link_.RememberHexFile(file.path);
+        std::string chosen = file.path;
+        const HexCheck check = CheckHexFileForFlash(
+            chosen.c_str(), HexRowSettingsFromProfile(TargetProfile.AddressUnit));
+        if (check.Fault != HexFault::None) {
+            g_stage.store(StageNoFile);
+            ShowBox(link_, job_, RefusedFileText(file.path, check));
+            return nullptr;
+        }
+        g_stage.store(StageHexInput);
+        Lamp(2);
+        g_stage.store(StageClear);
+        path_.emplace(std::move(chosen));
+        return path_->c_str();
+    }
+
+    // What the job ended with, in the dialog and in the thread's result.
+    std::uint32_t Finish(const FlashReport& report) {
+        if (!report.Failed()) {
+            link_.EnableFlash(job_);
+            link_.EnableExit(job_);
+            link_.Repaint(job_);
+            g_stage.store(StageDone);
+            return JobResult::Done;
+        }
+        switch (report.Step) {
+        case FlashStep::Connect:
+            return ConnectFailed();
+        case FlashStep::File:
+            return JobResult::NoFile;
+        case FlashStep::Write:
+            g_stage.store(StageWriteFailed);
+            ShowBox(link_, job_, "Chip OK?  Writing failed!");
+            return JobResult::WriteFailed;
+        case FlashStep::RunMode:
+            g_stage.store(StageWriteFailed);
+            return JobResult::FinishFailed;
+        case FlashStep::Disconnect:
+            g_stage.store(StageFinishFailed);
+            return JobResult::FinishFailed;
+        default:
+            // Boot mode comes first so that a board whose erase or write fails then stays in its
+            // bootloader; to the user both are the erase.
+            g_stage.store(StageClearFailed);
+            ShowBox(link_, job_, "Please Check  if in Boot State or not?");
+            return JobResult::ClearFailed;
+        }
+    }
+
+private:
+    void Lamp(int n) {
+        link_.DrawLamp(job_, n, ColorLampDone);
+        link_.Repaint(job_);
+    }
+
+    std::uint32_t ConnectFailed() {
+        link_.DrawLamp(job_, 1, ColorLampFailed);
+        link_.SetProgress(job_, 0);
+        link_.SetStatus(job_, "0");
+        link_.EnableFlash(job_);
+        link_.EnableExit(job_);
+        link_.Repaint(job_);
+        g_stage.store(StageConnectFailed);
+        if (const std::string advice = PortPermissionAdvice(); !advice.empty()) {
+            ShowBox(link_, job_, advice);
+        }
+        ShowBox(link_, job_,
+                "Please Check (1) Cable Wired or not? (2) PC COM Port "
+                "Correct or not ?(3)PIC Chip Correct or not ?");
+        return JobResult::ConnectFailed;
+    }
+
+    DialogLink& link_;
+    std::uint32_t job_;
+    std::optional<HexPathLoan> path_;
+};
+
 } // namespace
 
 std::uint32_t FlashJobThread(std::shared_ptr<DialogLink> link, std::uint32_t generation) {
     RaiseOwnPriority();
     g_stage.store(StageIdle);
     g_stage.store(StageConnect);
-
-    const std::int32_t port = ConnectTarget();
-    // Ports from "\\.\COM11" on get no confirmation box.
-    if (port >= 0 && port < 10) {
-        ShowBox(*link, generation,
-                std::string("Check whether ") + PortNameTable[port] + " port is OK!");
-    }
-    if (port < 0) {
-        link->DrawLamp(generation, 1, ColorLampFailed);
-        link->SetProgress(generation, 0);
-        link->SetStatus(generation, "0");
-        link->EnableFlash(generation);
-        link->EnableExit(generation);
-        link->Repaint(generation);
-        g_stage.store(StageConnectFailed);
-        if (const std::string advice = PortPermissionAdvice(); !advice.empty()) {
-            ShowBox(*link, generation, advice);
-        }
-        ShowBox(*link, generation,
-                "Please Check (1) Cable Wired or not? (2) PC COM Port "
-                "Correct or not ?(3)PIC Chip Correct or not ?");
-        return JobResult::ConnectFailed;
-    }
-    link->DrawLamp(generation, 1, ColorLampDone);
-    link->Repaint(generation);
-
-    // The file dialog opens where the last file was chosen, and names no file.
-    const PromptAnswer file = link->Ask(
-        Prompt{PromptKind::OpenHexFile, {}, {}, {}, false, link->HexFolder(), generation});
-    if (!file.accepted) {
-        g_stage.store(StageNoFile);
-        return JobResult::NoFile;
-    }
-    // A file that cannot be written in full, or a log that cannot be kept, is found before the
-    // erase, so the board keeps its application.
-    link->RememberHexFile(file.path);
-    std::string chosen = file.path;
-    const HexCheck check =
-        CheckHexFileForFlash(chosen.c_str(), HexRowSettingsFromProfile(TargetProfile.AddressUnit));
-    if (check.Fault != HexFault::None) {
-        g_stage.store(StageNoFile);
-        ShowBox(*link, generation, RefusedFileText(file.path, check));
-        return JobResult::NoFile;
-    }
-    g_stage.store(StageHexInput);
-    link->DrawLamp(generation, 2, ColorLampDone);
-    link->Repaint(generation);
-    g_stage.store(StageClear);
-
-    HexPathLoan path(std::move(chosen));
-    // Boot mode first: a board whose erase or write fails then stays in its bootloader.
-    if (EnterBootMode() < 0 || EraseForFlash(path.c_str()) < 0) {
-        g_stage.store(StageClearFailed);
-        ShowBox(*link, generation, "Please Check  if in Boot State or not?");
-        return JobResult::ClearFailed;
-    }
-    link->DrawLamp(generation, 3, ColorLampDone);
-    link->Repaint(generation);
-    g_stage.store(StageWrite);
-
-    // A settling pause between the last erase and the first write.
-    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-
-    if (ProgramForFlash(path.c_str()) < 0) {
-        g_stage.store(StageWriteFailed);
-        ShowBox(*link, generation, "Chip OK?  Writing failed!");
-        return JobResult::WriteFailed;
-    }
-    link->DrawLamp(generation, 4, ColorLampDone);
-    link->Repaint(generation);
-
-    if (SetRunMode(1) < 0) {
-        g_stage.store(StageWriteFailed);
-        return JobResult::FinishFailed;
-    }
-    if (DisconnectTarget() < 0) {
-        g_stage.store(StageFinishFailed);
-        return JobResult::FinishFailed;
-    }
-    link->EnableFlash(generation);
-    link->EnableExit(generation);
-    link->Repaint(generation);
-    g_stage.store(StageDone);
-    return JobResult::Done;
+    DialogJob job(*link, generation);
+    return job.Finish(RunFlashSequence(FlashPlan{}, job));
 }

@@ -80,3 +80,28 @@ protected:
     bool linked = false;
     std::map<std::uint32_t, std::uint8_t> image; // what WriteHexFile wrote, by address
 };
+
+// A whole flash job: how the dialog ends it.
+inline const QString ConnectFailedBox = QStringLiteral(
+    "Please Check (1) Cable Wired or not? (2) PC COM Port Correct or not ?(3)PIC Chip Correct or "
+    "not ?");
+
+class FlashJob : public DialogFixture {
+protected:
+    void ExpectEndLamps(int failedLamp) {
+        for (int n = 1; n < failedLamp; ++n) {
+            EXPECT_TRUE(LampFilledWith(n, Shown::Lit)) << "lamp " << n;
+        }
+        EXPECT_TRUE(LampFilledWith(failedLamp, Shown::Failed)) << "lamp " << failedLamp;
+        for (int n = failedLamp + 1; n <= LampCount; ++n) {
+            EXPECT_TRUE(LampFilledWith(n, Shown::Off)) << "lamp " << n;
+        }
+    }
+    void ExpectFailedEnd() {
+        EXPECT_EQ(Text(1004), QStringLiteral("0% Finished"));
+        EXPECT_EQ(Progress(), 0);
+        EXPECT_EQ(Text(1), QStringLiteral("EXIT"));
+        EXPECT_TRUE(Enabled(1));
+        EXPECT_TRUE(Enabled(1001));
+    }
+};

@@ -69,6 +69,11 @@ std::vector<nlohmann::ordered_json> JsonLines(const std::string& text) {
     return lines;
 }
 
+std::vector<std::uint8_t> U32le(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
 std::vector<std::string> JournalEvents(const std::string& journal, const std::string& serial) {
     std::vector<std::string> events;
     for (const nlohmann::ordered_json& line : JsonLines(journal)) {

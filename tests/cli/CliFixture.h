@@ -36,6 +36,9 @@ inline constexpr std::uint32_t EepromBase = 0xF00000;
 std::vector<nlohmann::ordered_json> JsonLines(const std::string& text);
 
 // A journal's events for one serial number, in order.
+// The bytes of value, least significant first.
+std::vector<std::uint8_t> U32le(std::uint32_t value);
+
 std::vector<std::string> JournalEvents(const std::string& journal, const std::string& serial);
 
 // The child of pid that runs the board whose folder is named, -1 when none does.

@@ -2,6 +2,7 @@
 // and the exit status and words of every stage that can fail.
 
 #include "tests/cli/CliFixture.h"
+#include "tests/cli/RecordChecks.h"
 #include "tests/support/CaseName.h"
 #include "tests/support/Pty.h"
 
@@ -17,25 +18,6 @@
 using testing::HasSubstr;
 
 namespace {
-
-// Program memory and data EEPROM bytes of the file, the spaces the default profile writes.
-HexImage WrittenSpaces(const HexImage& image) {
-    HexImage written;
-    for (const auto& [address, byte] : image) {
-        if (address < 0x200000 || (address >= EepromBase && address < EepromBase + 0x100)) {
-            written[address] = byte;
-        }
-    }
-    return written;
-}
-
-void ExpectHolds(const SimBoard& board, const HexImage& image) {
-    for (const auto& [address, byte] : WrittenSpaces(image)) {
-        const auto it = board.Memory().find(address);
-        ASSERT_NE(it, board.Memory().end()) << std::hex << address;
-        EXPECT_EQ(it->second, byte) << "at 0x" << std::hex << address;
-    }
-}
 
 const std::vector<std::string> Fast = {"--timeout-ms", "200"};
 
@@ -354,58 +336,3 @@ INSTANTIATE_TEST_SUITE_P(
         OddFile{"PastTheEndThroughAnUpperAddress", "past_64k.hex", 2,
                 "past_64k.hex line 3: program memory data at 0x10000 lies past the end"}),
     CaseName());
-
-namespace {
-
-struct KilledCase {
-    std::string name;
-    std::string stage; // the run is killed 0.3 s after this stage began
-};
-
-class RunAfterAKilledOne : public CliTest, public testing::WithParamInterface<KilledCase> {};
-
-} // namespace
-
-// The killed run's board answers its last request after the run is gone: that reply waits on the
-// line and is no answer to the next run, which flashes the board cleanly.
-TEST_P(RunAfterAKilledOne, FlashesCleanly) {
-    SimBoard& board = AddBoard("COM3", {"--pace"});
-    // Long requests: the kill lands inside one, whose reply then comes too late.
-    folder_.Create("rows.hex", RowsHex(200, 0));
-    std::unique_ptr<ChildProcess> killed =
-        StartFlash({"flash", "--fast", "rows.hex", "--port", "COM3"});
-    ASSERT_TRUE(killed->AwaitError(GetParam().stage + ": ", ProcessTimeoutMs)) << killed->Err();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    killed->Signal(SIGKILL);
-    ASSERT_EQ(killed->Wait(ProcessTimeoutMs), 128 + SIGKILL);
-    const Run run = Flash({"flash", ExampleHex(), "--port", "COM3"});
-    EXPECT_EQ(run.Status, 0) << run.Err;
-    board.Stop();
-    ExpectHolds(board, ReadHexImage(ExampleHex()));
-    EXPECT_EQ(board.StatText("mode"), "run");
-}
-
-INSTANTIATE_TEST_SUITE_P(Flash, RunAfterAKilledOne,
-                         testing::Values(KilledCase{"WhileErasing", "erase"},
-                                         KilledCase{"WhileWriting", "write"}),
-                         CaseName());
-
-// The log is written line by line before each row's request: a run killed mid-write leaves a log
-// that names every row the board received, and at most the one row it was about to send.
-TEST_F(CliTest, AKilledRunsLogHoldsEveryRowSent) {
-    SimBoard& board = AddBoard("COM3", {"--pace"});
-    folder_.Create("rows.hex", RowsHex(200, 0));
-    std::unique_ptr<ChildProcess> flash = StartFlash({"flash", "rows.hex", "--port", "COM3"});
-    ASSERT_TRUE(flash->AwaitError("write: ", ProcessTimeoutMs)) << flash->Err();
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    flash->Signal(SIGKILL);
-    EXPECT_EQ(flash->Wait(ProcessTimeoutMs), 128 + SIGKILL);
-    board.Stop();
-    const std::string log = folder_.Read("temp.log");
-    const auto lines = static_cast<std::uint64_t>(std::count(log.begin(), log.end(), '\n'));
-    const std::uint64_t written = board.Stat("write_program");
-    ASSERT_GT(written, 0u);
-    ASSERT_LT(written, 200u) << "the run ended before it was killed";
-    EXPECT_GE(lines, written);
-    EXPECT_LE(lines, written + 1);
-}

@@ -21,11 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<std::uint8_t> U32le(std::uint32_t value) {
-    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
-            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
-}
-
 // 900 in u32le at program:0x7F00, after an upper address of 0.
 constexpr const char* Number900 = ":020000040000FA\n:047F000084030000F6\n";
 

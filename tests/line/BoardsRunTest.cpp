@@ -1,5 +1,5 @@
-// A board's folder named from its port, and the record a parent takes from what its child
-// printed, however odd that was.
+// A board's folder named from its port, the lines its child writes for the parent, and the
+// record a parent takes from what its child printed, however odd that was.
 
 #include "line/BoardsRun.h"
 
@@ -48,4 +48,36 @@ TEST(BoardsRun, TheRecordKeepsWhatTheChildReportedAndSkipsWhatItGotWrong) {
         EXPECT_TRUE(record.Outcome.Result.empty()) << odd;
         EXPECT_FALSE(record.Outcome.Serial) << odd;
     }
+}
+
+// Each line a child writes reads back as what it said; a stage only counts once it is named in
+// lower-case letters, and its end only when it ended well.
+TEST(BoardsRun, AChildsLinesReadBackAsWritten) {
+    struct Case {
+        std::string line;
+        ChildLine::Kind what;
+        std::string text;
+        std::string stage;
+        int percent;
+    };
+    const Case cases[] = {
+        {ProgressLine("erase", 42), ChildLine::Progress, "", "erase", 42},
+        {StageEndLine("write", true, 3.14), ChildLine::Progress, "", "write", 100},
+        {StageEndLine("write", false, 0.4), ChildLine::Other, "", "", 0},
+        {ProgressLine("run-mode", 5), ChildLine::Other, "", "", 0},
+        {SerialNumberLine("A 7"), ChildLine::Serial, "A 7", "", 0},
+        {RecordedLine(true, "ignored"), ChildLine::Recorded, "", "", 0},
+        {RecordedLine(false, "disk full"), ChildLine::NotRecorded, "disk full", "", 0},
+        {std::string(FailurePrefix) + "erase: 3 %", ChildLine::Failure, "erase: 3 %", "", 0},
+        {R"({"rows": 2})", ChildLine::Record, R"({"rows": 2})", "", 0},
+        {"connected to COM3", ChildLine::Other, "", "", 0},
+    };
+    for (const Case& c : cases) {
+        const ChildLine read = ReadChildLine(c.line);
+        EXPECT_EQ(read.What, c.what) << c.line;
+        EXPECT_EQ(read.Text, c.text) << c.line;
+        EXPECT_EQ(read.Stage, c.stage) << c.line;
+        EXPECT_EQ(read.Percent, c.percent) << c.line;
+    }
+    EXPECT_EQ(StageEndLine("write", true, 3.14), "write: done in 3.1 s");
 }

@@ -2,6 +2,7 @@
 
 #include "link/Packet.h"
 #include "target/TargetProfile.h"
+#include "tests/link/BootFixture.h"
 #include "tests/support/CaseName.h"
 #include "tests/support/MemoryPort.h"
 
@@ -14,53 +15,6 @@
 #include <string>
 
 namespace {
-
-std::uint32_t AddressOf(const Bytes& request) {
-    return std::uint32_t{request[2]} | std::uint32_t{request[3]} << 8 |
-           std::uint32_t{request[4]} << 16;
-}
-
-// A board's memory as far as reads go: the reply echoes the request header, then brings the
-// bytes asked for (the count byte is in units), 0xFF beyond the image.
-MemoryPort::Responder FakeMemory(const Bytes& image, std::uint8_t unit) {
-    return [&image, unit](const Bytes& request) {
-        std::size_t address = AddressOf(request) * unit;
-        Bytes reply(request.begin(), request.begin() + 5);
-        for (std::size_t i = 0; i < std::size_t{request[1]} * unit; ++i) {
-            reply.push_back(address + i < image.size() ? image[address + i] : 0xFF);
-        }
-        return Frame(reply);
-    };
-}
-
-Bytes Pattern(std::size_t n) {
-    Bytes bytes(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
-    }
-    return bytes;
-}
-
-// A read reply carrying the given data after a five-byte header.
-Bytes ReadReply(const Bytes& data) {
-    Bytes payload{0x01, 0x00, 0x00, 0x00, 0x00};
-    payload.insert(payload.end(), data.begin(), data.end());
-    return Frame(payload);
-}
-
-class BootTest : public testing::Test {
-protected:
-    void SetUp() override {
-        LoadDefaults();
-        TargetProfile.PortHandle = link.handle;
-    }
-    void TearDown() override {
-        CloseComPort(link.handle);
-        LoadDefaults();
-    }
-
-    AttachedPort link = AttachMemoryPort();
-};
 
 // Byte-exact requests and replies of the commands this system sends.
 TEST_F(BootTest, DeviceIdReadOnTheWire) {
@@ -359,105 +313,6 @@ TEST_F(BootTest, DeviceIdWithoutPortOrAnswer) {
     EXPECT_EQ(ReadDeviceId(text), PacketResult::NoAttemptsLeft);
     EXPECT_STREQ(text, "0");
     EXPECT_EQ(link.port->Requests().size(), 2u);
-}
-
-struct Read {
-    std::uint8_t countByte;
-    std::uint32_t address;
-    bool operator==(const Read&) const = default;
-};
-
-void PrintTo(const Read& read, std::ostream* os) {
-    *os << int{read.countByte} << " units at " << read.address;
-}
-
-class MemoryRange : public BootTest {
-protected:
-    std::vector<Read> Reads() const {
-        std::vector<Read> reads;
-        for (const Bytes& request : link.port->Requests()) {
-            reads.push_back({request[1], AddressOf(request)});
-        }
-        return reads;
-    }
-
-    Bytes image = Pattern(1024);
-    std::array<std::uint8_t, 1024> out{};
-
-    void SetUp() override {
-        BootTest::SetUp();
-        out.fill(0xEE);
-    }
-};
-
-TEST_F(MemoryRange, ChunksOfAtMostMaxReadCount) {
-    link.port->SetResponder(FakeMemory(image, 1));
-    EXPECT_EQ(ReadMemoryRange(0, 299, 1, BootCode::ReadProgram, out.data()), 44);
-    EXPECT_EQ(Reads(), (std::vector<Read>{{128, 0}, {128, 128}, {44, 256}}));
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 300), Bytes(image.begin(), image.begin() + 300));
-    EXPECT_EQ(out[300], 0xEE);
-}
-
-TEST_F(MemoryRange, NothingToReadOrRefused) {
-    link.port->SetResponder(FakeMemory(image, 1));
-    EXPECT_EQ(ReadMemoryRange(10, 9, 1, BootCode::ReadProgram, out.data()), 0);
-    EXPECT_EQ(ReadMemoryRange(0, 9, 0, BootCode::ReadProgram, out.data()), BootResult::ZeroUnit);
-    EXPECT_EQ(ReadMemoryRange(0, 9, 1, BootCode::WriteProgram, out.data()), BootResult::BadCommand);
-    EXPECT_EQ(ReadMemoryRange(0, 9, 3, BootCode::ReadProgram, out.data()),
-              BootResult::UnitTooLarge);
-    EXPECT_EQ(link.port->WriteCalls(), 0u);
-    EXPECT_EQ(out[0], 0xEE);
-}
-
-// With two bytes per unit the last unit brings both its bytes and every request asks for whole
-// units, so the output ends exactly at the range's last byte.
-TEST_F(MemoryRange, WordUnitsCoverWholeUnits) {
-    link.port->SetResponder(FakeMemory(image, 2));
-    EXPECT_EQ(ReadMemoryRange(0, 99, 2, BootCode::ReadProgram, out.data()), 72);
-    EXPECT_EQ(Reads(), (std::vector<Read>{{64, 0}, {36, 64}}));
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 200), Bytes(image.begin(), image.begin() + 200));
-    EXPECT_EQ(out[200], 0xEE);
-
-    link.port->ClearWritten();
-    out.fill(0xEE);
-    TargetProfile.MaxReadCount = 5;
-    EXPECT_EQ(ReadMemoryRange(3, 7, 2, BootCode::ReadProgram, out.data()), 2);
-    EXPECT_EQ(Reads(), (std::vector<Read>{{2, 3}, {2, 5}, {1, 7}}));
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 10), Bytes(image.begin() + 6, image.begin() + 16));
-    EXPECT_EQ(out[10], 0xEE);
-}
-
-TEST_F(MemoryRange, AlwaysMovesOnAndNeverWraps) {
-    link.port->SetResponder(FakeMemory(image, 1));
-    TargetProfile.MaxReadCount = 0;
-    EXPECT_EQ(ReadMemoryRange(0, 2, 1, BootCode::ReadProgram, out.data()), 1);
-    EXPECT_EQ(Reads(), (std::vector<Read>{{1, 0}, {1, 1}, {1, 2}}));
-
-    link.port->ClearWritten();
-    out.fill(0xEE);
-    LoadDefaults();
-    TargetProfile.PortHandle = link.handle;
-    EXPECT_EQ(ReadMemoryRange(0xFFFFFFFF, 0xFFFFFFFF, 1, BootCode::ReadEeprom, out.data()), 1);
-    EXPECT_EQ(Reads(), (std::vector<Read>{{1, 0xFFFFFF}}));
-    EXPECT_EQ(out[1], 0xEE);
-}
-
-TEST_F(MemoryRange, OversizedReplyStaysWithinItsChunk) {
-    link.port->SetResponder([](const Bytes&) { return ReadReply(Bytes(200, 0x5A)); });
-    EXPECT_EQ(ReadMemoryRange(0, 9, 1, BootCode::ReadProgram, out.data()), 200);
-    EXPECT_EQ(Bytes(out.begin(), out.begin() + 10), Bytes(10, 0x5A));
-    EXPECT_EQ(out[10], 0xEE);
-}
-
-TEST_F(MemoryRange, FailureKeepsEarlierChunks) {
-    TargetProfile.Retries = 1;
-    link.port->QueueReplies({ReadReply(Bytes(128, 0x11)), ReadReply(Bytes(128, 0x22))});
-    EXPECT_EQ(ReadMemoryRange(0, 299, 1, BootCode::ReadProgram, out.data()),
-              PacketResult::NoAttemptsLeft);
-    EXPECT_EQ(Reads().size(), 3u);
-    EXPECT_EQ(out[0], 0x11);
-    EXPECT_EQ(out[255], 0x22);
-    EXPECT_EQ(out[256], 0xEE);
 }
 
 } // namespace

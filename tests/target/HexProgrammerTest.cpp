@@ -331,6 +331,18 @@ TEST(HexProgrammerLineTest, FailedReadBackIsRepeatedOnce) {
     EXPECT_EQ(folder.Read(ProgramLogName),
               " 0200  01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\n");
 
+    // The row under way when a run stops is the one it names.
+    int writes = 0;
+    LineBoard second(
+        [&](const Bytes& r) { return r[0] == BootCode::WriteProgram && ++writes > 1; });
+    ImageFailure rows;
+    EXPECT_EQ(ProgramHexFile(path.c_str(), TargetProfile.WriteBlock, TargetProfile.AddressUnit,
+                             BootCode::WriteProgram, rows),
+              PacketResult::NoAttemptsLeft);
+    EXPECT_EQ(rows.Space, HexSpace::Program);
+    EXPECT_EQ(rows.Address, 0x210u);
+    EXPECT_EQ(rows.LoggedRows, 2u);
+
     // A read-back that brings no data has confirmed nothing.
     AttachedPort empty = AttachMemoryPort(200);
     empty.port->SetResponder([](const Bytes& r) { return Frame(Bytes(r.begin(), r.begin() + 5)); });

@@ -1,4 +1,5 @@
 #include "target/HexRecord.h"
+#include "target/CFile.h"
 #include "target/HexFileReader.h"
 #include "target/HexWriter.h"
 #include "tests/support/CaseName.h"
@@ -17,14 +18,9 @@
 
 namespace {
 
-struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
 // An in-memory text file holding the given content.
-File TextFile(const std::string& text) {
-    File f(std::tmpfile());
+CFile TextFile(const std::string& text) {
+    CFile f(std::tmpfile());
     std::fputs(text.c_str(), f.get());
     std::rewind(f.get());
     return f;
@@ -36,7 +32,7 @@ struct Outcome {
 };
 
 Outcome ReadAll(const std::string& text) {
-    File f = TextFile(text);
+    CFile f = TextFile(text);
     HexRecordReader reader(f.get());
     Outcome out;
     for (;;) {
@@ -247,7 +243,7 @@ TEST(CountHexLines, CountsLineReadsOfAtMost255Characters) {
     ASSERT_NE(mkdtemp(dir), nullptr);
     const std::string path = std::string(dir) + "/lines.hex";
     auto write = [&](const std::string& text) {
-        File f(std::fopen(path.c_str(), "w"));
+        CFile f(std::fopen(path.c_str(), "w"));
         std::fputs(text.c_str(), f.get());
     };
     write("");

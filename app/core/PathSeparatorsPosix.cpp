@@ -1,0 +1,3 @@
+#include "app/core/PathSeparators.h"
+
+const char* const PathSeparators = "/";
