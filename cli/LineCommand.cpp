@@ -62,3 +62,20 @@ int RunLine(const LineCommandOptions& options) {
     }
     return ExitStatus::Success;
 }
+
+void SendSpool(const LineSettings& line, bool quiet) {
+    const PushReport report = PushSpool(LineSpool(line.Spool), line.Token, "");
+    for (const std::string& note : report.Notes) {
+        std::fprintf(stderr, "%s\n", note.c_str());
+    }
+    if (report.Sent > 0 && !quiet) {
+        std::fprintf(stderr, "%s: %zu sent to the line server\n", line.Spool.c_str(), report.Sent);
+    }
+    const std::string why = report.Failure.empty() ? report.Away : report.Failure;
+    if (report.Left > 0 || report.Damaged > 0) {
+        std::fprintf(stderr,
+                     "tervix-flash: %zu records or ends wait in %s (%s); tervix-flash line push "
+                     "sends them\n",
+                     report.Left + report.Damaged, line.Spool.c_str(), why.c_str());
+    }
+}

@@ -3,6 +3,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/Messages.h"
 #include "line/FileDigest.h"
+#include "line/LineClient.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
@@ -39,6 +40,28 @@ void AddRecordOptions(CLI::App* command, LineOptions& options) {
         ->option_text("HEX");
 }
 
+// The server's address and the station's token, read once for every board of the run.
+int CheckLineServer(LineOptions& options) {
+    if (options.LineUrl.empty()) {
+        return ExitStatus::Success;
+    }
+    std::string why;
+    if (!ParseLineAddress(options.LineUrl, why)) {
+        return Fail(ExitStatus::Usage, "--line: " + why);
+    }
+    LineSettings& line = options.Line;
+    line.Url = options.LineUrl;
+    line.Pool = options.LinePool;
+    line.Token = LineToken(options.LineTokenFile, why);
+    if (line.Token.empty()) {
+        return Fail(ExitStatus::Usage, why);
+    }
+    line.LeaseSeconds = options.LineLease;
+    // A board's child works in a folder of its own: the spool is the run's, named from here.
+    line.Spool = std::filesystem::absolute(options.LineSpool).string();
+    return ExitStatus::Success;
+}
+
 } // namespace
 
 void AddFlashLineOptions(CLI::App* command, LineOptions& options) {
@@ -71,6 +94,45 @@ void AddFlashLineOptions(CLI::App* command, LineOptions& options) {
     step->needs(counter);
     keep->needs(at);
     AddRecordOptions(command, options);
+
+    CLI::Option* line =
+        command
+            ->add_option("--line", options.LineUrl,
+                         "Send every board's record to this line server (http://HOST:PORT or "
+                         "https://...), first through the spool")
+            ->option_text("URL");
+    CLI::Option* pool =
+        command
+            ->add_option("--line-pool", options.LinePool,
+                         "Take the numbers from this pool of the line server, in place of "
+                         "--serial-counter or --serial-list")
+            ->option_text("NAME");
+    CLI::Option* tokenFile =
+        command
+            ->add_option("--line-token-file", options.LineTokenFile,
+                         "The station's token is this file's first line (default: "
+                         "$TERVIX_LINE_TOKEN)")
+            ->option_text("FILE");
+    CLI::Option* lease = command
+                             ->add_option("--line-lease", options.LineLease,
+                                          "Hold each number on a lease of this many seconds, "
+                                          "renewed while its board runs (default 60)")
+                             ->check(CLI::Range(3, 3600))
+                             ->option_text("SECONDS");
+    CLI::Option* spool =
+        command
+            ->add_option("--line-spool", options.LineSpool,
+                         std::string("Where records and ends wait until the server has them "
+                                     "(default ") +
+                             DefaultSpoolName + " in this folder)")
+            ->option_text("FILE");
+    pool->needs(line);
+    pool->needs(at);
+    pool->excludes(counter);
+    pool->excludes(list);
+    tokenFile->needs(line);
+    lease->needs(pool);
+    spool->needs(line);
 }
 
 void AddVerifyLineOptions(CLI::App* command, LineOptions& options) {
@@ -109,12 +171,16 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
         // Compared with the bytes the run reads once and flashes, not with the file as it is now.
         options.ExpectedSha256 = expected;
     }
+    if (int status = CheckLineServer(options); status != ExitStatus::Success) {
+        return status;
+    }
     if (options.SerialAt.empty()) {
         return ExitStatus::Success;
     }
-    if (options.Writes && options.SerialCounter.empty() && options.SerialList.empty()) {
-        return Fail(ExitStatus::Usage,
-                    "--serial-at needs --serial-counter FILE or --serial-list FILE");
+    if (options.Writes && options.SerialCounter.empty() && options.SerialList.empty() &&
+        options.LinePool.empty()) {
+        return Fail(ExitStatus::Usage, "--serial-at needs --serial-counter FILE, --serial-list "
+                                       "FILE or --line-pool NAME");
     }
     std::string why;
     const auto place = ParseSerialPlace(options.SerialAt, why);
@@ -170,6 +236,20 @@ std::vector<std::string> SerialChildArgs(const LineOptions& options) {
     }
     if (options.SerialKeep) {
         args.emplace_back("--serial-keep");
+    }
+    const LineSettings& line = options.Line;
+    if (line.Used()) {
+        // The token goes by its file, or by the environment the child inherits; never on a
+        // command line that every user of the computer may read.
+        args.insert(args.end(), {"--line", line.Url, "--line-spool", line.Spool});
+        if (!line.Pool.empty()) {
+            args.insert(args.end(), {"--line-pool", line.Pool, "--line-lease",
+                                     std::to_string(line.LeaseSeconds)});
+        }
+        if (!options.LineTokenFile.empty()) {
+            args.insert(args.end(), {"--line-token-file",
+                                     std::filesystem::absolute(options.LineTokenFile).string()});
+        }
     }
     return args;
 }

@@ -4,6 +4,7 @@
 // passed on to each board's child process.
 
 #include "line/BoardSerial.h"
+#include "line/LineSettings.h"
 
 #include <CLI/CLI.hpp>
 
@@ -23,14 +24,22 @@ struct LineOptions {
     std::vector<std::string> Tags; // KEY=VALUE as given
     std::string ExpectSha256;
     bool Writes = false; // flash: the number is written, so it needs a source
+    // The line server: its address, the pool, the token's file, the lease and the spool.
+    std::string LineUrl;
+    std::string LinePool;
+    std::string LineTokenFile;
+    int LineLease = 60;
+    std::string LineSpool = DefaultSpoolName;
 
     // Filled by CheckLineOptions.
     SerialSettings Serial;
+    LineSettings Line;
     std::vector<std::pair<std::string, std::string>> TagPairs;
     std::string ExpectedSha256; // lower-case; empty when not asked for
 };
 
-// flash: where the number comes from and where it goes, --tag and --expect-sha256.
+// flash: where the number comes from and where it goes, --tag and --expect-sha256, the line
+// server.
 void AddFlashLineOptions(CLI::App* command, LineOptions& options);
 // verify: where the number lies, to print it; --tag and --expect-sha256.
 void AddVerifyLineOptions(CLI::App* command, LineOptions& options);

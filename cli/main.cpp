@@ -102,6 +102,7 @@ int TakeLineOptions(LineOptions& line, const std::string& file, SerialSettings& 
         return status;
     }
     serial = line.Serial;
+    boards.Line = line.Line;
     boards.Tags = line.TagPairs;
     boards.ExpectSha256 = line.ExpectedSha256;
     return ExitStatus::Success;
@@ -219,6 +220,7 @@ int main(int argc, char** argv) {
             status != ExitStatus::Success) {
             return status;
         }
+        flash.Line = flashLine.Line;
         std::vector<std::string> own = SerialChildArgs(flashLine);
         if (flash.NoRunMode) {
             own.emplace_back("--no-run-mode");

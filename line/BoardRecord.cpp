@@ -23,6 +23,9 @@ nlohmann::ordered_json RecordJson(const BoardRecord& record) {
         }
     }
     nlohmann::ordered_json line;
+    if (record.Id) {
+        line["id"] = *record.Id;
+    }
     line["time"] = record.Outcome.Time.value_or(UtcTimeNow());
     line["host"] = HostName();
     line["command"] = record.Command;

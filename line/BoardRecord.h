@@ -20,9 +20,12 @@ struct BoardOutcome {
     std::optional<std::string> SerialUnverified;
     // When the run ended, as its serial number's journal has it; none: when the record is made.
     std::optional<std::string> Time;
+    // The board's record line as it was made, once the board is recorded; null before.
+    nlohmann::ordered_json Line;
 };
 
 struct BoardRecord {
+    std::optional<std::string> Id; // the line server's key of the record, made by the station
     std::string Command;
     std::optional<std::string> Port;
     std::optional<std::string> File; // as given; none for a command without a file
@@ -34,6 +37,7 @@ struct BoardRecord {
     std::vector<std::pair<std::string, std::string>> Tags; // --tag KEY=VALUE, in order
 };
 
-// The line's object: time, host, command, port, device_path, device, file, sha256, rows,
-// requests, seconds, result, exit_status, serial, serial_unverified, tags, tool_version.
+// The line's object: id (when the record has one), time, host, command, port, device_path, device,
+// file, sha256, rows, requests, seconds, result, exit_status, serial, serial_unverified, tags,
+// tool_version.
 nlohmann::ordered_json RecordJson(const BoardRecord& record);

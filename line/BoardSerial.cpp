@@ -142,7 +142,7 @@ SerialFault BoardSerial::Take(const std::string& port) {
     bookValue_ = value;
     auto bytes = EncodeSerial(settings_.Format, value, why);
     if (!bytes) {
-        return Fault(SerialFault::Usage, settings_.Source.File() + ": " + why + " at " +
+        return Fault(SerialFault::Usage, store_.Name() + ": " + why + " at " +
                                              SerialPlaceText(place) + "; " + port +
                                              " was not erased");
     }

@@ -2,6 +2,33 @@
 
 #include <httplib.h>
 
+namespace {
+
+// httplib names its errors in one word; a station's operator reads them.
+std::string ErrorText(httplib::Error error) {
+    switch (error) {
+    case httplib::Error::Connection:
+        return "no connection (refused, or no way to the host)";
+    case httplib::Error::ConnectionTimeout:
+        return "no connection within the time allowed";
+    case httplib::Error::Read:
+        return "no answer (the connection broke, or the answer did not come in time)";
+    case httplib::Error::Write:
+        return "the request could not be sent";
+    case httplib::Error::SSLConnection:
+        return "the TLS connection failed";
+    case httplib::Error::SSLLoadingCerts:
+        return "the certificate authorities could not be loaded";
+    case httplib::Error::SSLServerVerification:
+        return "its certificate is not one this computer trusts (SSL_CERT_FILE names a "
+               "certificate authority's file)";
+    default:
+        return httplib::to_string(error);
+    }
+}
+
+} // namespace
+
 HttpAnswer SendHttp(const LineAddress& to, const std::string& method, const std::string& path,
                     const std::string& body, const std::string& token,
                     const HttpTimeouts& timeouts) {
@@ -23,11 +50,7 @@ HttpAnswer SendHttp(const LineAddress& to, const std::string& method, const std:
                                  : client.Post(where, headers, body, "application/json");
     HttpAnswer answer;
     if (!result) {
-        answer.Error = httplib::to_string(result.error());
-        if (result.error() == httplib::Error::SSLServerVerification) {
-            answer.Error += " (the certificate is not one this computer trusts; SSL_CERT_FILE "
-                            "names a certificate authority's file)";
-        }
+        answer.Error = ErrorText(result.error());
         return answer;
     }
     answer.Status = result->status;

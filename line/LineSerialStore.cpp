@@ -1,6 +1,7 @@
 #include "line/LineSerialStore.h"
 
 #include "line/LinePush.h"
+#include "line/RecordFile.h"
 #include "line/SerialJournal.h"
 
 #include <algorithm>
@@ -23,7 +24,7 @@ std::string NewRecordId(const std::string& station) {
     char part[24];
     std::snprintf(part, sizeof part, "%08x%08x", static_cast<unsigned>(random()),
                   static_cast<unsigned>(random()));
-    return station + "-" + part;
+    return (station.empty() ? HostName() : station) + "-" + part;
 }
 
 LineSerialStore::LineSerialStore(const LineSettings& settings, const LineAddress& address,
@@ -114,10 +115,7 @@ bool LineSerialStore::Spool(const std::vector<SpoolEntry>& entries, std::string&
     for (const SpoolEntry& entry : entries) {
         ids.insert(entry.Id);
     }
-    const PushReport report = PushSpool(spool_, settings_.Token, "", &ids);
-    if (report.Left > 0) {
-        waiting_ = (report.Away.empty() ? report.Failure : report.Away) +
-                   "; waiting in the spool " + spool_.Path();
-    }
+    // What the server does not take now waits for the run's parent, or the next run.
+    PushSpool(spool_, settings_.Token, "", &ids);
     return true;
 }

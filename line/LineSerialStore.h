@@ -33,13 +33,11 @@ public:
     bool End(const std::string& value, const char* event, const std::string& recordTime,
              const nlohmann::ordered_json* record, std::string& why) override;
     bool NamesAsStored() const override { return true; }
+    std::string Name() const override { return "the pool " + settings_.Pool; }
 
     // The board's record, unless its reservation's end took it already: spooled, then sent.
     // False, with why, when it could not be spooled.
     bool Record(const nlohmann::ordered_json& record, std::string& why);
-    // What this board left waiting in the spool, and why it was not sent; empty when the server
-    // has it all.
-    const std::string& Waiting() const { return waiting_; }
 
 private:
     bool Spool(const std::vector<SpoolEntry>& entries, std::string& why);
@@ -51,5 +49,4 @@ private:
     std::optional<std::int64_t> reservation_;
     std::unique_ptr<LeaseRenewer> renewer_;
     bool recordTaken_ = false; // the board's record went with its reservation's end
-    std::string waiting_;
 };

@@ -18,5 +18,6 @@ struct LineSettings {
 // The spool's name in the folder a station works in.
 inline constexpr const char* DefaultSpoolName = "line-spool.jsonl";
 
-// A record id of the station's own, unique for good: its name and a random part.
+// A record id of the station's own, unique for good: its name (else the computer's) and a random
+// part.
 std::string NewRecordId(const std::string& station);

@@ -30,6 +30,8 @@ public:
     // Records name a number as the store spells it rather than as the board's bytes read back
     // (a list's "0042" written as ascii:4 reads back as 42).
     virtual bool NamesAsStored() const { return false; }
+    // Where the numbers come from, for messages: the file, or the server's pool.
+    virtual std::string Name() const = 0;
 };
 
 // A counter or list file and its journal, locked while it changes; behaves as the journal
@@ -37,15 +39,17 @@ public:
 class FileSerialStore : public SerialStore {
 public:
     FileSerialStore(const SerialSource& source, SerialOwner owner)
-        : book_(source), owner_(std::move(owner)) {}
+        : source_(source), book_(source), owner_(std::move(owner)) {}
 
     bool Reserve(const std::string& port, std::string& value, std::string& why) override;
     bool Keep(const std::string& value, const std::string& port, std::string& why) override;
     bool Writing(std::string&) override { return true; }
     bool End(const std::string& value, const char* event, const std::string& recordTime,
              const nlohmann::ordered_json* record, std::string& why) override;
+    std::string Name() const override { return source_.File(); }
 
 private:
+    SerialSource source_;
     SerialBook book_;
     SerialOwner owner_;
 };
