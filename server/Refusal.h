@@ -7,6 +7,7 @@
 namespace HttpStatus {
 inline constexpr int Ok = 200;
 inline constexpr int Created = 201;
+inline constexpr int NotModified = 304;
 inline constexpr int BadRequest = 400;
 inline constexpr int Unauthorized = 401;
 inline constexpr int Forbidden = 403;

@@ -9,6 +9,7 @@
 #include "server/Reservations.h"
 #include "server/Schema.h"
 #include "server/Stations.h"
+#include "server/WebPage.h"
 #include "server/Yield.h"
 
 namespace {
@@ -168,6 +169,7 @@ void AddRoutes(httplib::Server& server, Database& db, EventHub& hub, TokenCheck&
                [&tokens, &hub](const httplib::Request& request, httplib::Response& response) {
                    StreamEvents(request, response, tokens, hub);
                });
+    AddPage(server);
     // Whatever no route answered, and httplib's own refusals (413), in JSON too.
     server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
         if (response.body.empty()) {
