@@ -7,6 +7,7 @@
 #include "line/LinePush.h"
 #include "line/LineSerialStore.h"
 #include "line/SerialJournal.h"
+#include "line/StationReporter.h"
 #include "server/Pools.h"
 #include "server/Tokens.h"
 
@@ -187,6 +188,41 @@ TEST_P(LineClientTest, WhatAServerAwayDidNotGetWaitsInTheSpoolUntilPushed) {
     EXPECT_THAT(folder_.Read("spool.jsonl.refused"), HasSubstr("bench-3-c9"));
     EXPECT_EQ(folder_.Read("spool.jsonl"), "");
     EXPECT_EQ(PushSpool(spool, station_, Url()).Sent, 0u);
+}
+
+// A station's state reaches the server at once when it changes, and again every period while
+// nothing changes, so that a page never takes a quiet station for gone.
+TEST_P(LineClientTest, AStationsStateIsSentWhenItChangesAndWhileNothingDoes) {
+    std::string why;
+    const auto position = [](const std::string& state) {
+        return nlohmann::json{
+            {"project", "widget-rev-c"},
+            {"firmware", "widget.hex"},
+            {"firmware_hash", "9f2c1a2b3c4d"},
+            {"positions", {{{"position", 1}, {"port", "COM3"}, {"state", state}}}}};
+    };
+    const auto seen = [this] {
+        const Json stations = Get("/api/v1/stations").Body;
+        return stations.empty() ? Json() : stations.at(0);
+    };
+    {
+        StationReporter reporter(LineClient(*ParseLineAddress(Url(), why), station_), "bench-3",
+                                 std::chrono::milliseconds(300));
+        reporter.Report(position("waiting"));
+        reporter.Report(position("flashing"));
+        for (int i = 0; i < 200 && seen()["positions"][0]["state"] != "flashing"; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_EQ(seen()["positions"][0]["state"], "flashing");
+        const std::string first = seen()["last_seen"];
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        EXPECT_GE(reporter.Sent(), 3);
+        EXPECT_GT(seen()["last_seen"].get<std::string>(), first);
+        // The last state goes out as the station stops.
+        reporter.Report(position("pass"));
+    }
+    EXPECT_EQ(seen()["name"], "bench-3");
+    EXPECT_EQ(seen()["positions"][0]["state"], "pass");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sqlite, LineClientTest, testing::Values("sqlite"),

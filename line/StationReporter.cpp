@@ -1,0 +1,62 @@
+#include "line/StationReporter.h"
+
+StationReporter::StationReporter(LineClient client, const std::string& station,
+                                 std::chrono::milliseconds period)
+    : client_(std::move(client)), path_("/api/v1/stations/" + station), period_(period),
+      thread_([this] { Run(); }) {}
+
+StationReporter::~StationReporter() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void StationReporter::Report(nlohmann::json state) {
+    {
+        std::lock_guard lock(mutex_);
+        state_ = std::move(state);
+        changed_ = true;
+    }
+    wake_.notify_all();
+}
+
+int StationReporter::Sent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+std::string StationReporter::LastFailure() const {
+    std::lock_guard lock(mutex_);
+    return failure_;
+}
+
+void StationReporter::Run() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait_for(lock, period_, [this] { return changed_ || stopping_; });
+        // A stop sends what changed last, so that the page sees how the station ended.
+        if (state_.is_null() || (stopping_ && !changed_)) {
+            if (stopping_) {
+                return;
+            }
+            continue;
+        }
+        const nlohmann::json state = state_;
+        changed_ = false;
+        const bool last = stopping_;
+        lock.unlock();
+        const LineReply reply = client_.Call("PUT", path_, state);
+        lock.lock();
+        if (reply.Ok()) {
+            ++sent_;
+        } else {
+            failure_ = reply.Why;
+        }
+        if (last) {
+            return;
+        }
+    }
+}
