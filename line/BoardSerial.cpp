@@ -1,7 +1,5 @@
 #include "line/BoardSerial.h"
 
-#include <exception>
-
 namespace {
 
 SerialFault Fault(SerialFault::Kind kind, std::string why,
@@ -11,17 +9,6 @@ SerialFault Fault(SerialFault::Kind kind, std::string why,
 
 std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
     return *DecodeSerial({SerialKind::Bytes, 0}, bytes);
-}
-
-// The book reads its files through streams, which throw when a read fails (a folder where the
-// journal was): that is a journal that cannot be read or written like any other, and says why.
-template <class Call> bool Guarded(Call&& call, std::string& why) {
-    try {
-        return call();
-    } catch (const std::exception& e) {
-        why = e.what();
-        return false;
-    }
 }
 
 } // namespace
@@ -37,7 +24,7 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
     }
     SerialBook book(source);
     std::string why;
-    if (hasSource && !Guarded([&] { return book.LoadLocked(why); }, why)) {
+    if (hasSource && !BookGuarded([&] { return book.LoadLocked(why); }, why)) {
         return Fault(SerialFault::File, why);
     }
     if (format.Kind == SerialKind::Bytes && format.Length == 0) {
@@ -99,7 +86,7 @@ std::string BoardSerial::JournalName(const std::vector<std::uint8_t>& bytes) con
     if (!settings_.Source.List.empty()) {
         SerialBook list(settings_.Source);
         std::string why;
-        if (Guarded([&] { return list.LoadLocked(why); }, why)) {
+        if (BookGuarded([&] { return list.LoadLocked(why); }, why)) {
             for (const std::string& value : list.List()) {
                 if (EncodeSerial(settings_.Format, value, why) == bytes) {
                     return value;
