@@ -49,6 +49,9 @@ void StationReporter::Run() {
         const bool last = stopping_;
         lock.unlock();
         const LineReply reply = client_.Call("PUT", path_, state);
+        if (!last) {
+            std::this_thread::sleep_for(Gap);
+        }
         lock.lock();
         if (reply.Ok()) {
             ++sent_;

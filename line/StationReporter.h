@@ -2,7 +2,8 @@
 // A station's state on the line server (PUT /api/v1/stations/NAME): sent whenever it changes,
 // and at least every 20 s so that a page does not take the station for gone. A thread of its own
 // sends it, so that no position waits for the server; a state changed again before it was sent
-// is sent in its newest form only. A server away is tried again at the next change or turn.
+// is sent in its newest form only, and no more often than every Gap (a percent moves on every
+// redraw). A server away is tried again at the next change or turn.
 
 #include "line/LineClient.h"
 
@@ -17,6 +18,7 @@
 class StationReporter {
 public:
     static constexpr std::chrono::seconds Period{20};
+    static constexpr std::chrono::milliseconds Gap{250};
 
     StationReporter(LineClient client, const std::string& station,
                     std::chrono::milliseconds period = Period);
