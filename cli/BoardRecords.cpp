@@ -7,6 +7,7 @@
 #include "line/LineSpool.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -40,9 +41,9 @@ bool PublishRecord(const BoardJob& job, RecordFile* file, const nlohmann::ordere
 }
 
 ParentView::ParentView(const BoardJob& job, const std::optional<std::string>& sha256,
-                       RecordFile* file, BoardsDisplay& display)
+                       RecordFile* file, BoardsShow show)
     : BoardsParent(file, {ExitStatus::Killed, ExitStatus::File}), job_(job), sha256_(sha256),
-      file_(file), display_(display) {}
+      file_(file), show_(std::move(show)) {}
 
 // The record as the parent knows it: the board's own findings from what the child printed, the
 // file as given and how the child really ended.
@@ -52,6 +53,7 @@ nlohmann::ordered_json ParentView::ParentRecord(const RunningBoard& board, int c
     record.File = job_.File;
     record.Sha256 = sha256_;
     record.Tags = job_.Boards.Tags;
+    record.Place = job_.Boards.Place;
     if (board.Killed) {
         record.Outcome.Result = KilledText(board, childStatus);
     } else if (record.Outcome.Result.empty() && StopSignal() != 0) {
@@ -92,5 +94,5 @@ void ParentView::ChildRecorded(const RunningBoard& board) {
 }
 
 void ParentView::Show(const std::vector<RunningBoard>& boards, bool finished) {
-    display_.Show(boards, finished);
+    show_(boards, finished);
 }

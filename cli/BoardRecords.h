@@ -1,15 +1,16 @@
 #pragma once
 // The record lines of a run's boards, as tervix-flash writes and words them.
 
-#include "cli/BoardsDisplay.h"
 #include "cli/Commands.h"
 #include "line/BoardsParent.h"
 #include "line/RecordFile.h"
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Writes a board's record where it was asked for: printed on standard output, then appended to
 // the record file. A board's child then tells its parent whether the file took the line. False,
@@ -17,12 +18,15 @@
 // loses the printed line.
 bool PublishRecord(const BoardJob& job, RecordFile* file, const nlohmann::ordered_json& record);
 
+// How the boards stand, after every look at the children; finished once none runs.
+using BoardsShow = std::function<void(const std::vector<RunningBoard>& boards, bool finished)>;
+
 // The parent's records in the words of tervix-flash, what each child's line said for --json, and
-// the live lines.
+// the boards as they stand for show: the live lines, or a station's tile.
 class ParentView : public BoardsParent {
 public:
     ParentView(const BoardJob& job, const std::optional<std::string>& sha256, RecordFile* file,
-               BoardsDisplay& display);
+               BoardsShow show);
 
     void Show(const std::vector<RunningBoard>& boards, bool finished) override;
 
@@ -36,5 +40,5 @@ private:
     const BoardJob& job_;
     const std::optional<std::string>& sha256_;
     RecordFile* file_;
-    BoardsDisplay& display_;
+    BoardsShow show_;
 };

@@ -139,6 +139,7 @@ int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
         record.Command = job.Command;
         record.File = name;
         record.Tags = job.Boards.Tags;
+        record.Place = job.Boards.Place;
         record.Sha256 = snapshot != nullptr ? snapshot->Sha256() : std::nullopt;
         const LineSettings& line = job.Boards.Line;
         if (line.Used()) {
@@ -291,7 +292,10 @@ int RunBoards(const BoardJob& job) {
     }
 
     BoardsDisplay display(job.Session.Quiet, OutputRedraws(stderr));
-    ParentView view(job, sha256, file.get(), display);
+    ParentView view(job, sha256, file.get(),
+                    [&display](const std::vector<RunningBoard>& shown, bool finished) {
+                        display.Show(shown, finished);
+                    });
     AwaitBoards(boards, StopSignal, view, RedrawPeriodMs);
     const Unrecorded& unrecorded = view.NotRecorded();
     if (!job.Session.Quiet && !job.Boards.Json) {

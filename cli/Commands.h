@@ -63,6 +63,7 @@ struct BoardsOptions {
     std::vector<std::pair<std::string, std::string>> Tags; // the records' tags
     std::string ExpectSha256; // lower-case hexadecimal the file's SHA-256 must be; empty for any
     LineSettings Line;        // where the records go beside Record; unused: nowhere else
+    RecordPlace Place;        // the records' station, position and project
 };
 
 // flash, verify or erase on one board in this process, or on several at once with one child

@@ -94,6 +94,9 @@ void AddFlashLineOptions(CLI::App* command, LineOptions& options) {
     step->needs(counter);
     keep->needs(at);
     AddRecordOptions(command, options);
+    command->add_option("--station", options.Station)->group("");
+    command->add_option("--position", options.Position)->group("");
+    command->add_option("--project-name", options.Project)->group("");
 
     CLI::Option* line =
         command
@@ -200,6 +203,18 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
     return ExitStatus::Success;
 }
 
+RecordPlace RecordPlaceOf(const LineOptions& options) {
+    RecordPlace place;
+    if (!options.Station.empty()) {
+        place.Station = options.Station;
+        place.Project = options.Project;
+    }
+    if (options.Position > 0) {
+        place.Position = options.Position;
+    }
+    return place;
+}
+
 std::string SerialFaultText(const SerialFault& fault) {
     switch (fault.Which) {
     case SerialFault::BytesFromCounter:
@@ -252,4 +267,23 @@ std::vector<std::string> SerialChildArgs(const LineOptions& options) {
         }
     }
     return args;
+}
+
+LineOptions ProjectLineOptions(const Project& project) {
+    LineOptions options;
+    options.Writes = true;
+    if (project.Serial) {
+        const SerialSettings& serial = project.Serial->Settings;
+        options.SerialAt = project.Serial->At;
+        options.SerialFormatText = project.Serial->Format;
+        options.SerialCounter = serial.Source.Counter;
+        options.SerialList = serial.Source.List;
+        options.SerialStep = serial.Source.Step;
+        options.SerialKeep = serial.Keep;
+    }
+    for (const auto& [key, value] : project.Tags) {
+        options.Tags.push_back(key + "=" + value);
+    }
+    options.ExpectSha256 = project.Sha256.value_or("");
+    return options;
 }

@@ -3,7 +3,9 @@
 // firmware a station is locked to. Parsed here, checked once before any board is touched, and
 // passed on to each board's child process.
 
+#include "line/BoardRecord.h"
 #include "line/BoardSerial.h"
+#include "line/Project.h"
 #include "line/LineSettings.h"
 
 #include <CLI/CLI.hpp>
@@ -30,6 +32,10 @@ struct LineOptions {
     std::string LineTokenFile;
     int LineLease = 60;
     std::string LineSpool = DefaultSpoolName;
+    // A board's child at a station, or of flash --project: what its record names.
+    std::string Station;
+    int Position = 0; // from 1; 0: none
+    std::string Project;
 
     // Filled by CheckLineOptions.
     SerialSettings Serial;
@@ -48,8 +54,14 @@ void AddVerifyLineOptions(CLI::App* command, LineOptions& options);
 // ExitStatus::File; ExitStatus::Success otherwise. boards: how many boards the run writes.
 int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t boards);
 
+// The station, position and project the records name; none outside a project.
+RecordPlace RecordPlaceOf(const LineOptions& options);
+
 // What is wrong with the serial number, in the words of the options.
 std::string SerialFaultText(const SerialFault& fault);
 
 // The serial options as a board's child process takes them.
 std::vector<std::string> SerialChildArgs(const LineOptions& options);
+
+// The serial, tag and digest options that a project fixes, as though they had been given.
+LineOptions ProjectLineOptions(const Project& project);

@@ -175,26 +175,13 @@ bool CheckStation(const Project& project) {
                 project.Start == ProjectStart::Board ? "a board starts when it answers"
                                                      : "the operator starts the boards");
     bool ok = true;
-    std::map<std::string, std::string> named; // identity to the name first given
     for (std::size_t i = 0; i < project.Ports.size(); ++i) {
+        if (const std::string fault = ProjectPortFault(project, i); !fault.empty()) {
+            Fail(ExitStatus::File, fault);
+            ok = false;
+            continue;
+        }
         const std::string& port = project.Ports[i];
-        const std::string where = project.Where("station.ports[" + std::to_string(i) + "]");
-        const std::string plain = PlainComName(port);
-        const bool known = fs::path(port).is_absolute() ||
-                           std::any_of(std::begin(PortNameTable), std::end(PortNameTable),
-                                       [&plain](const char* name) { return plain == name; });
-        if (!known) {
-            Fail(ExitStatus::File,
-                 where + ": " + port + " is not a port name (COM1 to COM21, or a device path)");
-            ok = false;
-            continue;
-        }
-        if (const auto [it, added] = named.emplace(PortIdentity(port), port); !added) {
-            Fail(ExitStatus::File,
-                 where + ": " + it->second + " and " + port + " name the same port");
-            ok = false;
-            continue;
-        }
         const std::string device = ShownDevice(port.c_str());
         std::printf("  %-10s %s\n", port.c_str(), device.empty() ? "-" : device.c_str());
     }
@@ -225,6 +212,76 @@ int RunCheck(const std::string& path) {
 }
 
 } // namespace
+
+std::string ProjectPortFault(const Project& project, std::size_t index) {
+    const std::string& port = project.Ports[index];
+    const std::string where = project.Where("station.ports[" + std::to_string(index) + "]");
+    const std::string plain = PlainComName(port);
+    const bool known =
+        fs::path(port).is_absolute() ||
+        std::any_of(std::begin(PortNameTable), std::end(PortNameTable),
+                    [&plain](const char* name) { return plain == PlainComName(name); });
+    if (!known) {
+        return where + ": " + port + " is not a port name (COM1 to COM21, or a device path)";
+    }
+    for (std::size_t before = 0; before < index; ++before) {
+        const std::string& other = project.Ports[before];
+        if (PortIdentity(other) == PortIdentity(port)) {
+            return where + ": " + other + " and " + port + " name the same port";
+        }
+    }
+    return {};
+}
+
+int LoadProjectToRun(const std::string& path, ProjectRun& run) {
+    LoadDefaults();
+    std::vector<std::string> faults;
+    auto project = LoadProject(path, ProjectRead::Use, faults);
+    if (!project) {
+        return RefuseProject(faults);
+    }
+    run.Settings = std::move(*project);
+    const Project& settings = run.Settings;
+    run.Firmware = std::make_unique<HexSnapshot>(settings.Firmware);
+    if (!run.Firmware->Ok()) {
+        return Fail(ExitStatus::File, run.Firmware->Error());
+    }
+    if (const std::string refusal = FirmwareLockRefusal(settings, *run.Firmware->Sha256());
+        !refusal.empty()) {
+        return Fail(ExitStatus::File, refusal);
+    }
+    HexCheck check;
+    if (int status = RefuseUnfitFile(run.Firmware->Path(), settings.Firmware, check);
+        status != ExitStatus::Success) {
+        return status;
+    }
+    if (settings.Serial) {
+        SerialSettings serial = settings.Serial->Settings;
+        SerialFault fault = CheckSerialSettings(serial, "", settings.Ports.size());
+        if (!fault) {
+            fault = SerialPlaceCovered(serial, run.Firmware->Path(), settings.Firmware);
+        }
+        if (fault) {
+            return Fail(ExitStatus::File, settings.Where("serial") + ": serial: " + fault.Why);
+        }
+    }
+    const RecordFile records(settings.Records);
+    if (!records.Ok()) {
+        return Fail(ExitStatus::File,
+                    "cannot write the record " + settings.Records + ": " + records.Error());
+    }
+    if (records.IsFile(settings.Firmware)) {
+        return Fail(ExitStatus::File, settings.Where("records.file") + ": the record " +
+                                          settings.Records + " is the HEX file " +
+                                          settings.Firmware);
+    }
+    for (std::size_t i = 0; i < settings.Ports.size(); ++i) {
+        if (const std::string fault = ProjectPortFault(settings, i); !fault.empty()) {
+            return Fail(ExitStatus::File, fault);
+        }
+    }
+    return ExitStatus::Success;
+}
 
 CLI::App* AddProjectCommand(CLI::App& app, ProjectCommandOptions& options) {
     CLI::App* project = app.add_subcommand(

@@ -7,8 +7,10 @@
 #include "cli/HexRefusal.h"
 #include "cli/LineCommand.h"
 #include "cli/LineOptions.h"
+#include "cli/Messages.h"
 #include "cli/ProjectCommand.h"
 #include "cli/SerialCommand.h"
+#include "cli/StationCommand.h"
 #include "res/Version.h"
 #include "target/TargetProfile.h"
 
@@ -105,6 +107,58 @@ int TakeLineOptions(LineOptions& line, const std::string& file, SerialSettings& 
     boards.Line = line.Line;
     boards.Tags = line.TagPairs;
     boards.ExpectSha256 = line.ExpectedSha256;
+    boards.Place = RecordPlaceOf(line);
+    return ExitStatus::Success;
+}
+
+// flash --project: the project's settings in place of the options it fixes, which may not be
+// given beside it; or FILE, which flash needs without a project.
+int TakeProjectOptions(const CLI::App* command, const CLI::Option* file, const std::string& path,
+                       FlashOptions& flash, BoardsOptions& boards, LineOptions& line) {
+    if (path.empty()) {
+        return file->count() > 0
+                   ? ExitStatus::Success
+                   : Fail(ExitStatus::Usage, "flash needs FILE, or --project PROJECT");
+    }
+    std::string clashing;
+    for (const CLI::Option* option : command->get_options()) {
+        static const std::vector<std::string> Fixed = {"FILE",
+                                                       "--port",
+                                                       "--all",
+                                                       "--yes",
+                                                       "--record",
+                                                       "--tag",
+                                                       "--fast",
+                                                       "--serial-at",
+                                                       "--serial-format",
+                                                       "--serial-counter",
+                                                       "--serial-list",
+                                                       "--serial-step",
+                                                       "--serial-keep",
+                                                       "--expect-sha256"};
+        const std::string name = option->get_name();
+        if (option->count() > 0 && std::find(Fixed.begin(), Fixed.end(), name) != Fixed.end()) {
+            clashing += (clashing.empty() ? "" : ", ") + name;
+        }
+    }
+    if (!clashing.empty()) {
+        return Fail(ExitStatus::Usage, "--project " + path +
+                                           " fixes the firmware, its serial "
+                                           "numbers, record, tags and ports; leave out " +
+                                           clashing);
+    }
+    ProjectRun run;
+    if (int status = LoadProjectToRun(path, run); status != ExitStatus::Success) {
+        return status;
+    }
+    const Project& project = run.Settings;
+    flash.File = project.Firmware;
+    flash.Fast = project.Fast;
+    boards.Ports = project.Ports;
+    boards.Record = project.Records;
+    line = ProjectLineOptions(project);
+    line.Station = project.Station;
+    line.Project = project.Name;
     return ExitStatus::Success;
 }
 
@@ -136,7 +190,13 @@ int main(int argc, char** argv) {
         AddCommand(app, "flash",
                    "Connect and check the device, set boot mode, erase, pause 1 s, write with "
                    "read-back, set run mode, disconnect");
-    flashCommand->add_option("FILE", flash.File, "Intel HEX file")->required();
+    CLI::Option* flashFile = flashCommand->add_option("FILE", flash.File, "Intel HEX file");
+    std::string flashProject;
+    flashCommand
+        ->add_option("--project", flashProject,
+                     "Flash one batch with a project file's settings instead: its firmware as "
+                     "locked, serial numbers, record, tags and ports")
+        ->option_text("PROJECT");
     flashCommand->add_flag("--no-run-mode", flash.NoRunMode, "Leave the board in boot mode");
     flashCommand->add_flag("--fast", flash.Fast,
                            "Fewer, larger requests: several erase rows, up to 128 bytes per "
@@ -209,6 +269,9 @@ int main(int argc, char** argv) {
     LineCommandOptions line;
     CLI::App* lineCommand = AddLineCommand(app, line);
 
+    StationOptions station;
+    CLI::App* stationCommand = AddStationCommand(app, station);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -216,12 +279,21 @@ int main(int argc, char** argv) {
     }
 
     if (flashCommand->parsed()) {
+        if (int status = TakeProjectOptions(flashCommand, flashFile, flashProject, flash,
+                                            flashBoards, flashLine);
+            status != ExitStatus::Success) {
+            return status;
+        }
         if (int status = TakeLineOptions(flashLine, flash.File, flash.Serial, flashBoards);
             status != ExitStatus::Success) {
             return status;
         }
         flash.Line = flashLine.Line;
         std::vector<std::string> own = SerialChildArgs(flashLine);
+        if (!flashLine.Station.empty()) {
+            own.insert(own.end(),
+                       {"--station", flashLine.Station, "--project-name", flashLine.Project});
+        }
         if (flash.NoRunMode) {
             own.emplace_back("--no-run-mode");
         }
@@ -288,6 +360,9 @@ int main(int argc, char** argv) {
     }
     if (lineCommand->parsed()) {
         return RunLine(line);
+    }
+    if (stationCommand->parsed()) {
+        return RunStation(station);
     }
     return RunPorts(); // the one subcommand left
 }

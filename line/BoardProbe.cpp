@@ -18,37 +18,38 @@ ProbedPort Probe(const std::string& port, std::uint32_t baudRate, std::uint32_t 
     const ComHandle handle = OpenComPort(port.c_str(), baudRate, readTimeoutMs);
     if (handle == InvalidComHandle) {
         probed.Failure = LastOpenFailure(port.c_str());
-        switch (probed.Failure.Kind) {
-        case OpenFailure::NoDevice:
-            probed.Finding = PortFinding::NoDevice;
-            break;
-        case OpenFailure::InUse:
-            probed.Finding = PortFinding::InUse;
-            break;
-        case OpenFailure::PermissionDenied:
-            probed.Finding = PortFinding::Refused;
-            break;
-        default:
-            probed.Finding = PortFinding::NotOpened;
-            break;
-        }
+        probed.Finding = FindingOfFailure(probed.Failure);
         return probed;
     }
     probed.Device = -1;
     probed.Code = ProbeDeviceId(handle, &probed.Device);
     CloseComPort(handle);
-    if (probed.Code == PacketResult::TimedOut || probed.Code == PacketResult::ReadFailed ||
-        probed.Code == PacketResult::NotWritten) {
-        probed.Finding = PortFinding::NoAnswer;
-    } else if (probed.Code < 0 || probed.Device < 0) {
-        probed.Finding = PortFinding::NotUnderstood;
-    } else {
-        probed.Finding = PortFinding::Device;
-    }
+    probed.Finding = FindingOfReply(probed.Code, probed.Device);
     return probed;
 }
 
 } // namespace
+
+PortFinding FindingOfFailure(const PortOpenFailure& failure) {
+    switch (failure.Kind) {
+    case OpenFailure::NoDevice:
+        return PortFinding::NoDevice;
+    case OpenFailure::InUse:
+        return PortFinding::InUse;
+    case OpenFailure::PermissionDenied:
+        return PortFinding::Refused;
+    default:
+        return PortFinding::NotOpened;
+    }
+}
+
+PortFinding FindingOfReply(std::int32_t code, int device) {
+    if (code == PacketResult::TimedOut || code == PacketResult::ReadFailed ||
+        code == PacketResult::NotWritten) {
+        return PortFinding::NoAnswer;
+    }
+    return code < 0 || device < 0 ? PortFinding::NotUnderstood : PortFinding::Device;
+}
 
 std::vector<ProbedPort> ProbePorts(const std::vector<std::string>& ports, std::uint32_t baudRate,
                                    std::uint32_t readTimeoutMs) {

@@ -28,6 +28,12 @@ struct ProbedPort {
     std::int32_t Code = 0;   // the device read's code for NoAnswer and NotUnderstood
 };
 
+// What a port that would not open holds, by why it would not.
+PortFinding FindingOfFailure(const PortOpenFailure& failure);
+// What one device read found, from its code and the number it stored (-1 when none): silence, a
+// reply not understood, or a device number.
+PortFinding FindingOfReply(std::int32_t code, int device);
+
 // Probes every port at the same time; the results come in the order of ports. Each port is
 // closed again before this returns.
 std::vector<ProbedPort> ProbePorts(const std::vector<std::string>& ports, std::uint32_t baudRate,

@@ -46,5 +46,8 @@ nlohmann::ordered_json RecordJson(const BoardRecord& record) {
         line["tags"][key] = value;
     }
     line["tool_version"] = TervixVersion;
+    line["station"] = OrNull(record.Place.Station);
+    line["position"] = OrNull(record.Place.Position);
+    line["project"] = OrNull(record.Place.Project);
     return line;
 }

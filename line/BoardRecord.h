@@ -24,6 +24,14 @@ struct BoardOutcome {
     nlohmann::ordered_json Line;
 };
 
+// Where a board was flashed: the project, and the station and its position (from 1) that ran
+// it; none outside a project.
+struct RecordPlace {
+    std::optional<std::string> Station;
+    std::optional<int> Position;
+    std::optional<std::string> Project;
+};
+
 struct BoardRecord {
     std::optional<std::string> Id; // the line server's key of the record, made by the station
     std::string Command;
@@ -35,9 +43,11 @@ struct BoardRecord {
     double Seconds = 0;
     int ExitStatus = 0;
     std::vector<std::pair<std::string, std::string>> Tags; // --tag KEY=VALUE, in order
+    RecordPlace Place;
 };
 
-// The line's object: id (when the record has one), time, host, command, port, device_path, device,
-// file, sha256, rows, requests, seconds, result, exit_status, serial, serial_unverified, tags,
-// tool_version.
+// The line's object: time, host, command, port, device_path, device, file, sha256, rows,
+// requests, seconds, result, exit_status, serial, serial_unverified, tags, tool_version, station,
+// position, project, id. The last four came later, so they come last: a reader that takes the
+// keys by their place keeps working.
 nlohmann::ordered_json RecordJson(const BoardRecord& record);

@@ -1,7 +1,7 @@
 # bash completion for tervix-flash: every command and its options, and after an option what it
 # takes: COM names and stable device paths for --port, Intel HEX files for FILE and -o, any file
-# for the record and the serial-number files, TOML files for a project. A test holds the lists below to each command's
-# --help.
+# for the record and the serial-number files, TOML files for a project and a station. A test
+# holds the lists below to each command's --help.
 
 _tervix_flash_ports() {
     local names=() i
@@ -21,14 +21,14 @@ _tervix_flash() {
     # A colon does not split words here: it belongs to --serial-at's and --serial-format's values.
     _init_completion -n : || return
 
-    local commands="flash verify erase run-mode read check ports serial project"
+    local commands="flash verify erase run-mode read check ports serial project station"
     local help="-h --help --help-all"
     local session="--port -y --yes -q --quiet --timeout-ms"
     local boards="$session --all --expect --record --json"
     local line="--serial-at --serial-format --tag --expect-sha256"
     local -A options=(
         [flash]="$help $boards $line --no-run-mode --fast --serial-counter --serial-list
-                 --serial-step --serial-keep"
+                 --serial-step --serial-keep --project"
         [verify]="$help $boards $line"
         [erase]="$help $boards --from --to"
         [run-mode]="$help $session --boot"
@@ -41,6 +41,7 @@ _tervix_flash() {
         [project]="$help"
         [project lock]="$help"
         [project check]="$help"
+        [station]="$help --plain --until"
     )
 
     local command="" i
@@ -67,6 +68,10 @@ _tervix_flash() {
         _filedir '@(hex|HEX)'
         return
         ;;
+    --project)
+        _filedir '@(toml|TOML)'
+        return
+        ;;
     --record | --serial-counter | --serial-list)
         _filedir
         return
@@ -80,7 +85,7 @@ _tervix_flash() {
         __ltrim_colon_completions "$cur"
         return
         ;;
-    --from | --to | --timeout-ms | --expect | --serial-step | --start | --tag | --expect-sha256)
+    --from | --to | --timeout-ms | --expect | --serial-step | --start | --tag | --expect-sha256 | --until)
         return
         ;;
     esac
@@ -106,7 +111,7 @@ _tervix_flash() {
     project)
         COMPREPLY=($(compgen -W "lock check" -- "$cur"))
         ;;
-    "project lock" | "project check")
+    "project lock" | "project check" | station)
         _filedir '@(toml|TOML)'
         ;;
     esac

@@ -99,6 +99,8 @@ END {
 "$here/scripts/bench-boards.sh" "$bin" || failed=1
 # What a long serial-number journal costs a run, and serial status.
 "$here/scripts/bench-serial.sh" "$bin" || failed=1
+# The station: a board found as it is plugged in, positions waiting, sixteen boards at once.
+"$here/scripts/bench-station.sh" "$bin" || failed=1
 # Numbers from the line server against numbers from a counter file.
 "$here/scripts/bench-line-boards.sh" "$bin" || failed=1
 exit "$failed"

@@ -2,6 +2,8 @@
 
 namespace {
 
+constexpr std::uint8_t EraseCommand = 3; // erase program memory
+
 bool IsRead(std::uint8_t command) {
     return command == 1 || command == 4 || command == 6;
 }
@@ -9,7 +11,7 @@ bool IsRead(std::uint8_t command) {
 } // namespace
 
 BoardSession::BoardSession(const FaultPlan& faults, const PaceModel& pace, bool paced)
-    : faults_(faults), pace_(pace), paced_(paced) {}
+    : faults_(faults), pace_(pace), paced_(paced), started_(std::chrono::steady_clock::now()) {}
 
 BoardOutput BoardSession::Receive(std::uint8_t byte) {
     const auto now = std::chrono::steady_clock::now();
@@ -38,6 +40,9 @@ BoardOutput BoardSession::Receive(std::uint8_t byte) {
         ++stats.DroppedReplies;
     } else if (auto reply = board_.Execute(decoder_.Payload().data(), decoder_.Payload().size())) {
         modelled += pace_.ProgrammingMicroseconds(decoder_.Payload());
+        if (!stats.FirstEraseMs && decoder_.Payload()[0] == EraseCommand) {
+            stats.FirstEraseMs = std::chrono::duration<double, std::milli>(now - started_).count();
+        }
         const ReplyFate fate = faults_.NextReply();
         // A read's reply is its header and the bytes read; a write's is its header alone.
         if (fate.ShortRead && IsRead(decoder_.Payload()[0]) &&

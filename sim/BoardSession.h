@@ -46,6 +46,7 @@ private:
     FaultInjector faults_;
     PaceModel pace_;
     bool paced_;
+    std::chrono::steady_clock::time_point started_;
     std::chrono::steady_clock::time_point frameStart_;
     std::uint64_t frameBytes_ = 0; // received since the last frame ended
 };

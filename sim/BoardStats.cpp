@@ -36,6 +36,12 @@ std::string FormatStats(const BoardStats& stats, bool runMode) {
     std::snprintf(modelled, sizeof modelled, "modelled_ms: %.3f\n",
                   stats.ModelledMicroseconds / 1000.0);
     text += modelled;
+    if (stats.FirstEraseMs) {
+        std::snprintf(modelled, sizeof modelled, "first_erase_ms: %.3f\n", *stats.FirstEraseMs);
+        text += modelled;
+    } else {
+        text += "first_erase_ms: -\n";
+    }
     text += runMode ? "mode: run\n" : "mode: boot\n";
     return text;
 }

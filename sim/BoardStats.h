@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct BoardStats {
@@ -22,6 +23,9 @@ struct BoardStats {
     std::uint64_t NoiseBytes = 0;
     // Wire time of every request and reply plus the chip's programming time, in microseconds.
     double ModelledMicroseconds = 0;
+    // From the board's start to its first erase request: how long a host took to begin a job
+    // on a board it found. None before that request.
+    std::optional<double> FirstEraseMs;
 
     std::uint64_t Requests() const;
 };

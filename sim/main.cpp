@@ -116,13 +116,13 @@ int main(int argc, char** argv) {
                    "boot block below 0x200 and the device ID are kept)")
         ->option_text("FILE")
         ->check(CLI::ExistingFile);
-    app.add_flag(
-        "--stats", o.stats,
-        "At the end, print the statistics, one 'key: value' per line: requests, "
-        "read_program, write_program, erase_program, read_eeprom, write_eeprom, "
-        "read_config, write_config, write_other, malformed, bytes_received, "
-        "bytes_sent, violations, erases_in_run_mode, dropped_replies, "
-        "bad_checksum_replies, cut_replies, short_replies, noise_bytes, modelled_ms, mode");
+    app.add_flag("--stats", o.stats,
+                 "At the end, print the statistics, one 'key: value' per line: requests, "
+                 "read_program, write_program, erase_program, read_eeprom, write_eeprom, "
+                 "read_config, write_config, write_other, malformed, bytes_received, "
+                 "bytes_sent, violations, erases_in_run_mode, dropped_replies, "
+                 "bad_checksum_replies, cut_replies, short_replies, noise_bytes, modelled_ms, "
+                 "first_erase_ms (from the start, - before any erase), mode");
     app.add_flag("--pace", o.pace,
                  "Delay each reply to the modelled time: the request and reply on the wire "
                  "at the baud rate (10 bits a byte) plus the chip's programming time "

@@ -34,7 +34,7 @@ constexpr const char* ProjectText = "name = \"widget-rev-c\"\n"                 
                                     "\n"                                              //
                                     "[station]\n"                                     // 16
                                     "name = \"bench-3\"\n"                            // 17
-                                    "ports = [\"COM3\", \"COM4\"]\n";                 // 18
+                                    "ports = [\"COM3\", \"COM12\"]\n";                // 18
 
 std::string Replaced(std::string text, const std::string& from, const std::string& to) {
     const auto at = text.find(from);
@@ -88,7 +88,7 @@ TEST_F(ProjectTest, LockedOnceThenCheckedThenLockedToTheNextRelease) {
                   "lot=2026-49, product=w\n"
                   "station bench-3: 2 ports, a board starts when it answers\n"
                   "  COM3       /dev/null\n"
-                  "  COM4       -\n"
+                  "  COM12      -\n"
                   "ok: line/widget.toml is ready for the line\n");
     EXPECT_EQ(check.Err, "");
 
@@ -152,10 +152,10 @@ INSTANTIATE_TEST_SUITE_P(
         ProjectFault{"RecordIsTheFirmware", "check", "boards.jsonl", "blink.hex", "",
                      "line/widget.toml line 14: the record line/blink.hex is the HEX file "
                      "line/blink.hex"},
-        ProjectFault{"PortOfNoName", "check", "\"COM4\"", "\"COM22\"", "",
+        ProjectFault{"PortOfNoName", "check", "\"COM12\"", "\"COM22\"", "",
                      "line/widget.toml line 19: COM22 is not a port name (COM1 to COM21, or a "
                      "device path)"},
-        ProjectFault{"SamePortTwice", "check", "\"COM4\"", "\"/dev/null\"", "",
+        ProjectFault{"SamePortTwice", "check", "\"COM12\"", "\"/dev/null\"", "",
                      "line/widget.toml line 19: COM3 and /dev/null name the same port"},
         ProjectFault{"LockOfAFileFlashRefuses", "lock", "", "", ":0202080011000000\n",
                      "line/blink.hex line 1: checksum mismatch"},

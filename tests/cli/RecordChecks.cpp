@@ -7,10 +7,10 @@
 #include <iterator>
 
 const std::vector<std::string> RecordKeys = {
-    "time",    "host",        "command",     "port",   "device_path",
-    "device",  "file",        "sha256",      "rows",   "requests",
-    "seconds", "result",      "exit_status", "serial", "serial_unverified",
-    "tags",    "tool_version"};
+    "time",    "host",         "command",     "port",     "device_path",
+    "device",  "file",         "sha256",      "rows",     "requests",
+    "seconds", "result",       "exit_status", "serial",   "serial_unverified",
+    "tags",    "tool_version", "station",     "position", "project"};
 
 std::vector<std::string> KeysOf(const nlohmann::ordered_json& object) {
     std::vector<std::string> keys;

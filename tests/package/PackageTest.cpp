@@ -210,7 +210,8 @@ TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndFiles) {
     };
     const std::vector<Case> cases = {
         {"tervix-flash ",
-         {"flash", "verify", "erase", "run-mode", "read", "check", "ports", "serial", "project"},
+         {"flash", "verify", "erase", "run-mode", "read", "check", "ports", "serial", "project",
+          "station"},
          {}},
         {"tervix-flash flash --p", {"--port"}, {"--space"}},
         {"tervix-flash read --space e", {"eeprom"}, {"program"}},
@@ -225,6 +226,8 @@ TEST_F(PackageTest, CompletionOffersCommandsOptionsPortsAndFiles) {
         {"tervix-flash serial status ", {"notes.txt"}, {}},
         {"tervix-flash project ", {"lock", "check"}, {"init"}},
         {"tervix-flash project check ", {"line.toml"}, {"notes.txt", "board.hex"}},
+        {"tervix-flash station ", {"line.toml"}, {"notes.txt", "board.hex"}},
+        {"tervix-flash flash --project ", {"line.toml"}, {"board.hex"}},
         {"tervix-flash run-mode -", {"--boot", "--yes"}, {"--no-run-mode"}},
     };
     for (const Case& c : cases) {
@@ -246,7 +249,7 @@ TEST_F(PackageTest, CompletionOffersExactlyTheOptionsOfEachCommandsHelp) {
     const std::string program = root.File("usr/bin/tervix-flash");
     for (const std::string command :
          {"flash", "verify", "erase", "run-mode", "read", "check", "ports", "serial", "serial init",
-          "serial status", "project", "project lock", "project check"}) {
+          "serial status", "project", "project lock", "project check", "station"}) {
         const Output help = Shell(program + " " + command + " --help");
         ASSERT_EQ(help.Status, 0) << command;
         std::set<std::string> listed;

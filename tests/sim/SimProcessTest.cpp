@@ -229,15 +229,23 @@ TEST(SimProcessLifetime, DamagedLoadFileEndsBeforeServing) {
     EXPECT_NE(sim.Errors().find("bad.hex:1: checksum mismatch"), std::string::npos) << sim.Errors();
 }
 
+// Also the time from the board's start to its first erase request, which a station's bench
+// reads.
 TEST(SimProcessPacing, RepliesWaitForTheModelledTime) {
+    using Ms = std::chrono::duration<double, std::milli>;
+    const auto launched = std::chrono::steady_clock::now();
     SimProcess sim({"--pace", "--erase-ms", "40", "--stats"});
     ASSERT_TRUE(sim.Ok()) << sim.Errors();
+    const auto ready = std::chrono::steady_clock::now();
     std::chrono::steady_clock::duration took{};
+    std::chrono::steady_clock::time_point start;
+    std::chrono::steady_clock::time_point firstErased;
     {
         HostPort host(sim.SlavePath());
-        const auto start = std::chrono::steady_clock::now();
+        start = std::chrono::steady_clock::now();
         for (std::uint32_t row = 0; row < 5; ++row) {
             ASSERT_GE(BootErase(host.Handle(), 0x200 + row * 64, 1, 3), 0);
+            firstErased = row == 0 ? std::chrono::steady_clock::now() : firstErased;
         }
         took = std::chrono::steady_clock::now() - start;
     }
@@ -246,6 +254,9 @@ TEST(SimProcessPacing, RepliesWaitForTheModelledTime) {
     const double modelled = std::stod(sim.StatText("modelled_ms"));
     EXPECT_GE(modelled, 200.0);
     EXPECT_LT(modelled, 210.0); // five erase requests and replies on the wire: under 10 ms
+    const double firstErase = std::stod(sim.StatText("first_erase_ms"));
+    EXPECT_GE(firstErase, Ms(start - ready).count());
+    EXPECT_LE(firstErase, Ms(firstErased - launched).count());
 }
 
 } // namespace

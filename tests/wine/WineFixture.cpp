@@ -60,6 +60,14 @@ CliTest::Run WineTest::Windows(const std::string& program, const std::vector<std
     return Wine(all);
 }
 
+std::unique_ptr<ChildProcess> WineTest::StartWindows(const std::string& program,
+                                                     const std::vector<std::string>& args) {
+    std::vector<std::string> all{programs_ + "/" + program + ".exe"};
+    all.insert(all.end(), args.begin(), args.end());
+    return std::make_unique<ChildProcess>(FindOnPath("wine"), all, folder_.Path(),
+                                          WineEnvironment(prefix_));
+}
+
 CliTest::Run WineTest::Wine(const std::vector<std::string>& args) {
     ChildProcess child(FindOnPath("wine"), args, folder_.Path(), WineEnvironment(prefix_));
     Run run;

@@ -5,6 +5,7 @@
 
 #include "tests/cli/CliFixture.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,9 @@ protected:
     // Runs a Windows program of the cross-build ("tervix-flash") under Wine in the working
     // folder, to its end.
     Run Windows(const std::string& program, const std::vector<std::string>& args);
+    // The same, started but not waited for.
+    std::unique_ptr<ChildProcess> StartWindows(const std::string& program,
+                                               const std::vector<std::string>& args);
     // Runs wine with args (a program of Wine's own, for instance).
     Run Wine(const std::vector<std::string>& args);
 

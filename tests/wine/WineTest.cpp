@@ -300,3 +300,44 @@ TEST_F(WineTest, FlashTakesItsNumberFromTheLineServer) {
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(ProcessTimeoutMs), 0);
 }
+
+// A station of two positions, each holding its COM port open between its looks, flashing each
+// board as it answers; its events as lines on a pipe, which is no console.
+TEST_F(WineTest, StationFlashesTwoBoardsAsTheyAnswer) {
+    std::filesystem::copy_file(ExampleHex(), Path("fw.hex"));
+    folder_.Create("c.txt", "1000\n");
+    folder_.Create("line.toml", "name = \"widget\"\n[firmware]\nfile = \"fw.hex\"\n"
+                                "[serial]\ncounter = \"c.txt\"\nat = \"eeprom:0x10\"\n"
+                                "format = \"u16be\"\n[records]\nfile = \"r.jsonl\"\n"
+                                "[station]\nname = \"bench-3\"\n"
+                                "ports = [\"COM17\", \"\\\\\\\\.\\\\COM18\"]\n");
+    // Locking touches no port: the Linux build does it.
+    const Run lock = Flash({"project", "lock", "line.toml"});
+    ASSERT_EQ(lock.Status, 0) << lock.Err;
+    auto station =
+        StartWindows("tervix-flash", {"station", "line.toml", "--plain", "--until", "2"});
+    for (const std::string waiting : {"1 COM17: waiting for", "2 \\\\.\\COM18: waiting for"}) {
+        ASSERT_TRUE(station->AwaitOutput(waiting, ProcessTimeoutMs))
+            << station->Out() << station->Err();
+    }
+    SimBoard& first = AddComBoard(17);
+    SimBoard& second = AddComBoard(18);
+    ASSERT_EQ(station->Wait(ProcessTimeoutMs), 0) << station->Out() << station->Err();
+    EXPECT_THAT(station->Out(), HasSubstr("1 COM17: PASS serial "));
+    EXPECT_THAT(station->Out(), HasSubstr("2 \\\\.\\COM18: PASS serial "));
+    EXPECT_THAT(station->Out(), HasSubstr("station bench-3 ended: 2 jobs; passed 2  failed 0"));
+    std::set<int> positions;
+    for (const nlohmann::ordered_json& record : JsonLines(folder_.Read("r.jsonl"))) {
+        EXPECT_EQ(record["station"], "bench-3");
+        positions.insert(record["position"].get<int>());
+    }
+    EXPECT_EQ(positions, (std::set<int>{1, 2}));
+    std::set<std::uint32_t> serials;
+    for (SimBoard* board : {&first, &second}) {
+        board->Stop();
+        ExpectHolds(*board, ReadHexImage(ExampleHex()));
+        serials.insert(board->Memory().at(EepromBase + 0x10) << 8 |
+                       board->Memory().at(EepromBase + 0x11));
+    }
+    EXPECT_EQ(serials, (std::set<std::uint32_t>{1000, 1001}));
+}
