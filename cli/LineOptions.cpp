@@ -40,28 +40,6 @@ void AddRecordOptions(CLI::App* command, LineOptions& options) {
         ->option_text("HEX");
 }
 
-// The server's address and the station's token, read once for every board of the run.
-int CheckLineServer(LineOptions& options) {
-    if (options.LineUrl.empty()) {
-        return ExitStatus::Success;
-    }
-    std::string why;
-    if (!ParseLineAddress(options.LineUrl, why)) {
-        return Fail(ExitStatus::Usage, "--line: " + why);
-    }
-    LineSettings& line = options.Line;
-    line.Url = options.LineUrl;
-    line.Pool = options.LinePool;
-    line.Token = LineToken(options.LineTokenFile, why);
-    if (line.Token.empty()) {
-        return Fail(ExitStatus::Usage, why);
-    }
-    line.LeaseSeconds = options.LineLease;
-    // A board's child works in a folder of its own: the spool is the run's, named from here.
-    line.Spool = std::filesystem::absolute(options.LineSpool).string();
-    return ExitStatus::Success;
-}
-
 } // namespace
 
 void AddFlashLineOptions(CLI::App* command, LineOptions& options) {
@@ -174,7 +152,7 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
         // Compared with the bytes the run reads once and flashes, not with the file as it is now.
         options.ExpectedSha256 = expected;
     }
-    if (int status = CheckLineServer(options); status != ExitStatus::Success) {
+    if (int status = TakeLineServer(options); status != ExitStatus::Success) {
         return status;
     }
     if (options.SerialAt.empty()) {
@@ -200,6 +178,28 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
         return Fail(fault.What == SerialFault::Usage ? ExitStatus::Usage : ExitStatus::File,
                     SerialFaultText(fault));
     }
+    return ExitStatus::Success;
+}
+
+int TakeLineServer(LineOptions& options) {
+    if (options.LineUrl.empty()) {
+        return ExitStatus::Success;
+    }
+    std::string why;
+    if (!ParseLineAddress(options.LineUrl, why)) {
+        return Fail(ExitStatus::Usage, "--line: " + why);
+    }
+    LineSettings& line = options.Line;
+    line.Url = options.LineUrl;
+    line.Pool = options.LinePool;
+    line.Token = LineToken(options.LineTokenFile, why);
+    if (line.Token.empty()) {
+        return Fail(ExitStatus::Usage, why);
+    }
+    line.LeaseSeconds = options.LineLease;
+    line.Station = options.Station;
+    // A board's child works in a folder of its own: the spool is the run's, named from here.
+    line.Spool = std::filesystem::absolute(options.LineSpool).string();
     return ExitStatus::Success;
 }
 
@@ -269,8 +269,17 @@ std::vector<std::string> SerialChildArgs(const LineOptions& options) {
     return args;
 }
 
-LineOptions ProjectLineOptions(const Project& project) {
-    LineOptions options;
+int ProjectLineOptions(const Project& project, LineOptions& options) {
+    // Where the numbers come from is the project's to say: [serial] counter or list, or [line]
+    // pool. Its records may go to a server it does not name.
+    if (!options.LinePool.empty()) {
+        return Fail(ExitStatus::Usage, "--line-pool: the numbers of " + project.Path +
+                                           " come from its own [serial] or [line] pool");
+    }
+    if (project.Line && !options.LineUrl.empty()) {
+        return Fail(ExitStatus::Usage,
+                    project.Where("line") + " names the line server; leave out --line");
+    }
     options.Writes = true;
     if (project.Serial) {
         const SerialSettings& serial = project.Serial->Settings;
@@ -281,9 +290,14 @@ LineOptions ProjectLineOptions(const Project& project) {
         options.SerialStep = serial.Source.Step;
         options.SerialKeep = serial.Keep;
     }
+    if (project.Line) {
+        options.LineUrl = project.Line->Url;
+        options.LinePool = project.Line->Pool;
+    }
+    options.Tags.clear();
     for (const auto& [key, value] : project.Tags) {
         options.Tags.push_back(key + "=" + value);
     }
     options.ExpectSha256 = project.Sha256.value_or("");
-    return options;
+    return ExitStatus::Success;
 }

@@ -5,8 +5,8 @@
 
 #include "line/BoardRecord.h"
 #include "line/BoardSerial.h"
-#include "line/Project.h"
 #include "line/LineSettings.h"
+#include "line/Project.h"
 
 #include <CLI/CLI.hpp>
 
@@ -63,5 +63,12 @@ std::string SerialFaultText(const SerialFault& fault);
 // The serial options as a board's child process takes them.
 std::vector<std::string> SerialChildArgs(const LineOptions& options);
 
-// The serial, tag and digest options that a project fixes, as though they had been given.
-LineOptions ProjectLineOptions(const Project& project);
+// The serial, tag, digest and line server settings of a project, as though they had been given,
+// into options, which hold the line server's options given beside the project (the token's
+// file, the lease, the spool; the address too, for a project that names no server).
+// ExitStatus::Usage, with why printed, when the options clash with the project.
+int ProjectLineOptions(const Project& project, LineOptions& options);
+
+// The line server's address and the station's token, read once for every board of the run into
+// options.Line; ExitStatus::Usage, with why printed, when either is wrong or missing.
+int TakeLineServer(LineOptions& options);

@@ -156,7 +156,9 @@ int TakeProjectOptions(const CLI::App* command, const CLI::Option* file, const s
     flash.Fast = project.Fast;
     boards.Ports = project.Ports;
     boards.Record = project.Records;
-    line = ProjectLineOptions(project);
+    if (int status = ProjectLineOptions(project, line); status != ExitStatus::Success) {
+        return status;
+    }
     line.Station = project.Station;
     line.Project = project.Name;
     return ExitStatus::Success;

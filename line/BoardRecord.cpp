@@ -23,9 +23,6 @@ nlohmann::ordered_json RecordJson(const BoardRecord& record) {
         }
     }
     nlohmann::ordered_json line;
-    if (record.Id) {
-        line["id"] = *record.Id;
-    }
     line["time"] = record.Outcome.Time.value_or(UtcTimeNow());
     line["host"] = HostName();
     line["command"] = record.Command;
@@ -49,5 +46,8 @@ nlohmann::ordered_json RecordJson(const BoardRecord& record) {
     line["station"] = OrNull(record.Place.Station);
     line["position"] = OrNull(record.Place.Position);
     line["project"] = OrNull(record.Place.Project);
+    if (record.Id) {
+        line["id"] = *record.Id;
+    }
     return line;
 }

@@ -63,3 +63,36 @@ void StationReporter::Run() {
         }
     }
 }
+
+nlohmann::json StationState(const StationSnapshot& snapshot, const std::string& project,
+                            const std::string& firmware, const std::string& sha256) {
+    nlohmann::json positions = nlohmann::json::array();
+    for (const PositionStatus& status : snapshot.Positions) {
+        nlohmann::json position{{"position", status.Number}, {"port", status.Port}};
+        switch (status.State) {
+        case PositionState::Running:
+            position["state"] = "flashing";
+            position["stage"] = status.Stage;
+            position["percent"] = status.Percent;
+            break;
+        case PositionState::Passed:
+            position["state"] = "pass";
+            position["serial"] =
+                status.Serial.empty() ? nlohmann::json() : nlohmann::json(status.Serial);
+            position["seconds"] = status.Seconds;
+            break;
+        case PositionState::Failed:
+            position["state"] = "fail";
+            position["reason"] = status.Reason;
+            position["seconds"] = status.Seconds;
+            break;
+        default:
+            position["state"] = "waiting";
+        }
+        positions.push_back(std::move(position));
+    }
+    return {{"project", project},
+            {"firmware", firmware},
+            {"firmware_hash", sha256.substr(0, 12)},
+            {"positions", std::move(positions)}};
+}

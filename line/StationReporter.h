@@ -6,6 +6,7 @@
 // redraw). A server away is tried again at the next change or turn.
 
 #include "line/LineClient.h"
+#include "line/Station.h"
 
 #include <nlohmann/json.hpp>
 
@@ -48,3 +49,9 @@ private:
     std::string failure_;
     std::thread thread_; // last: started once everything it reads is set
 };
+
+// The station's state as the server keeps it: the project, its firmware and the first 12 digits
+// of its SHA-256, and each position's port and state (waiting, flashing with its stage and
+// percent, pass with the serial number and seconds, fail with the reason).
+nlohmann::json StationState(const StationSnapshot& snapshot, const std::string& project,
+                            const std::string& firmware, const std::string& sha256);
