@@ -216,6 +216,45 @@ TEST_F(LineStationsTest, AStationKilledLeavesLeasesThatEndSpoiled) {
     EXPECT_EQ(Get(server.Port(), "/api/v1/pools/widget")["spoiled"], 2);
 }
 
+// A station whose project names the server: each board's number from the pool, reserved in the
+// station's name; the station's state on the server, each position passed with its number.
+TEST_F(LineStationsTest, AStationOfTheProjectTakesItsNumbersAndShowsItsState) {
+    MakeLine("sqlite");
+    LineProcess server(folder_.Path().string(), url_);
+    folder_.Create("fw.hex", RowsHex(2, 7));
+    folder_.Create("line.toml", "name = \"widget\"\n[firmware]\nfile = \"fw.hex\"\nfast = true\n"
+                                "[serial]\nat = \"eeprom:0x10\"\nformat = \"u32le\"\n"
+                                "[records]\nfile = \"r.jsonl\"\n[station]\nname = \"bench-3\"\n"
+                                "ports = [\"COM3\", \"COM4\"]\n[line]\nurl = \"" +
+                                    server.Url() + "\"\npool = \"widget\"\n");
+    ASSERT_EQ(Flash({"project", "lock", "line.toml"}).Status, 0);
+    auto station = StartFlash(
+        {"station", "line.toml", "--plain", "--until", "2", "--line-token-file", "token"});
+    for (const std::string waiting : {"1 COM3: waiting for", "2 COM4: waiting for"}) {
+        ASSERT_TRUE(station->AwaitOutput(waiting, ProcessTimeoutMs)) << station->Err();
+    }
+    std::map<std::string, SimBoard*> byDevice;
+    for (const std::string port : {"COM3", "COM4"}) {
+        SimBoard& board = AddBoard(port);
+        byDevice[board.Device()] = &board;
+    }
+    ASSERT_EQ(station->Wait(ProcessTimeoutMs), 0) << station->Out() << station->Err();
+    EXPECT_EQ(CheckRecords(server.Port(), byDevice), 2u);
+    for (const nlohmann::json& reservation : Get(server.Port(), "/api/v1/reservations")) {
+        EXPECT_EQ(reservation["station"], "bench-3");
+        EXPECT_EQ(reservation["state"], "used");
+    }
+    const nlohmann::json state = Get(server.Port(), "/api/v1/stations").at(0);
+    EXPECT_EQ(state["name"], "bench-3");
+    EXPECT_EQ(state["project"], "widget");
+    std::set<std::string> shown;
+    for (const nlohmann::json& position : state["positions"]) {
+        EXPECT_EQ(position["state"], "pass") << state;
+        shown.insert(position["serial"].get<std::string>());
+    }
+    EXPECT_EQ(shown, (std::set<std::string>{"1000", "1001"}));
+}
+
 struct RestartCase {
     std::string engine;
     int servers;
