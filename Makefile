@@ -23,7 +23,7 @@ test: build
 	ctest --preset $(PRESET) -j $(JOBS)
 
 # Every test under AddressSanitizer + UBSan, then the threaded ones (link layer, board, desktop
-# program, line server) under ThreadSanitizer.
+# program, line server, production line with its station) under ThreadSanitizer.
 test-sanitizers:
 	$(MAKE) test PRESET=asan
 	$(MAKE) test PRESET=tsan

@@ -78,6 +78,9 @@ protected:
     bool toolkitBoxes = false; // the program's own boxes and file dialog instead of the script
     std::unique_ptr<CLoaderDlg> dialog;
     bool linked = false;
+    // A short read time-out for a board silenced after the port opens; a muted board gets it
+    // anyway.
+    bool quickTimeOut = false;
     std::map<std::uint32_t, std::uint8_t> image; // what WriteHexFile wrote, by address
 };
 

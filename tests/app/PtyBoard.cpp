@@ -1,5 +1,6 @@
 #include "tests/app/PtyBoard.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <limits>
@@ -8,12 +9,20 @@
 #include <unistd.h>
 
 PtyBoard::PtyBoard() : session_(std::make_shared<BoardSession>()) {
-    for (auto& from : mutedFrom_) {
-        from.store(std::numeric_limits<std::uint64_t>::max());
+    for (auto* fromArray : {&mutedFrom_, &garbledFrom_}) {
+        for (auto& from : *fromArray) {
+            from.store(std::numeric_limits<std::uint64_t>::max());
+        }
     }
     if (pty_.Ok()) {
         server_ = std::thread([this] { Serve(); });
     }
+}
+
+bool PtyBoard::Muted() const {
+    return std::any_of(mutedFrom_.begin(), mutedFrom_.end(), [](const auto& from) {
+        return from.load() != std::numeric_limits<std::uint64_t>::max();
+    });
 }
 
 PtyBoard::~PtyBoard() {
@@ -43,6 +52,7 @@ void PtyBoard::Serve() {
             // The command of the frame just taken is the one whose count went up.
             const BoardStats after = session_->Stats();
             bool muted = false;
+            bool garbled = false;
             for (std::uint8_t command = 1; command < 9; ++command) {
                 if (after.RequestsByCommand[command] == before.RequestsByCommand[command]) {
                     continue;
@@ -52,8 +62,15 @@ void PtyBoard::Serve() {
                 first_[command].compare_exchange_strong(none, now);
                 last_[command].store(now);
                 muted = muted || after.RequestsByCommand[command] > mutedFrom_[command].load();
+                garbled =
+                    garbled || after.RequestsByCommand[command] > garbledFrom_[command].load();
             }
             before = after;
+            if (garbled && !out.Bytes.empty()) {
+                // A data byte that is neither framing nor escape, just before the end byte,
+                // leaves the sum short of zero.
+                out.Bytes.insert(out.Bytes.end() - 1, 0x55);
+            }
             if (!muted && !out.Bytes.empty()) {
                 pty_.Send(out.Bytes);
             }

@@ -1,7 +1,7 @@
 #pragma once
 // A simulated board served from a thread of the test on a pseudo-terminal; linked into a ports
 // folder as a COM name, the program finds it the way it finds a real board. Replies to chosen
-// commands can be withheld from a given moment, to fail one step of a job.
+// commands can be withheld or spoilt from a given moment, to fail one step of a job.
 
 #include "sim/BoardSession.h"
 #include "tests/support/Pty.h"
@@ -31,6 +31,15 @@ public:
         mutedFrom_[command].store(session_->Stats().RequestsByCommand[command] + after);
     }
 
+    // Spoils the checksum of every reply to requests with this command code, counted as Mute
+    // counts: the request is carried out and its reply lost without a read time-out.
+    void Garble(std::uint8_t command, std::uint64_t after = 0) {
+        garbledFrom_[command].store(session_->Stats().RequestsByCommand[command] + after);
+    }
+
+    // Whether a command has been muted, so that the job will wait out read time-outs.
+    bool Muted() const;
+
     // When the first and the latest request with this command code arrived; the clock's epoch
     // when none has.
     std::chrono::steady_clock::time_point FirstRequestAt(std::uint8_t command) const {
@@ -47,8 +56,9 @@ private:
 
     Pty pty_;
     std::shared_ptr<BoardSession> session_;
-    // Requests of a command counted beyond this are not answered.
+    // Requests of a command counted beyond these are not answered, or answered spoilt.
     std::array<std::atomic<std::uint64_t>, 9> mutedFrom_;
+    std::array<std::atomic<std::uint64_t>, 9> garbledFrom_;
     std::array<std::atomic<std::chrono::steady_clock::rep>, 9> first_{};
     std::array<std::atomic<std::chrono::steady_clock::rep>, 9> last_{};
     std::atomic<bool> stop_{false};

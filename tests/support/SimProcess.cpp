@@ -2,13 +2,29 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <sstream>
 
 SimProcess::SimProcess(const std::vector<std::string>& options)
     : ChildProcess("tervix-sim", options, ".") {
+    if (const auto it = std::find(options.begin(), options.end(), "--link");
+        it != options.end() && it + 1 != options.end()) {
+        link_ = *(it + 1);
+    }
     // The first line is the port path; the port is open and linked once it is printed.
     if (AwaitOutput("\n", ProcessTimeoutMs)) {
         slavePath_ = Out().substr(0, Out().find('\n'));
+    }
+}
+
+SimProcess::~SimProcess() {
+    if (Stop(SIGKILL) < 0 || link_.empty() || slavePath_.empty()) {
+        return;
+    }
+    std::error_code ec;
+    if (std::filesystem::read_symlink(link_, ec) == slavePath_) {
+        std::filesystem::remove(link_, ec);
     }
 }
 

@@ -15,6 +15,11 @@ public:
     // Starts tervix-sim with the given options and waits for its port path. Ok() tells whether
     // that worked. A board still running when the object goes is killed.
     explicit SimProcess(const std::vector<std::string>& options = {});
+    // A board killed cannot take its port link away; a link left pointing at a pseudo-terminal
+    // that a later board reuses would hand that board's port to whoever opens the old name.
+    ~SimProcess();
+    SimProcess(const SimProcess&) = delete;
+    SimProcess& operator=(const SimProcess&) = delete;
 
     bool Ok() const { return !slavePath_.empty(); }
     const std::string& SlavePath() const { return slavePath_; }
@@ -32,5 +37,6 @@ public:
     std::uint64_t Stat(const std::string& key) const;
 
 private:
+    std::string link_;
     std::string slavePath_;
 };
