@@ -1,6 +1,6 @@
 // A station's side of the line server, against a real one: a board's number reserved, its lease
-// renewed, its write told before its bytes go out and its end sent with the board's record; a
-// refusal named; and what a server away did not get kept in the spool and pushed later.
+// renewed, its write told before its bytes go out and its end sent with the board's record; what
+// a server away did not get kept in the spool and pushed later; the station's state.
 
 #include "tests/server/LineFixture.h"
 
@@ -8,7 +8,6 @@
 #include "line/LineSerialStore.h"
 #include "line/SerialJournal.h"
 #include "line/StationReporter.h"
-#include "server/Pools.h"
 #include "server/Tokens.h"
 
 #include <gmock/gmock.h>
@@ -112,33 +111,6 @@ TEST_P(LineClientTest, AFailedBoardReleasesItsNumberUnlessWrittenAndItsRecordIsK
     for (const char* id : {"bench-3-b1", "bench-3-b2", "bench-3-b3"}) {
         EXPECT_THAT(records, HasSubstr(id));
     }
-}
-
-TEST_P(LineClientTest, ANumberThatCannotBeHadIsRefusedNamingWhy) {
-    AddListPool(*db_, "labels", {"A-1"});
-    Post("/api/v1/pools/labels/reservations", {{"port", "COM9"}});
-    const std::string viewer = viewer_;
-    const std::string url = Url();
-    struct Case {
-        std::string pool, token, url, why;
-    };
-    for (const Case& c : std::vector<Case>{
-             {"nothing", station_, url, "no pool named nothing (HTTP 404)"},
-             {"labels", station_, url, "the pool labels has no numbers left (HTTP 409)"},
-             {"widget", "tvx_wrong", url, "the token is not valid (HTTP 401)"},
-             {"widget", viewer, url, "it may only read (HTTP 403)"},
-             {"widget", station_, "http://127.0.0.1:1", "http://127.0.0.1:1 cannot be reached"},
-         }) {
-        LineSettings settings = Settings();
-        settings.Pool = c.pool;
-        settings.Token = c.token;
-        settings.Url = c.url;
-        std::string value, why;
-        EXPECT_FALSE(Store(settings)->Reserve("COM3", value, why)) << c.why;
-        EXPECT_THAT(why, HasSubstr("no serial number from the pool " + c.pool + ": "));
-        EXPECT_THAT(why, HasSubstr(c.why));
-    }
-    EXPECT_EQ(Get("/api/v1/pools/widget").Body["open"], 0);
 }
 
 // The server stops after a board's number was written: the board's end waits in the spool,

@@ -141,6 +141,9 @@ TEST_F(LineStationsTest, ABoardWithoutANumberIsNotErasedAndTheReasonNamed) {
     LineProcess server(folder_.Path().string(), url_);
     SimBoard& board = AddBoard("COM3");
     folder_.Create("wrong", "tvx_0\n");
+    AddListPool(*OpenDatabase(url_), "labels", {"A-1"});
+    Request(server.Port(), "POST", "/api/v1/pools/labels/reservations", R"({"port":"COM9"})",
+            token_);
     const std::vector<std::string> line = {"--line", server.Url(), "--line-token-file", "token"};
     struct Case {
         std::vector<std::string> args;
@@ -156,6 +159,9 @@ TEST_F(LineStationsTest, ABoardWithoutANumberIsNotErasedAndTheReasonNamed) {
              {{"--line", server.Url(), "--line-pool", "nothing", "--line-token-file", "token"},
               2,
               "no pool named nothing (HTTP 404); COM3 was not erased"},
+             {{"--line", server.Url(), "--line-pool", "labels", "--line-token-file", "token"},
+              2,
+              "the pool labels has no numbers left (HTTP 409); COM3 was not erased"},
              {{"--line", server.Url(), "--line-pool", "widget", "--line-token-file", "wrong"},
               2,
               "the token is not valid (HTTP 401); COM3 was not erased"},
@@ -187,7 +193,7 @@ TEST_F(LineStationsTest, ABoardWithoutANumberIsNotErasedAndTheReasonNamed) {
     EXPECT_EQ(pushed.Status, 0) << pushed.Err;
     EXPECT_THAT(pushed.Out, HasSubstr("2 sent, 0 set aside, 0 left"));
     const nlohmann::json failed = Get(server.Port(), "/api/v1/records?result=fail");
-    EXPECT_EQ(failed.size(), 3u) << failed;
+    EXPECT_EQ(failed.size(), 4u) << failed;
     EXPECT_EQ(Get(server.Port(), "/api/v1/pools/widget")["open"], 0);
 }
 
