@@ -4,6 +4,7 @@
 #include "cli/Interruption.h"
 #include "cli/Messages.h"
 #include "line/BoardRecord.h"
+#include "line/LineSpool.h"
 
 #include <cstdio>
 #include <utility>
@@ -62,6 +63,9 @@ nlohmann::ordered_json ParentView::ParentRecord(const RunningBoard& board, int c
         record.Outcome.Result =
             board.Reason.empty() ? Format("ended with status %d", board.Status) : board.Reason;
     }
+    if (job_.Boards.Line.Used()) {
+        record.Id = NewRecordId(job_.Boards.Line.Station);
+    }
     return RecordJson(record);
 }
 
@@ -70,6 +74,15 @@ std::string ParentView::KilledResult(const RunningBoard& board, int childStatus)
 }
 
 bool ParentView::Publish(const nlohmann::ordered_json& record) {
+    const LineSettings& line = job_.Boards.Line;
+    std::string why;
+    // Sent with what the boards left in the spool, once the run ends.
+    if (line.Used() &&
+        !LineSpool(line.Spool)
+             .Append({{NewSpoolId(), line.Url, SpoolKind::Record, 0, record}}, why)) {
+        std::fprintf(stderr, "tervix-flash: %s; a board's record was not sent to the line server\n",
+                     why.c_str());
+    }
     return PublishRecord(job_, file_, record);
 }
 

@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interruption.h"
+#include "cli/LineCommand.h"
 #include "cli/Messages.h"
 #include "cli/PortAnswer.h"
 #include "cli/PortMap.h"
@@ -140,7 +141,15 @@ int RunOneHere(const BoardJob& job, const HexSnapshot* snapshot,
         record.Tags = job.Boards.Tags;
         record.Place = job.Boards.Place;
         record.Sha256 = snapshot != nullptr ? snapshot->Sha256() : std::nullopt;
-        if ((file != nullptr || job.Boards.Json) && !PublishRecord(job, file, RecordJson(record))) {
+        const LineSettings& line = job.Boards.Line;
+        if (line.Used()) {
+            record.Id = NewRecordId(line.Station);
+        }
+        if (file == nullptr && !job.Boards.Json && !line.Used()) {
+            return status;
+        }
+        outcome.Line = RecordJson(record);
+        if ((file != nullptr || job.Boards.Json) && !PublishRecord(job, file, outcome.Line)) {
             return std::max(status, ExitStatus::File);
         }
         return status;
@@ -299,7 +308,16 @@ int RunBoards(const BoardJob& job) {
 
 int RunOnBoards(const BoardJob& job) {
     CatchStopSignals();
+    // The run's parent sends what an earlier run left in the spool before its first board, and
+    // what its own boards could not send after the last; a board's child sends its own alone.
+    const bool spool = job.Boards.Line.Used() && !job.Session.ForParent;
+    if (spool) {
+        SendSpool(job.Boards.Line, job.Session.Quiet);
+    }
     const int status = RunBoards(job);
+    if (spool) {
+        SendSpool(job.Boards.Line, job.Session.Quiet);
+    }
     // A child reports its board's own status; the run as a whole ends with the signal's.
     if (StopSignal() != 0 && !job.Session.ForParent) {
         return Fail(InterruptedStatus(), "interrupted: every board still running was stopped "

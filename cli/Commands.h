@@ -5,6 +5,7 @@
 #include "cli/Session.h"
 #include "line/BoardRecord.h"
 #include "line/BoardSerial.h"
+#include "line/LineSettings.h"
 
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,7 @@ struct FlashOptions {
     bool NoRunMode = false;
     bool Fast = false;     // whole-row requests instead of the desktop program's row-by-row traffic
     SerialSettings Serial; // checked; no place: no serial number
+    LineSettings Line;     // the line server, when its pool gives the numbers or records go to it
 };
 // Records the board through record before its serial number is journaled as used.
 int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome,
@@ -60,6 +62,7 @@ struct BoardsOptions {
     std::string FileName;           // a board's child: the file's name as the parent was given it
     std::vector<std::pair<std::string, std::string>> Tags; // the records' tags
     std::string ExpectSha256; // lower-case hexadecimal the file's SHA-256 must be; empty for any
+    LineSettings Line;        // where the records go beside Record; unused: nowhere else
     RecordPlace Place;        // the records' station, position and project
 };
 

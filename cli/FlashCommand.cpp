@@ -7,6 +7,7 @@
 #include "cli/PortAnswer.h"
 #include "line/BoardRecord.h"
 #include "line/ChildReport.h"
+#include "line/LineSerialStore.h"
 #include "line/RecordFile.h"
 #include "line/SharedFile.h"
 #include "line/UtcTime.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
@@ -107,6 +109,10 @@ void TellParentOfSerial(const FlashOptions& options, const BoardSerial& serial) 
 // After the image, before run mode: why the number's bytes did not reach the board.
 int SerialWriteFailure(const BoardSerial& serial, const FlashOptions& options, std::int32_t result,
                        const ImageFailure& failure) {
+    if (result == SerialWriteUntold) {
+        return Fail(ExitStatus::File, Format("serial number %s: %s", serial.Value()->c_str(),
+                                             serial.Untold().c_str()));
+    }
     const std::string where = SerialPlaceText(*options.Serial.Place);
     if (result == BootResult::VerifyMismatch) {
         // A write only clears bits, and flash erases the application area alone.
@@ -122,6 +128,16 @@ int SerialWriteFailure(const BoardSerial& serial, const FlashOptions& options, s
     return Fail(ExitStatus::Transfer,
                 Format("writing serial number %s at %s failed: %s", serial.Value()->c_str(),
                        where.c_str(), DescribeLinkCode(result).c_str()));
+}
+
+// The board's record to the line server, unless its number's end took it there already.
+int SendRecord(LineSerialStore* line, const BoardOutcome& outcome, int status) {
+    std::string why;
+    if (line == nullptr || outcome.Line.is_null() || line->Record(outcome.Line, why)) {
+        return status;
+    }
+    Fail(ExitStatus::File, "the board's record is not on its way to the line server: " + why);
+    return std::max(status, ExitStatus::File);
 }
 
 std::uint32_t EraseBlocks() {
@@ -323,10 +339,20 @@ int FlashBoard(const FlashOptions& options, const std::string& source, BoardOutc
 
 int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcome& outcome,
              const BoardRecorder& record) {
-    if (!options.Serial.Place) {
-        return record(FlashBoard(options, source, outcome, nullptr), outcome);
+    std::unique_ptr<LineSerialStore> line;
+    if (options.Line.Used()) {
+        std::string why;
+        line = std::make_unique<LineSerialStore>(options.Line,
+                                                 *ParseLineAddress(options.Line.Url, why),
+                                                 [] { return StopSignal() != 0; });
     }
-    BoardSerial serial(options.Serial, {HostName(), OwnProcessId(), ""});
+    if (!options.Serial.Place) {
+        const int status = record(FlashBoard(options, source, outcome, nullptr), outcome);
+        return SendRecord(line.get(), outcome, status);
+    }
+    FileSerialStore files(options.Serial.Source, {HostName(), OwnProcessId(), ""});
+    SerialStore& store = options.Line.Pool.empty() ? static_cast<SerialStore&>(files) : *line;
+    BoardSerial serial(options.Serial, store);
     const int status = FlashBoard(options, source, outcome, &serial);
     // The journal and the record name the same moment.
     outcome.Time = UtcTimeNow();
@@ -338,10 +364,11 @@ int RunFlash(const FlashOptions& options, const std::string& source, BoardOutcom
     // The record first: a number journaled as used always has its record line.
     const int recorded = record(status, outcome);
     std::string why;
-    if (!serial.End(recorded == ExitStatus::Success, *outcome.Time, why)) {
+    if (!serial.End(recorded == ExitStatus::Success, *outcome.Time,
+                    outcome.Line.is_null() ? nullptr : &outcome.Line, why)) {
         Fail(ExitStatus::File, Format("serial number %s: %s; it is never given to another board",
                                       serial.Value().value_or("?").c_str(), why.c_str()));
         return std::max(recorded, ExitStatus::File);
     }
-    return recorded;
+    return SendRecord(line.get(), outcome, recorded);
 }

@@ -3,6 +3,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/Messages.h"
 #include "line/FileDigest.h"
+#include "line/LineClient.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
@@ -74,6 +75,45 @@ void AddFlashLineOptions(CLI::App* command, LineOptions& options) {
     command->add_option("--station", options.Station)->group("");
     command->add_option("--position", options.Position)->group("");
     command->add_option("--project-name", options.Project)->group("");
+
+    CLI::Option* line =
+        command
+            ->add_option("--line", options.LineUrl,
+                         "Send every board's record to this line server (http://HOST:PORT or "
+                         "https://...), first through the spool")
+            ->option_text("URL");
+    CLI::Option* pool =
+        command
+            ->add_option("--line-pool", options.LinePool,
+                         "Take the numbers from this pool of the line server, in place of "
+                         "--serial-counter or --serial-list")
+            ->option_text("NAME");
+    CLI::Option* tokenFile =
+        command
+            ->add_option("--line-token-file", options.LineTokenFile,
+                         "The station's token is this file's first line (default: "
+                         "$TERVIX_LINE_TOKEN)")
+            ->option_text("FILE");
+    CLI::Option* lease = command
+                             ->add_option("--line-lease", options.LineLease,
+                                          "Hold each number on a lease of this many seconds, "
+                                          "renewed while its board runs (default 60)")
+                             ->check(CLI::Range(3, 3600))
+                             ->option_text("SECONDS");
+    CLI::Option* spool =
+        command
+            ->add_option("--line-spool", options.LineSpool,
+                         std::string("Where records and ends wait until the server has them "
+                                     "(default ") +
+                             DefaultSpoolName + " in this folder)")
+            ->option_text("FILE");
+    pool->needs(line);
+    pool->needs(at);
+    pool->excludes(counter);
+    pool->excludes(list);
+    tokenFile->needs(line);
+    lease->needs(pool);
+    spool->needs(line);
 }
 
 void AddVerifyLineOptions(CLI::App* command, LineOptions& options) {
@@ -112,12 +152,16 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
         // Compared with the bytes the run reads once and flashes, not with the file as it is now.
         options.ExpectedSha256 = expected;
     }
+    if (int status = TakeLineServer(options); status != ExitStatus::Success) {
+        return status;
+    }
     if (options.SerialAt.empty()) {
         return ExitStatus::Success;
     }
-    if (options.Writes && options.SerialCounter.empty() && options.SerialList.empty()) {
-        return Fail(ExitStatus::Usage,
-                    "--serial-at needs --serial-counter FILE or --serial-list FILE");
+    if (options.Writes && options.SerialCounter.empty() && options.SerialList.empty() &&
+        options.LinePool.empty()) {
+        return Fail(ExitStatus::Usage, "--serial-at needs --serial-counter FILE, --serial-list "
+                                       "FILE or --line-pool NAME");
     }
     std::string why;
     const auto place = ParseSerialPlace(options.SerialAt, why);
@@ -134,6 +178,28 @@ int CheckLineOptions(LineOptions& options, const std::string& file, std::size_t 
         return Fail(fault.What == SerialFault::Usage ? ExitStatus::Usage : ExitStatus::File,
                     SerialFaultText(fault));
     }
+    return ExitStatus::Success;
+}
+
+int TakeLineServer(LineOptions& options) {
+    if (options.LineUrl.empty()) {
+        return ExitStatus::Success;
+    }
+    std::string why;
+    if (!ParseLineAddress(options.LineUrl, why)) {
+        return Fail(ExitStatus::Usage, "--line: " + why);
+    }
+    LineSettings& line = options.Line;
+    line.Url = options.LineUrl;
+    line.Pool = options.LinePool;
+    line.Token = LineToken(options.LineTokenFile, why);
+    if (line.Token.empty()) {
+        return Fail(ExitStatus::Usage, why);
+    }
+    line.LeaseSeconds = options.LineLease;
+    line.Station = options.Station;
+    // A board's child works in a folder of its own: the spool is the run's, named from here.
+    line.Spool = std::filesystem::absolute(options.LineSpool).string();
     return ExitStatus::Success;
 }
 
@@ -186,11 +252,34 @@ std::vector<std::string> SerialChildArgs(const LineOptions& options) {
     if (options.SerialKeep) {
         args.emplace_back("--serial-keep");
     }
+    const LineSettings& line = options.Line;
+    if (line.Used()) {
+        // The token goes by its file, or by the environment the child inherits; never on a
+        // command line that every user of the computer may read.
+        args.insert(args.end(), {"--line", line.Url, "--line-spool", line.Spool});
+        if (!line.Pool.empty()) {
+            args.insert(args.end(), {"--line-pool", line.Pool, "--line-lease",
+                                     std::to_string(line.LeaseSeconds)});
+        }
+        if (!options.LineTokenFile.empty()) {
+            args.insert(args.end(), {"--line-token-file",
+                                     std::filesystem::absolute(options.LineTokenFile).string()});
+        }
+    }
     return args;
 }
 
-LineOptions ProjectLineOptions(const Project& project) {
-    LineOptions options;
+int ProjectLineOptions(const Project& project, LineOptions& options) {
+    // Where the numbers come from is the project's to say: [serial] counter or list, or [line]
+    // pool. Its records may go to a server it does not name.
+    if (!options.LinePool.empty()) {
+        return Fail(ExitStatus::Usage, "--line-pool: the numbers of " + project.Path +
+                                           " come from its own [serial] or [line] pool");
+    }
+    if (project.Line && !options.LineUrl.empty()) {
+        return Fail(ExitStatus::Usage,
+                    project.Where("line") + " names the line server; leave out --line");
+    }
     options.Writes = true;
     if (project.Serial) {
         const SerialSettings& serial = project.Serial->Settings;
@@ -201,9 +290,14 @@ LineOptions ProjectLineOptions(const Project& project) {
         options.SerialStep = serial.Source.Step;
         options.SerialKeep = serial.Keep;
     }
+    if (project.Line) {
+        options.LineUrl = project.Line->Url;
+        options.LinePool = project.Line->Pool;
+    }
+    options.Tags.clear();
     for (const auto& [key, value] : project.Tags) {
         options.Tags.push_back(key + "=" + value);
     }
     options.ExpectSha256 = project.Sha256.value_or("");
-    return options;
+    return ExitStatus::Success;
 }

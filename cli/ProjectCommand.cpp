@@ -126,6 +126,13 @@ bool CheckSerial(const Project& project, const HexSnapshot& firmware) {
         return false;
     }
     const SerialSource& source = settings.Source;
+    if (source.File().empty()) {
+        // From the line server's pool, which an offline check does not ask.
+        std::printf("serial: %s at %s, from the pool %s of the line server\n",
+                    project.Serial->Format.c_str(), SerialPlaceText(*settings.Place).c_str(),
+                    project.Line->Pool.c_str());
+        return true;
+    }
     SerialBook book(source);
     std::string why;
     const std::optional<std::string> next =
@@ -162,9 +169,10 @@ bool CheckRecords(const Project& project) {
     for (const auto& [key, value] : project.Tags) {
         tags += (tags.empty() ? "" : ", ") + key + "=" + value;
     }
-    std::printf("records: %s can be appended%s; %s\n", project.Records.c_str(),
+    std::printf("records: %s can be appended%s; %s%s\n", project.Records.c_str(),
                 existed ? "" : " (made now, empty)",
-                tags.empty() ? "no tags" : ("tags " + tags).c_str());
+                tags.empty() ? "no tags" : ("tags " + tags).c_str(),
+                project.Line ? ("; and sent to the line server " + project.Line->Url).c_str() : "");
     return true;
 }
 

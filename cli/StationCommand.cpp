@@ -4,6 +4,7 @@
 #include "cli/Console.h"
 #include "cli/ExitStatus.h"
 #include "cli/Interruption.h"
+#include "cli/LineCommand.h"
 #include "cli/LineOptions.h"
 #include "cli/PortMap.h"
 #include "cli/ProjectCommand.h"
@@ -12,6 +13,7 @@
 #include "cli/StationTerminal.h"
 #include "line/BoardProcess.h"
 #include "line/Station.h"
+#include "line/StationReporter.h"
 #include "target/TargetProfile.h"
 
 #include <algorithm>
@@ -40,12 +42,12 @@ constexpr const char* StationFooter =
 // What every board's child is given: the project's firmware (the station's copy, named as the
 // project names it), its serial numbers, record and tags; and what the station's own lines of
 // boards whose child wrote none name.
-StationJobs JobsOf(const ProjectRun& run) {
+StationJobs JobsOf(const ProjectRun& run, const LineOptions& line) {
     const Project& project = run.Settings;
     StationJobs jobs;
     jobs.Program = OwnProgramPath();
     jobs.Child.Command = "flash";
-    jobs.Child.Options = SerialChildArgs(ProjectLineOptions(project));
+    jobs.Child.Options = SerialChildArgs(line);
     if (project.Fast) {
         jobs.Child.Options.emplace_back("--fast");
     }
@@ -60,6 +62,7 @@ StationJobs JobsOf(const ProjectRun& run) {
     jobs.Run.Boards.Record = jobs.Child.Record;
     jobs.Run.Boards.Tags = project.Tags;
     jobs.Run.Boards.Place = {project.Station, std::nullopt, project.Name};
+    jobs.Run.Boards.Line = line.Line;
     jobs.Sha256 = run.Firmware->Sha256();
     return jobs;
 }
@@ -118,6 +121,16 @@ CLI::App* AddStationCommand(CLI::App& app, StationOptions& options) {
                      "Start no more than N jobs and end once they have ended")
         ->option_text("N")
         ->check(CLI::PositiveNumber);
+    station
+        ->add_option("--line", options.LineUrl,
+                     "The line server, for a project without [line]: every board's record and "
+                     "the station's state go there too")
+        ->option_text("URL");
+    station
+        ->add_option("--line-token-file", options.LineTokenFile,
+                     "The station's token for the line server is this file's first line "
+                     "(default: $TERVIX_LINE_TOKEN)")
+        ->option_text("FILE");
     station->footer(StationFooter);
     return station;
 }
@@ -129,7 +142,25 @@ int RunStation(const StationOptions& options) {
         return status;
     }
     const Project& project = run.Settings;
-    const StationJobs jobs = JobsOf(run);
+    LineOptions line;
+    line.LineUrl = options.LineUrl;
+    line.LineTokenFile = options.LineTokenFile;
+    line.Station = project.Station;
+    if (int status = ProjectLineOptions(project, line); status != ExitStatus::Success) {
+        return status;
+    }
+    if (int status = TakeLineServer(line); status != ExitStatus::Success) {
+        return status;
+    }
+    const StationJobs jobs = JobsOf(run, line);
+    // What an earlier run left in the spool goes first; the station's state from now on.
+    std::optional<StationReporter> reporter;
+    if (line.Line.Used()) {
+        SendSpool(line.Line, !options.Plain);
+        std::string why;
+        reporter.emplace(LineClient(*ParseLineAddress(line.Line.Url, why), line.Line.Token),
+                         project.Station);
+    }
 
     StationSetup setup;
     setup.Project = project.Name;
@@ -170,9 +201,18 @@ int RunStation(const StationOptions& options) {
     std::uint64_t printed = 0;
     auto drawn = std::chrono::steady_clock::time_point();
     StationSnapshot snapshot;
+    nlohmann::json reported;
     do {
         TakeKey(keys.Next(RedrawPeriodMs), station);
         snapshot = station.Snapshot();
+        if (reporter) {
+            nlohmann::json state =
+                StationState(snapshot, header.Project, header.Firmware, header.Sha256);
+            if (state != reported) {
+                reported = state;
+                reporter->Report(std::move(state));
+            }
+        }
         const auto now = std::chrono::steady_clock::now();
         if (screen &&
             (now - drawn >= std::chrono::milliseconds(RedrawPeriodMs) || snapshot.Finished)) {
@@ -192,6 +232,10 @@ int RunStation(const StationOptions& options) {
     } while (!snapshot.Finished);
     if (screen) {
         std::fputs("\033[?25h\033[?1049l", stdout);
+    }
+    reporter.reset();
+    if (line.Line.Used()) {
+        SendSpool(line.Line, false);
     }
     std::printf("%s", StationSummary(header, snapshot).c_str());
     std::fflush(stdout);

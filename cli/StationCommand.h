@@ -11,6 +11,9 @@ struct StationOptions {
     std::string Project;
     bool Plain = false;
     std::size_t Until = 0; // 0: until the operator ends it
+    // The line server, for a project that names none, and the station's token.
+    std::string LineUrl;
+    std::string LineTokenFile;
 };
 
 CLI::App* AddStationCommand(CLI::App& app, StationOptions& options);

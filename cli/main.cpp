@@ -5,6 +5,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/HelpFormatter.h"
 #include "cli/HexRefusal.h"
+#include "cli/LineCommand.h"
 #include "cli/LineOptions.h"
 #include "cli/Messages.h"
 #include "cli/ProjectCommand.h"
@@ -103,6 +104,7 @@ int TakeLineOptions(LineOptions& line, const std::string& file, SerialSettings& 
         return status;
     }
     serial = line.Serial;
+    boards.Line = line.Line;
     boards.Tags = line.TagPairs;
     boards.ExpectSha256 = line.ExpectedSha256;
     boards.Place = RecordPlaceOf(line);
@@ -154,7 +156,9 @@ int TakeProjectOptions(const CLI::App* command, const CLI::Option* file, const s
     flash.Fast = project.Fast;
     boards.Ports = project.Ports;
     boards.Record = project.Records;
-    line = ProjectLineOptions(project);
+    if (int status = ProjectLineOptions(project, line); status != ExitStatus::Success) {
+        return status;
+    }
     line.Station = project.Station;
     line.Project = project.Name;
     return ExitStatus::Success;
@@ -264,6 +268,9 @@ int main(int argc, char** argv) {
     ProjectCommandOptions project;
     CLI::App* projectCommand = AddProjectCommand(app, project);
 
+    LineCommandOptions line;
+    CLI::App* lineCommand = AddLineCommand(app, line);
+
     StationOptions station;
     CLI::App* stationCommand = AddStationCommand(app, station);
 
@@ -283,6 +290,7 @@ int main(int argc, char** argv) {
             status != ExitStatus::Success) {
             return status;
         }
+        flash.Line = flashLine.Line;
         std::vector<std::string> own = SerialChildArgs(flashLine);
         if (!flashLine.Station.empty()) {
             own.insert(own.end(),
@@ -351,6 +359,9 @@ int main(int argc, char** argv) {
     }
     if (projectCommand->parsed()) {
         return RunProject(project);
+    }
+    if (lineCommand->parsed()) {
+        return RunLine(line);
     }
     if (stationCommand->parsed()) {
         return RunStation(station);

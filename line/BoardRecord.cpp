@@ -46,5 +46,8 @@ nlohmann::ordered_json RecordJson(const BoardRecord& record) {
     line["station"] = OrNull(record.Place.Station);
     line["position"] = OrNull(record.Place.Position);
     line["project"] = OrNull(record.Place.Project);
+    if (record.Id) {
+        line["id"] = *record.Id;
+    }
     return line;
 }

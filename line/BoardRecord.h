@@ -20,6 +20,8 @@ struct BoardOutcome {
     std::optional<std::string> SerialUnverified;
     // When the run ended, as its serial number's journal has it; none: when the record is made.
     std::optional<std::string> Time;
+    // The board's record line as it was made, once the board is recorded; null before.
+    nlohmann::ordered_json Line;
 };
 
 // Where a board was flashed: the project, and the station and its position (from 1) that ran
@@ -31,6 +33,7 @@ struct RecordPlace {
 };
 
 struct BoardRecord {
+    std::optional<std::string> Id; // the line server's key of the record, made by the station
     std::string Command;
     std::optional<std::string> Port;
     std::optional<std::string> File; // as given; none for a command without a file
@@ -45,6 +48,6 @@ struct BoardRecord {
 
 // The line's object: time, host, command, port, device_path, device, file, sha256, rows,
 // requests, seconds, result, exit_status, serial, serial_unverified, tags, tool_version, station,
-// position, project. The last three came later, so they come last: a reader that takes the
+// position, project, id. The last four came later, so they come last: a reader that takes the
 // keys by their place keeps working.
 nlohmann::ordered_json RecordJson(const BoardRecord& record);

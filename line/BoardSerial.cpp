@@ -1,7 +1,5 @@
 #include "line/BoardSerial.h"
 
-#include <exception>
-
 namespace {
 
 SerialFault Fault(SerialFault::Kind kind, std::string why,
@@ -11,17 +9,6 @@ SerialFault Fault(SerialFault::Kind kind, std::string why,
 
 std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
     return *DecodeSerial({SerialKind::Bytes, 0}, bytes);
-}
-
-// The book reads its files through streams, which throw when a read fails (a folder where the
-// journal was): that is a journal that cannot be read or written like any other, and says why.
-template <class Call> bool Guarded(Call&& call, std::string& why) {
-    try {
-        return call();
-    } catch (const std::exception& e) {
-        why = e.what();
-        return false;
-    }
 }
 
 } // namespace
@@ -37,7 +24,7 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
     }
     SerialBook book(source);
     std::string why;
-    if (hasSource && !Guarded([&] { return book.LoadLocked(why); }, why)) {
+    if (hasSource && !BookGuarded([&] { return book.LoadLocked(why); }, why)) {
         return Fault(SerialFault::File, why);
     }
     if (format.Kind == SerialKind::Bytes && format.Length == 0) {
@@ -99,7 +86,7 @@ std::string BoardSerial::JournalName(const std::vector<std::uint8_t>& bytes) con
     if (!settings_.Source.List.empty()) {
         SerialBook list(settings_.Source);
         std::string why;
-        if (Guarded([&] { return list.LoadLocked(why); }, why)) {
+        if (BookGuarded([&] { return list.LoadLocked(why); }, why)) {
             for (const std::string& value : list.List()) {
                 if (EncodeSerial(settings_.Format, value, why) == bytes) {
                     return value;
@@ -111,7 +98,6 @@ std::string BoardSerial::JournalName(const std::vector<std::uint8_t>& bytes) con
 }
 
 SerialFault BoardSerial::Take(const std::string& port) {
-    owner_.Port = port;
     const SerialPlace& place = *settings_.Place;
     if (settings_.Keep) {
         std::optional<std::string> held;
@@ -124,11 +110,10 @@ SerialFault BoardSerial::Take(const std::string& port) {
             value_ = held ? held : HexBytes(bytes);
             kept_ = true;
             bookValue_ = JournalName(bytes);
-            // Journaled before the erase takes it off the board: a run that stops after the
-            // erase still names the number this board had.
+            // Told before the erase takes it off the board: a run that stops after the erase
+            // still names the number this board had.
             std::string why;
-            if (!Guarded([&] { return book_.End(bookValue_, JournalEvent::Kept, owner_, "", why); },
-                         why)) {
+            if (!store_.Keep(bookValue_, port, why)) {
                 return Fault(SerialFault::File, why + "; " + port + " was not erased");
             }
             open_ = true;
@@ -137,28 +122,32 @@ SerialFault BoardSerial::Take(const std::string& port) {
     }
     std::string value;
     std::string why;
-    if (!Guarded([&] { return book_.Reserve(owner_, value, why); }, why)) {
+    if (!store_.Reserve(port, value, why)) {
         return Fault(SerialFault::File, why + "; " + port + " was not erased");
     }
     open_ = true;
     bookValue_ = value;
     auto bytes = EncodeSerial(settings_.Format, value, why);
     if (!bytes) {
-        return Fault(SerialFault::Usage, settings_.Source.File() + ": " + why + " at " +
+        return Fault(SerialFault::Usage, store_.Name() + ": " + why + " at " +
                                              SerialPlaceText(place) + "; " + port +
                                              " was not erased");
     }
     bytes_ = std::move(*bytes);
-    value_ = DecodeSerial(settings_.Format, bytes_);
+    value_ = store_.NamesAsStored() ? value : DecodeSerial(settings_.Format, bytes_);
     return {};
 }
 
 std::int32_t BoardSerial::Write(ImageFailure& failure) {
+    if (!store_.Writing(untold_)) {
+        return SerialWriteUntold;
+    }
     sent_ = true;
     return WriteSerialBytes(*settings_.Place, bytes_, failure);
 }
 
-bool BoardSerial::End(bool passed, const std::string& recordTime, std::string& why) {
+bool BoardSerial::End(bool passed, const std::string& recordTime,
+                      const nlohmann::ordered_json* record, std::string& why) {
     if (!open_) {
         return true;
     }
@@ -169,7 +158,7 @@ bool BoardSerial::End(bool passed, const std::string& recordTime, std::string& w
     const char* event = passed  ? JournalEvent::Used
                         : sent_ ? JournalEvent::Spoiled
                                 : JournalEvent::Released;
-    return Guarded([&] { return book_.End(bookValue_, event, owner_, recordTime, why); }, why);
+    return store_.End(bookValue_, event, recordTime, record, why);
 }
 
 SerialFault ReadBoardSerial(const SerialSettings& settings, std::optional<std::string>& value,

@@ -8,6 +8,7 @@
 #include "line/SerialBook.h"
 #include "line/SerialFormat.h"
 #include "line/SerialPlace.h"
+#include "line/SerialStore.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,21 +49,29 @@ SerialFault CheckSerialSettings(SerialSettings& settings, const std::string& hex
 SerialFault SerialPlaceCovered(const SerialSettings& settings, const std::string& hexPath,
                                const std::string& name);
 
+// BoardSerial::Write's result when the store could not be told that the number is being written.
+inline constexpr std::int32_t SerialWriteUntold = -2000;
+
 class BoardSerial {
 public:
-    BoardSerial(const SerialSettings& settings, SerialOwner owner)
-        : settings_(settings), owner_(std::move(owner)), book_(settings.Source) {}
+    BoardSerial(const SerialSettings& settings, SerialStore& store)
+        : settings_(settings), store_(store) {}
 
     // With the port open and before the erase: keeps what the board holds at the place (Keep,
-    // not all 0xFF; journaled as kept) or reserves the next value for the board on port.
+    // not all 0xFF; told to the store as kept) or reserves the next value for the board on port.
     SerialFault Take(const std::string& port);
     // After the image: the number's bytes, written and read back. ProgramImageFast's results.
-    // From the first byte on the number may be on the board.
+    // From the first byte on the number may be on the board. A store that cannot be told so
+    // fails the write before any byte goes out (code SerialWriteUntold, why in failure).
     std::int32_t Write(ImageFailure& failure);
-    // How the board ended, journaled with the time of its record; passed only when the board
-    // passed and its record was written. False, with why, when the journal could not be written:
-    // a number that cannot be journaled stays reserved and is never given again.
-    bool End(bool passed, const std::string& recordTime, std::string& why);
+    // Why the store was not told of the write, when Write returned SerialWriteUntold.
+    const std::string& Untold() const { return untold_; }
+    // How the board ended, told to the store with the time of its record and the record itself
+    // (when one was made); passed only when the board passed and its record was written. False,
+    // with why, when the store could not keep it: a number whose end is not kept stays reserved
+    // and is never given again.
+    bool End(bool passed, const std::string& recordTime, const nlohmann::ordered_json* record,
+             std::string& why);
 
     // The number as the record shows it, once taken or kept.
     const std::optional<std::string>& Value() const { return value_; }
@@ -76,8 +85,8 @@ private:
     std::string JournalName(const std::vector<std::uint8_t>& bytes) const;
 
     SerialSettings settings_;
-    SerialOwner owner_;
-    SerialBook book_;
+    SerialStore& store_;
+    std::string untold_;
     std::optional<std::string> value_; // as the board's bytes read
     std::string bookValue_;            // as the file and the journal have it
     std::vector<std::uint8_t> bytes_;

@@ -108,8 +108,8 @@ std::optional<Project> ParseProject(const std::string& text, const std::string& 
     }
     Project project;
     project.Path = path;
-    ProjectReader reader{project, read, ProjectFolder(path), {}, {}};
     const toml::table& root = parsed.table();
+    ProjectReader reader{project, read, ProjectFolder(path), {}, {}, &root, {}};
     ReadTable(*FindTable(""), root, reader);
     for (const ProjectTable& table : ProjectTables()) {
         if (table.Required && *table.Name && !root.contains(table.Name)) {

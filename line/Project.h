@@ -32,6 +32,12 @@ struct ProjectSerial {
     SerialSettings Settings; // place and format parsed; the source's files resolved
 };
 
+// The line server that a station's numbers and records go to.
+struct ProjectLine {
+    std::string Url;
+    std::string Pool; // none: records only; the numbers, if any, from [serial]'s own file
+};
+
 struct Project {
     std::string Path; // the project file as given
     std::string Name;
@@ -41,6 +47,7 @@ struct Project {
     bool Fast = false;
 
     std::optional<ProjectSerial> Serial; // none: no serial numbers
+    std::optional<ProjectLine> Line;     // none: no line server
 
     std::string Records; // resolved like the firmware
     std::vector<std::pair<std::string, std::string>> Tags;

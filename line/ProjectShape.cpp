@@ -1,5 +1,7 @@
 #include "line/ProjectShape.h"
 
+#include "line/LineHttp.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -88,13 +90,24 @@ void TakeSerialFormat(const toml::node& value, const std::string& key, ProjectRe
     }
 }
 
+// The pool of [line], wherever the table stands in the file.
+const toml::node* LinePool(const ProjectReader& reader) {
+    const toml::node* line = reader.Root->get("line");
+    return line != nullptr && line->is_table() ? line->as_table()->get("pool") : nullptr;
+}
+
 void FinishSerial(const toml::table& table, ProjectReader& reader) {
     SerialSource& source = reader.Serial.Settings.Source;
     if (!source.Counter.empty() && !source.List.empty()) {
         reader.Bad(*table.get("list"), "serial.counter and serial.list exclude each other");
-    } else if (source.File().empty()) {
-        reader.Bad(table.source().begin.line,
-                   "serial.counter or serial.list is missing: where the numbers come from");
+    } else if (const toml::node* pool = LinePool(reader);
+               pool != nullptr && !source.File().empty()) {
+        reader.Bad(*pool, std::string("line.pool and serial.") +
+                              (source.Counter.empty() ? "list" : "counter") +
+                              " exclude each other: the numbers come from one of them");
+    } else if (source.File().empty() && pool == nullptr) {
+        reader.Bad(table.source().begin.line, "serial.counter, serial.list or line.pool is "
+                                              "missing: where the numbers come from");
     }
     if (const toml::node* step = table.get("step"); step != nullptr && source.Counter.empty()) {
         reader.Bad(*step, "serial.step counts the numbers of serial.counter only");
@@ -127,6 +140,22 @@ void TakePorts(const toml::node& value, const std::string& key, ProjectReader& r
         }
         reader.Into.Ports.push_back(TextOf(ports[i]));
     }
+}
+
+void TakeLineUrl(const toml::node& value, const std::string& key, ProjectReader& reader) {
+    std::string why;
+    if (!ParseLineAddress(TextOf(value), why)) {
+        reader.Bad(value, key + ": " + why);
+    }
+    reader.Line.Url = TextOf(value);
+}
+
+void FinishLine(const toml::table& table, ProjectReader& reader) {
+    if (table.contains("pool") && !reader.Root->contains("serial")) {
+        reader.Bad(*table.get("pool"), "line.pool needs [serial] with at and format: where the "
+                                       "numbers go on the board");
+    }
+    reader.Into.Line = reader.Line;
 }
 
 void TakeStart(const toml::node& value, const std::string& key, ProjectReader& reader) {
@@ -201,6 +230,14 @@ const std::vector<ProjectTable>& ProjectTables() {
            }},
           {"ports", Type::array, true, TakePorts},
           {"start", Type::string, false, TakeStart}}},
+        {"line",
+         false,
+         {{"url", Type::string, true, TakeLineUrl},
+          {"pool", Type::string, false,
+           [](const toml::node& v, const std::string&, ProjectReader& r) {
+               r.Line.Pool = TextOf(v);
+           }}},
+         FinishLine},
     };
     return tables;
 }

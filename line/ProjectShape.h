@@ -18,6 +18,8 @@ struct ProjectReader {
     ProjectRead Read;
     std::filesystem::path Folder;
     ProjectSerial Serial;
+    ProjectLine Line;
+    const toml::table* Root = nullptr; // the whole file, for checks between its tables
     std::vector<std::pair<std::uint32_t, std::string>> Faults; // by line; 0: the file as a whole
 
     // Where key's value stands, for messages and for editing the file in place.

@@ -12,6 +12,7 @@
 #include "line/SharedFile.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -38,6 +39,17 @@ std::string CheckpointPathOf(const std::string& file);
 // The kind of the file: as its journal's first line says, else a counter when it holds one
 // number, else a list.
 const char* StoreKindOf(const std::string& file);
+
+// The book reads its files through streams, which throw when a read fails (a folder where the
+// journal was): that is a journal that cannot be read or written like any other, and says why.
+template <class Call> bool BookGuarded(Call&& call, std::string& why) {
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        why = e.what();
+        return false;
+    }
+}
 
 class SerialBook {
 public:

@@ -1,6 +1,7 @@
 # bash completion for tervix-flash: every command and its options, and after an option what it
 # takes: COM names and stable device paths for --port, Intel HEX files for FILE and -o, any file
-# for the record and the serial-number files, TOML files for a project and a station. A test
+# for the record, the serial-number files, a spool and a token's file, TOML files for a project
+# and a station. A test
 # holds the lists below to each command's --help.
 
 _tervix_flash_ports() {
@@ -21,14 +22,15 @@ _tervix_flash() {
     # A colon does not split words here: it belongs to --serial-at's and --serial-format's values.
     _init_completion -n : || return
 
-    local commands="flash verify erase run-mode read check ports serial project station"
+    local commands="flash verify erase run-mode read check ports serial project station line"
     local help="-h --help --help-all"
     local session="--port -y --yes -q --quiet --timeout-ms"
     local boards="$session --all --expect --record --json"
     local line="--serial-at --serial-format --tag --expect-sha256"
     local -A options=(
         [flash]="$help $boards $line --no-run-mode --fast --serial-counter --serial-list
-                 --serial-step --serial-keep --project"
+                 --serial-step --serial-keep --project --line --line-pool --line-token-file
+                 --line-lease --line-spool"
         [verify]="$help $boards $line"
         [erase]="$help $boards --from --to"
         [run-mode]="$help $session --boot"
@@ -41,7 +43,9 @@ _tervix_flash() {
         [project]="$help"
         [project lock]="$help"
         [project check]="$help"
-        [station]="$help --plain --until"
+        [station]="$help --plain --until --line --line-token-file"
+        [line]="$help"
+        [line push]="$help --line --line-token-file"
     )
 
     local command="" i
@@ -49,7 +53,8 @@ _tervix_flash() {
         if [[ -z $command && " $commands " == *" ${words[i]} "* ]]; then
             command=${words[i]}
         elif [[ $command == serial && ${words[i]} == @(init|status) ||
-            $command == project && ${words[i]} == @(lock|check) ]]; then
+            $command == project && ${words[i]} == @(lock|check) ||
+            $command == line && ${words[i]} == push ]]; then
             command="$command ${words[i]}"
             break
         fi
@@ -72,7 +77,7 @@ _tervix_flash() {
         _filedir '@(toml|TOML)'
         return
         ;;
-    --record | --serial-counter | --serial-list)
+    --record | --serial-counter | --serial-list | --line-token-file | --line-spool)
         _filedir
         return
         ;;
@@ -85,7 +90,8 @@ _tervix_flash() {
         __ltrim_colon_completions "$cur"
         return
         ;;
-    --from | --to | --timeout-ms | --expect | --serial-step | --start | --tag | --expect-sha256 | --until)
+    --from | --to | --timeout-ms | --expect | --serial-step | --start | --tag | --expect-sha256 | \
+        --until | --line | --line-pool | --line-lease)
         return
         ;;
     esac
@@ -105,8 +111,11 @@ _tervix_flash() {
     serial)
         COMPREPLY=($(compgen -W "init status" -- "$cur"))
         ;;
-    "serial init" | "serial status")
+    "serial init" | "serial status" | "line push")
         _filedir
+        ;;
+    line)
+        COMPREPLY=($(compgen -W "push" -- "$cur"))
         ;;
     project)
         COMPREPLY=($(compgen -W "lock check" -- "$cur"))

@@ -101,4 +101,6 @@ END {
 "$here/scripts/bench-serial.sh" "$bin" || failed=1
 # The station: a board found as it is plugged in, positions waiting, sixteen boards at once.
 "$here/scripts/bench-station.sh" "$bin" || failed=1
+# Numbers from the line server against numbers from a counter file.
+"$here/scripts/bench-line-boards.sh" "$bin" || failed=1
 exit "$failed"

@@ -95,6 +95,18 @@ TEST(Project, ReadsTheExampleWithFilesBesideTheProject) {
     const auto linked = LoadProject(folder.File("bench/current.toml"), ProjectRead::Use, faults);
     ASSERT_TRUE(linked) << testing::PrintToString(faults);
     EXPECT_TRUE(std::filesystem::equivalent(linked->Firmware, folder.File("widget.hex")));
+    EXPECT_FALSE(project->Line);
+
+    // The numbers from a line server's pool, its table after [serial].
+    folder.Create("line.toml",
+                  Replaced(ExampleProject(), "counter = \"serials.txt\"", "") +
+                      "[line]\nurl = \"http://line.example:8470\"\npool = \"widget\"\n");
+    const auto line = LoadProject(folder.File("line.toml"), ProjectRead::Use, faults);
+    ASSERT_TRUE(line) << testing::PrintToString(faults);
+    ASSERT_TRUE(line->Line);
+    EXPECT_EQ(line->Line->Url, "http://line.example:8470");
+    EXPECT_EQ(line->Line->Pool, "widget");
+    EXPECT_EQ(line->Serial->Settings.Source.File(), "");
 }
 
 struct RefusalCase {
@@ -139,8 +151,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         RefusalCase{"UnknownKey", "fast = true", "fsat = true",
                     "widget.toml line 6: unknown key firmware.fsat\n"},
-        RefusalCase{"UnknownTable", "[station]", "[line]\nurl = \"x\"\n[station]",
-                    "widget.toml line 17: unknown key line\n"},
+        RefusalCase{"UnknownTable", "[station]", "[lines]\nurl = \"x\"\n[station]",
+                    "widget.toml line 17: unknown key lines\n"},
         RefusalCase{"WrongType", "fast = true", "fast = \"yes\"",
                     "widget.toml line 6: firmware.fast must be true or false, not a string\n"},
         RefusalCase{"WrongTypeInAnArray", "\"COM4\"", "4",
@@ -163,7 +175,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "counter = \"serials.txt\"\nlist = \"values.txt\"",
                     "line 10: serial.counter and serial.list exclude each other\n"},
         RefusalCase{"SerialFromNoSource", "counter = \"serials.txt\"", "",
-                    "line 8: serial.counter or serial.list is missing"},
+                    "line 8: serial.counter, serial.list or line.pool is missing"},
+        RefusalCase{"LineServerOfNoAddress", "[station]", "[line]\nurl = \"line:8470\"\n[station]",
+                    "line 18: line.url: the line server's address line:8470 must start with "
+                    "http:// or https://\n"},
+        RefusalCase{"SerialFromACounterAndAPool", "[station]",
+                    "[line]\nurl = \"http://line:8470\"\npool = \"widget\"\n[station]",
+                    "line 19: line.pool and serial.counter exclude each other"},
+        RefusalCase{"PoolWithNowhereToWrite", "[serial]\ncounter",
+                    "[line]\nurl = \"http://l\"\n"
+                    "pool = \"widget\"\n[unused]\ncounter",
+                    "line 10: line.pool needs [serial] with at and format"},
         RefusalCase{"StepOfAList", "counter = \"serials.txt\"", "list = \"v.txt\"\nstep = 2",
                     "line 10: serial.step counts the numbers of serial.counter only\n"},
         RefusalCase{"StepOfZero", "counter = \"serials.txt\"", "counter = \"s.txt\"\nstep = 0",

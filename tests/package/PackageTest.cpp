@@ -249,7 +249,8 @@ TEST_F(PackageTest, CompletionOffersExactlyTheOptionsOfEachCommandsHelp) {
     const std::string program = root.File("usr/bin/tervix-flash");
     for (const std::string command :
          {"flash", "verify", "erase", "run-mode", "read", "check", "ports", "serial", "serial init",
-          "serial status", "project", "project lock", "project check", "station"}) {
+          "serial status", "project", "project lock", "project check", "station", "line",
+          "line push"}) {
         const Output help = Shell(program + " " + command + " --help");
         ASSERT_EQ(help.Status, 0) << command;
         std::set<std::string> listed;

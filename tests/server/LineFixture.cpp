@@ -5,6 +5,9 @@
 #include "tests/server/PostgresCluster.h"
 
 #include <chrono>
+#include <csignal>
+#include <iostream>
+#include <regex>
 
 std::string NewDatabaseUrl(const std::string& engine, const TempFolder& folder) {
     if (engine == "sqlite") {
@@ -42,13 +45,21 @@ void LineFixture::SetUp() {
     station_ = AddToken(*db_, "bench-3", TokenRole::Station);
     viewer_ = AddToken(*db_, "wall", TokenRole::Viewer);
     admin_ = AddToken(*db_, "ann", TokenRole::Admin);
+    StartServer();
+}
+
+void LineFixture::TearDown() {
+    StopServer();
+}
+
+void LineFixture::StartServer() {
     ListenOptions options;
     options.Port = 0;
     server_ = std::make_unique<LineServer>(*db_, options);
     thread_ = std::thread([this] { server_->Run(); });
 }
 
-void LineFixture::TearDown() {
+void LineFixture::StopServer() {
     if (server_) {
         server_->Stop();
         thread_.join();
@@ -144,4 +155,36 @@ std::string EventListener::Text() {
 bool EventListener::AwaitEnd() {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, std::chrono::seconds(10), [&] { return ended_; });
+}
+
+namespace {
+
+std::vector<std::string> ServeArgs(const std::string& url, const std::vector<std::string>& more,
+                                   const std::string& listen) {
+    std::vector<std::string> args{"serve", "--db", url, "--listen", listen};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+}
+
+} // namespace
+
+LineProcess::LineProcess(const std::string& folder, const std::string& url,
+                         const std::vector<std::string>& more, const std::string& listen)
+    : process_("tervix-line", ServeArgs(url, more, listen), folder) {
+    // The port is whole once the text after it has come.
+    std::smatch port;
+    const std::string err =
+        process_.AwaitError(", database ", ProcessTimeoutMs) ? process_.Err() : std::string();
+    if (std::regex_search(err, port, std::regex(":([0-9]+), database "))) {
+        port_ = std::stoi(port[1]);
+    }
+    EXPECT_GT(port_, 0) << process_.Err();
+}
+
+LineProcess::~LineProcess() {
+    process_.Signal(SIGTERM);
+    process_.Wait(ProcessTimeoutMs);
+    if (testing::Test::HasFailure()) {
+        std::cerr << "tervix-line on port " << port_ << ":\n" << process_.Err();
+    }
 }

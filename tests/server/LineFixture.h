@@ -6,6 +6,7 @@
 #include "server/Database.h"
 #include "server/JsonInput.h"
 #include "server/LineServer.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,10 @@ protected:
     Reply End(std::int64_t id, const std::string& how) const;
     // The rows of a table, counted on the database itself.
     std::int64_t Rows(const std::string& table) const;
+    // A server that goes away, and one that comes back on the same database (on a new port).
+    void StopServer();
+    void StartServer();
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(server_->Port()); }
 
     TempFolder folder_;
     std::string url_;
@@ -82,6 +87,27 @@ private:
     std::string text_;
     bool ended_ = false;
     std::thread thread_;
+};
+
+// `tervix-line serve` as a process, on a free loopback port unless listen names one (a server
+// started again where the stations look for it).
+class LineProcess {
+public:
+    LineProcess(const std::string& folder, const std::string& url,
+                const std::vector<std::string>& more = {},
+                const std::string& listen = "127.0.0.1:0");
+    // Stops the server; what it said goes with a failed test's output.
+    ~LineProcess();
+    LineProcess(const LineProcess&) = delete;
+    LineProcess& operator=(const LineProcess&) = delete;
+
+    int Port() const { return port_; }
+    std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    ChildProcess& Process() { return process_; }
+
+private:
+    ChildProcess process_;
+    int port_ = 0;
 };
 
 // The engines every API test runs on.

@@ -20,46 +20,6 @@ using testing::HasSubstr;
 
 namespace {
 
-// `tervix-line serve` on a free loopback port.
-class LineProcess {
-public:
-    LineProcess(const std::string& folder, const std::string& url,
-                const std::vector<std::string>& more = {})
-        : process_("tervix-line", Args(url, more), folder) {
-        // The port is whole once the text after it has come.
-        std::smatch port;
-        const std::string err =
-            process_.AwaitError(", database ", ProcessTimeoutMs) ? process_.Err() : std::string();
-        if (std::regex_search(err, port, std::regex(":([0-9]+), database "))) {
-            port_ = std::stoi(port[1]);
-        }
-        EXPECT_GT(port_, 0) << process_.Err();
-    }
-    // Stops the server; what it said goes with a failed test's output.
-    ~LineProcess() {
-        process_.Signal(SIGTERM);
-        process_.Wait(ProcessTimeoutMs);
-        if (testing::Test::HasFailure()) {
-            std::cerr << "tervix-line on port " << port_ << ":\n" << process_.Err();
-        }
-    }
-    LineProcess(const LineProcess&) = delete;
-    LineProcess& operator=(const LineProcess&) = delete;
-
-    int Port() const { return port_; }
-    ChildProcess& Process() { return process_; }
-
-private:
-    static std::vector<std::string> Args(const std::string& url,
-                                         const std::vector<std::string>& more) {
-        std::vector<std::string> args{"serve", "--db", url, "--listen", "127.0.0.1:0"};
-        args.insert(args.end(), more.begin(), more.end());
-        return args;
-    }
-    ChildProcess process_;
-    int port_ = 0;
-};
-
 // A command of tervix-line run to its end: exit status, standard output and error.
 struct Ran {
     int Status;

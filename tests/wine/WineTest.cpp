@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 
@@ -264,6 +266,39 @@ TEST_F(WineTest, TwoBoardsTakeConsecutiveSerialNumbers) {
                        board->Memory().at(EepromBase + 0x11));
     }
     EXPECT_EQ(serials, (std::set<std::uint32_t>{1000, 1001}));
+}
+
+// tervix-flash.exe takes its board's number from a tervix-line on this machine through WinHTTP:
+// the board holds it, the record names it, and the server has the board's record.
+TEST_F(WineTest, FlashTakesItsNumberFromTheLineServer) {
+    SimBoard& board = AddComBoard(16);
+    const std::string db = "sqlite:" + Path("line.db");
+    const auto line = [this](const std::vector<std::string>& args) {
+        ChildProcess command("tervix-line", args, folder_.Path());
+        EXPECT_EQ(command.Wait(ProcessTimeoutMs), 0) << command.Err();
+        return command.Out();
+    };
+    line({"pool", "add", "widget", "--start", "1000", "--db", db});
+    folder_.Create("token", line({"token", "add", "bench-3", "--role", "station", "--db", db}));
+    ChildProcess server("tervix-line", {"serve", "--db", db, "--listen", "127.0.0.1:0"},
+                        folder_.Path());
+    ASSERT_TRUE(server.AwaitError(", database ", ProcessTimeoutMs)) << server.Err();
+    std::smatch port;
+    ASSERT_TRUE(std::regex_search(server.Err(), port, std::regex(":([0-9]+), database ")));
+    const Run run =
+        Windows("tervix-flash",
+                {"flash", WinPath(ExampleHex()), "--port", "COM16", "--serial-at", "eeprom:0x10",
+                 "--serial-format", "u16be", "--line", "http://127.0.0.1:" + port[1].str(),
+                 "--line-pool", "widget", "--line-token-file", "token", "--record", "r.jsonl"});
+    ASSERT_EQ(run.Status, 0) << run.Out << run.Err;
+    EXPECT_EQ(JsonLines(folder_.Read("r.jsonl")).at(0)["serial"], "1000");
+    board.Stop();
+    EXPECT_EQ(board.Bytes(EepromBase + 0x10, 2), (std::vector<std::uint8_t>{0x03, 0xE8}));
+    EXPECT_EQ(folder_.Read("line-spool.jsonl"), "");
+    EXPECT_THAT(line({"status", "--db", db}),
+                testing::ContainsRegex("widget +counter +next 1001 +used 1,"));
+    server.Signal(SIGTERM);
+    EXPECT_EQ(server.Wait(ProcessTimeoutMs), 0);
 }
 
 // A station of two positions, each holding its COM port open between its looks, flashing each
