@@ -1,23 +1,21 @@
 // The browser test's line: a tervix-line server over a SQLite file in a temporary folder, its
-// tokens, and stations that flash tervix-sim boards with tervix-flash and tell the server what
-// they do through the API a station uses (its state, reservations, records).
+// tokens, and stations (tervix-flash station) that flash tervix-sim boards and report to it.
 
-import { execFile, execFileSync, spawn } from "node:child_process";
-import { mkdirSync, mkdtempSync, rmSync } from "node:fs";
+import { execFileSync, spawn } from "node:child_process";
+import { copyFileSync, mkdirSync, mkdtempSync, rmSync, writeFileSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { fileURLToPath } from "node:url";
-import { promisify } from "node:util";
 
 const bin = process.env.TERVIX_BIN_DIR;
 const blink = fileURLToPath(new URL("../../../examples/blink.hex", import.meta.url));
 const started = new Set();
-const run = promisify(execFile);
 
 // A program run in the background, ended with the test; resolves the first match of pattern in
 // what it writes on stream.
-function background(program, args, stream, pattern, env = {}) {
+function background(program, args, stream, pattern, env = {}, cwd = undefined) {
     const child = spawn(join(bin, program), args, {
+        cwd,
         env: { ...process.env, ...env },
         stdio: ["ignore", "pipe", "pipe"],
     });
@@ -91,105 +89,77 @@ export class Line {
     }
 }
 
-// A station of the line: one tervix-sim board per position, linked as COM3, COM4, ... in a
-// ports folder of its own.
+// A station of the line: tervix-flash station on a project of its own that takes its numbers
+// from the server's pool, its positions COM3, COM4, ... of a ports folder of its own. The boards
+// are tervix-sim processes linked there only once the station waits, so that each is a board put
+// on; each position flashes one board (--until).
 export class Station {
-    constructor(line, name, positions) {
+    constructor(line, name, lot, boards) {
         this.line = line;
         this.name = name;
-        this.token = line.tokens[name];
-        this.ports = join(line.folder, name);
-        this.positions = positions.map((options, i) => ({
-            position: i + 1,
-            port: `COM${i + 3}`,
-            options,
-            state: { state: "waiting" },
-        }));
-        this.runs = 0;
+        this.lot = lot;
+        this.folder = join(line.folder, name);
+        this.ports = join(this.folder, "ports");
+        this.boards = boards.map((options, i) => ({ port: `COM${i + 3}`, options }));
     }
 
     async start() {
-        mkdirSync(this.ports);
+        mkdirSync(this.ports, { recursive: true });
+        copyFileSync(blink, join(this.folder, "blink.hex"));
+        const project = join(this.folder, "widget.toml");
+        writeFileSync(
+            project,
+            [
+                'name = "widget-rev-c"',
+                "[firmware]",
+                'file = "blink.hex"',
+                "[serial]",
+                'at = "eeprom:0x10"',
+                'format = "u32le"',
+                "[records]",
+                'file = "boards.jsonl"',
+                `tags = { lot = "${this.lot}" }`,
+                "[station]",
+                `name = "${this.name}"`,
+                `ports = [${this.boards.map((b) => `"${b.port}"`).join(", ")}]`,
+                "[line]",
+                `url = "${this.line.url}"`,
+                'pool = "widget"',
+                "",
+            ].join("\n"),
+        );
+        execFileSync(join(bin, "tervix-flash"), ["project", "lock", project]);
+        // Resolved once every position waits: a board there at a position's first look would be
+        // taken for one left on, and never flashed.
+        const waiting = this.boards.map((b, i) => `(?=[^]*${i + 1} ${b.port}: waiting for)`);
+        const station = background(
+            "tervix-flash",
+            ["station", project, "--plain", "--until", String(this.boards.length)],
+            "stdout",
+            new RegExp(waiting.join("")),
+            { TERVIX_PORTS: this.ports, TERVIX_LINE_TOKEN: this.line.tokens[this.name] },
+            // Its boards' logs and its spool stay in its folder, not where the test runs.
+            this.folder,
+        );
+        this.ended = new Promise((resolve) => station.child.on("exit", resolve));
+        await station.found;
+    }
+
+    // Puts a board on every position; resolves the station's exit status once their jobs ended.
+    // The boards answer at the pace of a real line, so that their stages are seen.
+    async flash() {
         await Promise.all(
-            this.positions.map(
-                (p) =>
+            this.boards.map(
+                (b) =>
                     background(
                         "tervix-sim",
-                        ["--link", join(this.ports, p.port), ...p.options],
+                        ["--link", join(this.ports, b.port), "--pace", ...b.options],
                         "stdout",
                         /\n/,
                     ).found,
             ),
         );
-        await this.report();
-    }
-
-    // One report at a time, each with the states as they are when it leaves: two positions'
-    // reports in flight together could otherwise arrive in the other order, the older last.
-    report() {
-        this.reported = (this.reported ?? Promise.resolve()).then(() =>
-            this.line.call("PUT", `stations/${this.name}`, this.token, {
-                project: "widget-rev-c",
-                firmware: "blink.hex",
-                firmware_hash: "4e1714cc67b1d66c06f4428b6733fe7ca5f16d4e3a5fed780dfc85b6d823503a",
-                positions: this.positions.map((p) => ({
-                    position: p.position,
-                    port: p.port,
-                    ...p.state,
-                })),
-            }),
-        );
-        return this.reported;
-    }
-
-    async set(position, state) {
-        this.positions[position - 1].state = state;
-        await this.report();
-    }
-
-    // One board at the position, as a station runs it: a number reserved, the board flashed, the
-    // number used with its record (or released when the board failed before it), the state
-    // reported at each step. Returns the record.
-    async flash(position, lot) {
-        const p = this.positions[position - 1];
-        await this.set(position, { state: "flashing", stage: "erasing", percent: 10 });
-        const reservation = await this.line.call("POST", "pools/widget/reservations", this.token, {
-            port: p.port,
-        });
-        await this.set(position, { state: "flashing", stage: "writing", percent: 40 });
-        const args = ["flash", blink, "--port", p.port, "--json", "--tag", `lot=${lot}`];
-        const env = { ...process.env, TERVIX_PORTS: this.ports };
-        // A failed board exits non-zero with its record on standard output all the same.
-        const out = await run(join(bin, "tervix-flash"), args, { env }).then(
-            (done) => done.stdout,
-            (failed) => failed.stdout,
-        );
-        const record = {
-            ...JSON.parse(out),
-            id: `${this.name}-${++this.runs}`,
-            station: this.name,
-            position,
-            project: "widget-rev-c",
-        };
-        if (record.exit_status === 0) {
-            record.serial = reservation.serial;
-            await this.line.call("POST", `reservations/${reservation.id}/renew`, this.token, {
-                written: true,
-            });
-            await this.line.call("POST", `reservations/${reservation.id}/used`, this.token, {
-                record,
-            });
-            await this.set(position, {
-                state: "pass",
-                serial: record.serial,
-                seconds: record.seconds,
-            });
-        } else {
-            await this.line.call("POST", `reservations/${reservation.id}/released`, this.token, {});
-            await this.line.call("POST", "records", this.token, record);
-            await this.set(position, { state: "fail", reason: record.result });
-        }
-        return record;
+        return this.ended;
     }
 }
 

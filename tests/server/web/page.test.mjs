@@ -14,6 +14,8 @@ import { Line, Station } from "./line.mjs";
 const { chromium } = createRequire(`${process.env.TERVIX_NODE_MODULES}/`)("playwright-core");
 const artifacts = process.env.TERVIX_ARTIFACTS;
 const timeout = 15000;
+// A station or board that hangs fails its test or hook in time, and after() still ends them all.
+const hung = { timeout: 120000 };
 
 const line = new Line();
 let bench1, bench2, browser, page, profile;
@@ -38,8 +40,8 @@ before(async () => {
     mkdirSync(artifacts, { recursive: true });
     await line.start();
     // bench-1's second board holds a byte that never takes its value: it fails its verify.
-    bench1 = new Station(line, "bench-1", [[], ["--stuck", "0x200=0x00"]]);
-    bench2 = new Station(line, "bench-2", [[], []]);
+    bench1 = new Station(line, "bench-1", "L1", [[], ["--stuck", "0x200=0x00"]]);
+    bench2 = new Station(line, "bench-2", "L2", [[], []]);
     await Promise.all([bench1.start(), bench2.start()]);
     profile = mkdtempSync(join(tmpdir(), "tervix-page-chromium-"));
     const context = await chromium.launchPersistentContext(profile, {
@@ -64,7 +66,7 @@ before(async () => {
         if (message.type() === "error" && !message.text().startsWith("Failed to load resource"))
             errors.push(message.text());
     });
-});
+}, hung);
 
 after(async () => {
     await browser?.close();
@@ -88,7 +90,7 @@ test("a token refused asks for another; one given in the address is kept, out of
     );
 });
 
-test("cards and tiles follow the stations without a reload", async () => {
+test("cards and tiles follow the stations without a reload", hung, async () => {
     await page.locator('[data-station="bench-1"] .tile').nth(1).waitFor();
     await page.locator('[data-station="bench-2"] .tile').nth(1).waitFor();
     assert.match(await tileState("bench-1", 1).innerText(), /WAITING/);
@@ -109,31 +111,33 @@ test("cards and tiles follow the stations without a reload", async () => {
             }
         }).observe(document.querySelector("#stations"), { childList: true, subtree: true });
     });
-    const records = await Promise.all([
-        bench1.flash(1, "L1"),
-        bench1.flash(2, "L1"),
-        bench2.flash(1, "L2"),
-        bench2.flash(2, "L2"),
-    ]);
-    assert.deepEqual(
-        records.map((r) => r.exit_status === 0),
-        [true, false, true, true],
-    );
+    // The boards go on only now, so that no state the tiles take is missed. A failed board is
+    // the board's verdict, not the station's: both end well.
+    assert.deepEqual(await Promise.all([bench1.flash(), bench2.flash()]), [0, 0]);
+    const records = await line.call("GET", "records", line.tokens.wall);
+    const board = (station, position) =>
+        records.find((r) => r.station === station && r.position === position);
+    const passed = [
+        ["bench-1", 1],
+        ["bench-1", 2],
+        ["bench-2", 1],
+        ["bench-2", 2],
+    ].map(([station, position]) => board(station, position)?.exit_status === 0);
+    assert.deepEqual(passed, [true, false, true, true], JSON.stringify(records));
 
     await tileState("bench-1", 1).filter({ hasText: "PASS" }).waitFor();
-    assert.match(await tileState("bench-1", 1).innerText(), new RegExp(records[0].serial));
+    assert.match(
+        await tileState("bench-1", 1).innerText(),
+        new RegExp(board("bench-1", 1).serial),
+    );
     await tileState("bench-1", 2).filter({ hasText: "FAIL" }).waitFor();
     assert.match(await tileState("bench-1", 2).innerText(), /verify mismatch/);
     await tileState("bench-2", 2).filter({ hasText: "PASS" }).waitFor();
     const seen = await page.evaluate(() => window.seen);
-    assert.ok(seen.includes("bench-2/1: ⟳ 40 % FLASHING · writing"), seen.join("\n"));
-
-    // The next board on a position that passed: the tile follows.
-    await bench2.set(2, { state: "flashing", stage: "writing", percent: 62 });
-    await tileState("bench-2", 2)
-        .filter({ hasText: "62 %" })
-        .filter({ hasText: "FLASHING · writing" })
-        .waitFor();
+    assert.ok(
+        seen.some((state) => /^bench-2\/1: ⟳ \d+ % FLASHING · [a-z]+$/.test(state)),
+        seen.join("\n"),
+    );
 
     // A board flashed by a program that reports no station state is a one-off run.
     await line.call("POST", "records", line.tokens["bench-9"], {
@@ -199,7 +203,7 @@ test("a serial number finds the board's whole history", async () => {
     for await (const chunk of csv) body += chunk;
     const lines = body.trimEnd().split("\r\n");
     assert.equal(lines.length, 2);
-    assert.match(lines[1], /^[^,]+,bench-1,2,COM4,,L1,4,/);
+    assert.match(lines[1], /^[^,]+,bench-1,2,COM4,[^,]*,L1,4,/);
     await screenshot("boards", 768, 1024);
 });
 
