@@ -1,8 +1,8 @@
 #include "server/Feed.h"
 
 void AppendFeed(SqlSession& session, const char* kind, const Json& data, std::int64_t nowMs) {
-    session.Run("INSERT INTO feed (time_ms, kind, body) VALUES (?, ?, ?)",
-                {nowMs, std::string(kind), data.dump()});
+    session.Send("INSERT INTO feed (time_ms, kind, body) VALUES (?, ?, ?)",
+                 {nowMs, std::string(kind), data.dump()});
 }
 
 std::vector<FeedEvent> ReadFeed(SqlSession& session, std::int64_t afterId, std::int64_t limit) {

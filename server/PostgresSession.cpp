@@ -1,32 +1,39 @@
 #include "server/PostgresSession.h"
 
-#include <pqxx/pqxx>
+#include <libpq-fe.h>
 
 #include <chrono>
+#include <memory>
+#include <optional>
 
 namespace {
 
-// libpqxx's exceptions as the store tells them apart.
-SqlError Translated(const std::exception& error) {
-    if (dynamic_cast<const pqxx::broken_connection*>(&error) != nullptr ||
-        dynamic_cast<const pqxx::in_doubt_error*>(&error) != nullptr) {
-        return {SqlFailure::Unreachable, error.what()};
+struct ResultFree {
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+// A failed command's error as the store tells them apart, by its SQLSTATE.
+SqlError Translated(const PGresult* result) {
+    std::string message = PQresultErrorMessage(result);
+    while (!message.empty() && message.back() == '\n') {
+        message.pop_back();
     }
-    if (dynamic_cast<const pqxx::deadlock_detected*>(&error) != nullptr ||
-        dynamic_cast<const pqxx::serialization_failure*>(&error) != nullptr) {
-        return {SqlFailure::Retry, error.what()};
+    const char* field = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    const std::string state = field != nullptr ? field : "";
+    // 40P01 deadlock, 40001 serialisation failure: run again.
+    if (state == "40P01" || state == "40001") {
+        return {SqlFailure::Retry, message};
     }
-    if (dynamic_cast<const pqxx::integrity_constraint_violation*>(&error) != nullptr ||
-        dynamic_cast<const pqxx::plpgsql_raise*>(&error) != nullptr) {
-        return {SqlFailure::Constraint, error.what()};
+    // Class 23: integrity constraints; P0001: a rule of the schema's triggers.
+    if (state.starts_with("23") || state == "P0001") {
+        return {SqlFailure::Constraint, message};
     }
-    if (const auto* sql = dynamic_cast<const pqxx::sql_error*>(&error)) {
-        // Class 08: connection exceptions; 57: the server shutting down or starting up.
-        if (sql->sqlstate().starts_with("08") || sql->sqlstate().starts_with("57")) {
-            return {SqlFailure::Unreachable, error.what()};
-        }
+    // Class 08: connection exceptions; 57: the server shutting down or starting up.
+    if (state.empty() || state.starts_with("08") || state.starts_with("57")) {
+        return {SqlFailure::Unreachable, message};
     }
-    return {SqlFailure::Other, error.what()};
+    return {SqlFailure::Other, message};
 }
 
 // `?` becomes `$1`, `$2`, ... as PostgreSQL numbers its parameters; no statement here holds a
@@ -46,99 +53,177 @@ std::string Numbered(std::string_view sql) {
 
 } // namespace
 
-struct PostgresSession::Link {
-    explicit Link(const std::string& url) : connection(url) {}
-    pqxx::connection connection;
-    std::unique_ptr<pqxx::transaction_base> transaction;
-};
-
 PostgresSession::PostgresSession(const std::string& url) {
-    try {
-        link_ = std::make_unique<Link>(url);
-    } catch (const std::exception& error) {
-        throw SqlError(SqlFailure::Unreachable,
-                       std::string("cannot connect to PostgreSQL: ") + error.what());
+    connection_ = PQconnectdb(url.c_str());
+    if (PQstatus(connection_) != CONNECTION_OK) {
+        std::string message = PQerrorMessage(connection_);
+        while (!message.empty() && message.back() == '\n') {
+            message.pop_back();
+        }
+        PQfinish(connection_);
+        throw SqlError(SqlFailure::Unreachable, "cannot connect to PostgreSQL: " + message);
+    }
+    // The database's notices ("already exists, skipping") are not the server's to log.
+    PQsetNoticeProcessor(
+        connection_, [](void*, const char*) {}, nullptr);
+    if (PQenterPipelineMode(connection_) != 1) {
+        PQfinish(connection_);
+        throw SqlError(SqlFailure::Other, "cannot use PostgreSQL's pipeline mode");
     }
 }
 
-PostgresSession::~PostgresSession() = default;
+PostgresSession::~PostgresSession() {
+    PQfinish(connection_);
+}
 
 bool PostgresSession::Usable() const {
-    return link_ && link_->connection.is_open();
+    return PQstatus(connection_) == CONNECTION_OK;
+}
+
+void PostgresSession::Broken(const char* doing) {
+    std::string message = PQerrorMessage(connection_);
+    while (!message.empty() && message.back() == '\n') {
+        message.pop_back();
+    }
+    sent_.clear();
+    inTransaction_ = false;
+    // Dropped: the engine opens another connection in its place.
+    PQfinish(connection_);
+    connection_ = nullptr;
+    throw SqlError(SqlFailure::Unreachable, std::string(doing) + ": " + message);
+}
+
+void PostgresSession::Queue(std::string_view sql, const std::vector<SqlValue>& params) {
+    auto it = prepared_.find(sql);
+    if (it == prepared_.end()) {
+        const std::string name = "s" + std::to_string(nextName_++);
+        if (PQsendPrepare(connection_, name.c_str(), Numbered(sql).c_str(), 0, nullptr) != 1) {
+            Broken("sending to PostgreSQL failed");
+        }
+        sent_.push_back({name});
+        it = prepared_.emplace(std::string(sql), name).first;
+    }
+    std::vector<std::string> texts;
+    texts.reserve(params.size());
+    for (const SqlValue& param : params) {
+        if (const auto* number = std::get_if<std::int64_t>(&param)) {
+            texts.push_back(std::to_string(*number));
+        } else if (const auto* text = std::get_if<std::string>(&param)) {
+            texts.push_back(*text);
+        } else {
+            texts.emplace_back();
+        }
+    }
+    std::vector<const char*> values;
+    values.reserve(params.size());
+    for (std::size_t i = 0; i < params.size(); ++i) {
+        values.push_back(std::holds_alternative<std::nullptr_t>(params[i]) ? nullptr
+                                                                           : texts[i].c_str());
+    }
+    if (PQsendQueryPrepared(connection_, it->second.c_str(), static_cast<int>(values.size()),
+                            values.data(), nullptr, nullptr, 0) != 1) {
+        Broken("sending to PostgreSQL failed");
+    }
+    sent_.push_back({});
+}
+
+SqlRows PostgresSession::Flush() {
+    if (PQpipelineSync(connection_) != 1) {
+        Broken("sending to PostgreSQL failed");
+    }
+    std::optional<SqlError> failure;
+    SqlRows rows;
+    for (std::size_t i = 0; i < sent_.size(); ++i) {
+        const Result result(PQgetResult(connection_));
+        if (!result) {
+            Broken("reading from PostgreSQL failed");
+        }
+        const ExecStatusType status = PQresultStatus(result.get());
+        const bool ran = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+        if (!ran && !sent_[i].prepared.empty()) {
+            // Not prepared after all: prepared again when next used.
+            std::erase_if(prepared_,
+                          [&](const auto& entry) { return entry.second == sent_[i].prepared; });
+        }
+        if (status == PGRES_FATAL_ERROR && !failure) {
+            failure = Translated(result.get());
+        }
+        if (status == PGRES_TUPLES_OK && i + 1 == sent_.size()) {
+            const int count = PQntuples(result.get());
+            const int columns = PQnfields(result.get());
+            rows.reserve(static_cast<std::size_t>(count));
+            for (int row = 0; row < count; ++row) {
+                std::vector<std::optional<std::string>> values;
+                values.reserve(static_cast<std::size_t>(columns));
+                for (int column = 0; column < columns; ++column) {
+                    if (PQgetisnull(result.get(), row, column) != 0) {
+                        values.emplace_back();
+                    } else {
+                        values.emplace_back(std::string(
+                            PQgetvalue(result.get(), row, column),
+                            static_cast<std::size_t>(PQgetlength(result.get(), row, column))));
+                    }
+                }
+                rows.emplace_back(std::move(values));
+            }
+        }
+        // Each command's answers end with none.
+        while (const Result more{PQgetResult(connection_)}) {
+        }
+    }
+    sent_.clear();
+    const Result sync(PQgetResult(connection_));
+    if (!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC) {
+        Broken("reading from PostgreSQL failed");
+    }
+    if (PQstatus(connection_) != CONNECTION_OK) {
+        Broken("the connection to PostgreSQL broke");
+    }
+    if (failure) {
+        throw *failure;
+    }
+    return rows;
+}
+
+SqlRows PostgresSession::Run(std::string_view sql, const std::vector<SqlValue>& params) {
+    Queue(sql, params);
+    return Flush();
+}
+
+void PostgresSession::Send(std::string_view sql, const std::vector<SqlValue>& params) {
+    Queue(sql, params);
 }
 
 void PostgresSession::Begin(bool write) {
-    try {
-        if (write) {
-            link_->transaction = std::make_unique<pqxx::work>(link_->connection);
-        } else {
-            link_->transaction = std::make_unique<pqxx::nontransaction>(link_->connection);
-        }
-    } catch (const std::exception& error) {
-        throw Translated(error);
+    if (write) {
+        Queue("BEGIN", {});
+        inTransaction_ = true;
     }
 }
 
 void PostgresSession::Commit() {
-    try {
-        link_->transaction->commit();
-        link_->transaction.reset();
-    } catch (const std::exception& error) {
-        link_->transaction.reset();
-        throw Translated(error);
+    if (inTransaction_) {
+        Queue("COMMIT", {});
     }
+    // A commit that failed leaves the transaction for Rollback to end.
+    Flush();
+    inTransaction_ = false;
 }
 
 void PostgresSession::Rollback() {
-    // Aborted by its destructor; a connection that broke meanwhile has nothing to roll back.
-    link_->transaction.reset();
-}
-
-SqlRows PostgresSession::Run(std::string_view sql, const std::vector<SqlValue>& params) {
-    try {
-        auto it = prepared_.find(sql);
-        if (it == prepared_.end()) {
-            const std::string name = "s" + std::to_string(prepared_.size());
-            link_->connection.prepare(name, Numbered(sql));
-            it = prepared_.emplace(std::string(sql), name).first;
+    if (!Usable()) {
+        return;
+    }
+    if (inTransaction_) {
+        Queue("ROLLBACK", {});
+        inTransaction_ = false;
+    }
+    if (!sent_.empty()) {
+        try {
+            Flush();
+        } catch (const SqlError&) {
+            // What failed is what is being rolled back.
         }
-        std::vector<std::string> texts;
-        texts.reserve(params.size());
-        std::vector<const char*> values;
-        for (const SqlValue& param : params) {
-            if (const auto* number = std::get_if<std::int64_t>(&param)) {
-                texts.push_back(std::to_string(*number));
-            } else if (const auto* text = std::get_if<std::string>(&param)) {
-                texts.push_back(*text);
-            } else {
-                texts.emplace_back();
-            }
-        }
-        for (std::size_t i = 0; i < params.size(); ++i) {
-            values.push_back(std::holds_alternative<std::nullptr_t>(params[i]) ? nullptr
-                                                                               : texts[i].c_str());
-        }
-        const pqxx::result result = link_->transaction->exec_prepared(
-            it->second, pqxx::prepare::make_dynamic_params(values));
-        SqlRows rows;
-        rows.reserve(result.size());
-        for (const auto& row : result) {
-            std::vector<std::optional<std::string>> columns;
-            columns.reserve(row.size());
-            for (const auto& field : row) {
-                if (field.is_null()) {
-                    columns.emplace_back();
-                } else {
-                    columns.emplace_back(std::string(field.c_str(), field.size()));
-                }
-            }
-            rows.emplace_back(std::move(columns));
-        }
-        return rows;
-    } catch (const SqlError&) {
-        throw;
-    } catch (const std::exception& error) {
-        throw Translated(error);
     }
 }
 

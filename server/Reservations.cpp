@@ -64,8 +64,8 @@ Json Fetch(SqlSession& session, std::int64_t id) {
 // given, else as the database has it.
 Json Changed(SqlSession& session, std::int64_t id, const char* event, std::int64_t nowMs,
              std::optional<Json> reservation = std::nullopt) {
-    session.Run("INSERT INTO serial_events (reservation_id, event, time_ms) VALUES (?, ?, ?)",
-                {id, std::string(event), nowMs});
+    session.Send("INSERT INTO serial_events (reservation_id, event, time_ms) VALUES (?, ?, ?)",
+                 {id, std::string(event), nowMs});
     if (!reservation) {
         reservation = Fetch(session, id);
     }
@@ -122,7 +122,7 @@ Json Reserve(Database& db, const ReservationRequest& request) {
         if (!released.empty()) {
             seq = released.at(0).Int(0);
             serial = released.at(0).Text(1);
-            session.Run("DELETE FROM released WHERE pool_id = ? AND seq = ?", {poolId, seq});
+            session.Send("DELETE FROM released WHERE pool_id = ? AND seq = ?", {poolId, seq});
         } else {
             const std::optional<std::int64_t> next =
                 db.Counter().Take(session, poolId, pool.at(0).Int(2));
@@ -196,32 +196,35 @@ Json EndUsed(Database& db, std::int64_t id, const Json& record) {
     Json result;
     db.Write([&](SqlSession& session) {
         const std::int64_t now = session.NowMs();
-        Json reservation = Fetch(session, id);
-        const auto serial = record.find("serial");
-        if (serial == record.end() || *serial != reservation["serial"]) {
-            throw Refusal(HttpStatus::Conflict, "the record must name the serial number " +
-                                                    reservation["serial"].get<std::string>() +
-                                                    " of reservation " + std::to_string(id));
-        }
         const std::string recordId = record["id"].get<std::string>();
-        if (reservation["state"] == "used" && reservation["record_id"] == recordId) {
-            result = reservation; // sent again: already so
-            return;
-        }
-        if (session
-                .Run("UPDATE reservations SET state = 'used', ended_ms = ?, spoiled_by = NULL,"
-                     " record_id = ? WHERE id = ? AND (state = 'open'"
-                     " OR (state = 'spoiled' AND spoiled_by = 'lease')) RETURNING id",
-                     {now, recordId, id})
-                .empty()) {
+        const auto serial = record.find("serial");
+        // The usual end in one statement: an open reservation (or one whose lease ran out
+        // meanwhile) of the record's number.
+        const SqlRows ended =
+            serial == record.end() || !serial->is_string()
+                ? SqlRows{}
+                : session.Run("UPDATE reservations SET state = 'used', ended_ms = ?,"
+                              " spoiled_by = NULL, record_id = ? WHERE id = ? AND serial = ? AND"
+                              " (state = 'open' OR (state = 'spoiled' AND spoiled_by = 'lease'))"
+                              " RETURNING id, (SELECT name FROM pools WHERE id = pool_id), serial,"
+                              " state, written, station, port, created_ms, lease_end_ms, ended_ms,"
+                              " spoiled_by, record_id",
+                              {now, recordId, id, serial->get<std::string>()});
+        if (ended.empty()) {
+            const Json reservation = Fetch(session, id);
+            if (serial == record.end() || *serial != reservation["serial"]) {
+                throw Refusal(HttpStatus::Conflict, "the record must name the serial number " +
+                                                        reservation["serial"].get<std::string>() +
+                                                        " of reservation " + std::to_string(id));
+            }
+            if (reservation["state"] == "used" && reservation["record_id"] == recordId) {
+                result = reservation; // sent again: already so
+                return;
+            }
             Refuse(reservation, now);
         }
         InsertRecord(session, record, id, now);
-        reservation["state"] = "used";
-        reservation["ended"] = IsoFromMs(now);
-        reservation["spoiled_by"] = nullptr;
-        reservation["record_id"] = recordId;
-        result = Changed(session, id, "used", now, reservation);
+        result = Changed(session, id, "used", now, ReservationJson(ended.at(0)));
     });
     return result;
 }
@@ -239,8 +242,8 @@ Json EndReleased(Database& db, std::int64_t id) {
             result = EndedBefore(session, id, "released", now);
             return;
         }
-        session.Run("INSERT INTO released (pool_id, seq, serial) VALUES (?, ?, ?)",
-                    {ended.at(0).Int(0), ended.at(0).Int(1), ended.at(0).Text(2)});
+        session.Send("INSERT INTO released (pool_id, seq, serial) VALUES (?, ?, ?)",
+                     {ended.at(0).Int(0), ended.at(0).Int(1), ended.at(0).Text(2)});
         result = Changed(session, id, "released", now);
     });
     return result;

@@ -58,6 +58,11 @@ class SqlSession {
 public:
     virtual ~SqlSession() = default;
     virtual SqlRows Run(std::string_view sql, const std::vector<SqlValue>& params = {}) = 0;
+    // A statement whose rows nobody reads: an engine may hold it back and send it with the next
+    // statement that is run or with the commit, so its failure may come out of either.
+    virtual void Send(std::string_view sql, const std::vector<SqlValue>& params = {}) {
+        Run(sql, params);
+    }
     // Now on the clock that every server sharing the database agrees on, in ms since 1970.
     virtual std::int64_t NowMs() = 0;
     // Appended to a SELECT that picks a row to take: other transactions skip the rows this one

@@ -75,10 +75,11 @@ Json ReportStation(Database& db, const std::string& name, Json report, const std
     Json result;
     db.Write([&](SqlSession& session) {
         const std::int64_t now = session.NowMs();
-        session.Run("INSERT INTO stations (name, body, token, first_seen_ms, last_seen_ms)"
-                    " VALUES (?, ?, ?, ?, ?) ON CONFLICT (name) DO UPDATE SET body = excluded.body,"
-                    " token = excluded.token, last_seen_ms = excluded.last_seen_ms",
-                    {name, body, token, now, now});
+        session.Send(
+            "INSERT INTO stations (name, body, token, first_seen_ms, last_seen_ms)"
+            " VALUES (?, ?, ?, ?, ?) ON CONFLICT (name) DO UPDATE SET body = excluded.body,"
+            " token = excluded.token, last_seen_ms = excluded.last_seen_ms",
+            {name, body, token, now, now});
         result = WithTimes(report, name, now, now);
         AppendFeed(session, "station", result, now);
     });

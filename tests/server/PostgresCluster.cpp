@@ -1,11 +1,12 @@
 #include "tests/server/PostgresCluster.h"
 
-#include <pqxx/pqxx>
+#include <libpq-fe.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include <arpa/inet.h>
@@ -145,31 +146,37 @@ void PostgresCluster::Stop() {
 }
 
 bool PostgresCluster::AwaitConnection() {
+    const std::string url =
+        "postgresql://" + std::string(User) + "@127.0.0.1:" + std::to_string(port_) + "/postgres";
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < deadline) {
-        try {
-            pqxx::connection connection("postgresql://" + std::string(User) +
-                                        "@127.0.0.1:" + std::to_string(port_) + "/postgres");
+        if (PQping(url.c_str()) == PQPING_OK) {
             return true;
-        } catch (const std::exception&) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return false;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;
 }
 
 std::string PostgresCluster::NewDatabase() {
     const std::string name = "line" + std::to_string(++databases_);
-    pqxx::connection connection("postgresql://" + std::string(User) +
-                                "@127.0.0.1:" + std::to_string(port_) + "/postgres");
-    pqxx::nontransaction work(connection);
-    work.exec("CREATE DATABASE " + name);
-    return "postgresql://" + std::string(User) + "@127.0.0.1:" + std::to_string(port_) + "/" + name;
+    const std::string server =
+        "postgresql://" + std::string(User) + "@127.0.0.1:" + std::to_string(port_) + "/";
+    PGconn* connection = PQconnectdb((server + "postgres").c_str());
+    PGresult* result = PQexec(connection, ("CREATE DATABASE " + name).c_str());
+    const bool created = PQresultStatus(result) == PGRES_COMMAND_OK;
+    const std::string error = PQerrorMessage(connection);
+    PQclear(result);
+    PQfinish(connection);
+    if (!created) {
+        throw std::runtime_error("CREATE DATABASE " + name + " failed: " + error);
+    }
+    return server + name;
 }
 
 PostgresCluster& SharedPostgres() {

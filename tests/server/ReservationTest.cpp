@@ -148,11 +148,21 @@ TEST_P(ReservationTest, TheDatabaseItselfRefusesWhatBreaksTheRules) {
          "UPDATE reservations SET state = 'used' WHERE id = 1"},
     };
     for (const auto& [what, sql] : forbidden) {
-        try {
-            db_->Write([&](SqlSession& session) { session.Run(sql); });
-            ADD_FAILURE() << what << " was allowed";
-        } catch (const SqlError& error) {
-            EXPECT_EQ(error.Failure(), SqlFailure::Constraint) << what << ": " << error.what();
+        // Run at once, or held back to go with the commit: refused either way, and the
+        // connection serves the next write.
+        for (const bool heldBack : {false, true}) {
+            try {
+                db_->Write([&](SqlSession& session) {
+                    if (heldBack) {
+                        session.Send(sql);
+                    } else {
+                        session.Run(sql);
+                    }
+                });
+                ADD_FAILURE() << what << " was allowed (held back: " << heldBack << ")";
+            } catch (const SqlError& error) {
+                EXPECT_EQ(error.Failure(), SqlFailure::Constraint) << what << ": " << error.what();
+            }
         }
     }
     // A counter set back below the numbers given: the next reservation is refused, not doubled.
