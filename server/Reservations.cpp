@@ -106,22 +106,23 @@ Json EndedBefore(SqlSession& session, std::int64_t id, const char* state, std::i
 Json Reserve(Database& db, const ReservationRequest& request) {
     Json result;
     db.Write([&](SqlSession& session) {
-        const SqlRows pool =
-            session.Run("SELECT id, kind, last_seq FROM pools WHERE name = ?", {request.Pool});
+        // The pool, and the smallest of its released numbers, which go first (one that another
+        // transaction is taking is passed over).
+        const SqlRows pool = session.Run(
+            std::string("SELECT p.id, p.kind, p.last_seq, r.seq, r.serial FROM pools p"
+                        " LEFT JOIN released r ON r.pool_id = p.id AND r.seq = (SELECT seq FROM"
+                        " released WHERE pool_id = p.id ORDER BY seq LIMIT 1") +
+                session.SkipLocked() + ") WHERE p.name = ?",
+            {request.Pool});
         if (pool.empty()) {
             throw Refusal(HttpStatus::NotFound, "no pool named " + request.Pool);
         }
         const std::int64_t poolId = pool.at(0).Int(0);
         std::int64_t seq = 0;
         std::string serial;
-        // A released number first, the smallest.
-        const SqlRows released = session.Run(
-            std::string("SELECT seq, serial FROM released WHERE pool_id = ? ORDER BY seq LIMIT 1") +
-                session.SkipLocked(),
-            {poolId});
-        if (!released.empty()) {
-            seq = released.at(0).Int(0);
-            serial = released.at(0).Text(1);
+        if (!pool.at(0).IsNull(3)) {
+            seq = pool.at(0).Int(3);
+            serial = pool.at(0).Text(4);
             session.Send("DELETE FROM released WHERE pool_id = ? AND seq = ?", {poolId, seq});
         } else {
             const std::optional<std::int64_t> next =
