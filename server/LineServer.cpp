@@ -2,6 +2,7 @@
 
 #include "server/Routes.h"
 
+#include <chrono>
 #include <stdexcept>
 
 #include <sys/socket.h>
@@ -62,10 +63,29 @@ LineServer::~LineServer() {
 }
 
 bool LineServer::Run() {
-    return http_->listen_after_bind();
+    {
+        std::lock_guard lock(runMutex_);
+        if (stopped_) {
+            return true;
+        }
+        serving_ = true;
+    }
+    const bool served = http_->listen_after_bind();
+    {
+        std::lock_guard lock(runMutex_);
+        serving_ = false;
+    }
+    runChanged_.notify_all();
+    return served;
 }
 
 void LineServer::Stop() {
     hub_.Close();
+    std::unique_lock lock(runMutex_);
+    stopped_ = true;
+    while (serving_ && !http_->is_running()) {
+        runChanged_.wait_for(lock, std::chrono::milliseconds(1));
+    }
+    lock.unlock();
     http_->stop();
 }

@@ -9,7 +9,9 @@
 
 #include <httplib.h>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
 
 struct ListenOptions {
@@ -40,4 +42,10 @@ private:
     TokenCheck tokens_;
     std::unique_ptr<httplib::Server> http_;
     int port_ = 0;
+    // Whether Run is serving, and whether Stop was called: httplib ignores a stop that comes
+    // before its loop has begun, so Stop waits for the loop or for Run not to serve at all.
+    std::mutex runMutex_;
+    std::condition_variable runChanged_;
+    bool serving_ = false;
+    bool stopped_ = false;
 };

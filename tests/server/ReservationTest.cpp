@@ -176,6 +176,29 @@ TEST_P(ReservationTest, TheDatabaseItselfRefusesWhatBreaksTheRules) {
     EXPECT_EQ(Get("/api/v1/reservations/" + std::to_string(id)).Body["state"], "open");
 }
 
+// A statement held back fails the write it belongs to, not the next one on the same connection,
+// and a statement first seen in a failed write is prepared again when next used.
+TEST_P(ReservationTest, AFailureHeldBackEndsItsOwnWriteOnly) {
+    const std::string count = "SELECT COUNT(*) FROM pools WHERE name <> ?";
+    EXPECT_THROW(db_->Write([&](SqlSession& session) {
+        session.Send("INSERT INTO pools_misspelt (name) VALUES ('x')");
+        session.Run(count, {std::string("x")});
+    }),
+                 SqlError);
+    std::int64_t pools = -1;
+    db_->Write(
+        [&](SqlSession& session) { pools = session.Run(count, {std::string("x")}).at(0).Int(0); });
+    EXPECT_EQ(pools, 1);
+}
+
+// A stop that comes before the server's loop has begun (SIGTERM right at the start) is not lost.
+TEST_P(ReservationTest, AServerStoppedTheMomentItStartsStops) {
+    for (int i = 0; i < 20; ++i) {
+        StopServer();
+        StartServer();
+    }
+}
+
 TEST_P(ReservationTest, StationsReservingAtOnceNeverShareANumber) {
     std::vector<std::thread> stations;
     std::mutex mutex;
