@@ -13,12 +13,18 @@ struct ResultFree {
 };
 using Result = std::unique_ptr<PGresult, ResultFree>;
 
+// libpq's message without the line ends it comes with.
+std::string Trimmed(const char* message) {
+    std::string text = message != nullptr ? message : "";
+    while (!text.empty() && text.back() == '\n') {
+        text.pop_back();
+    }
+    return text;
+}
+
 // A failed command's error as the store tells them apart, by its SQLSTATE.
 SqlError Translated(const PGresult* result) {
-    std::string message = PQresultErrorMessage(result);
-    while (!message.empty() && message.back() == '\n') {
-        message.pop_back();
-    }
+    const std::string message = Trimmed(PQresultErrorMessage(result));
     const char* field = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     const std::string state = field != nullptr ? field : "";
     // 40P01 deadlock, 40001 serialisation failure: run again.
@@ -56,10 +62,7 @@ std::string Numbered(std::string_view sql) {
 PostgresSession::PostgresSession(const std::string& url) {
     connection_ = PQconnectdb(url.c_str());
     if (PQstatus(connection_) != CONNECTION_OK) {
-        std::string message = PQerrorMessage(connection_);
-        while (!message.empty() && message.back() == '\n') {
-            message.pop_back();
-        }
+        const std::string message = Trimmed(PQerrorMessage(connection_));
         PQfinish(connection_);
         throw SqlError(SqlFailure::Unreachable, "cannot connect to PostgreSQL: " + message);
     }
@@ -81,10 +84,7 @@ bool PostgresSession::Usable() const {
 }
 
 void PostgresSession::Broken(const char* doing) {
-    std::string message = PQerrorMessage(connection_);
-    while (!message.empty() && message.back() == '\n') {
-        message.pop_back();
-    }
+    const std::string message = Trimmed(PQerrorMessage(connection_));
     sent_.clear();
     inTransaction_ = false;
     // Dropped: the engine opens another connection in its place.
@@ -202,6 +202,9 @@ void PostgresSession::Begin(bool write) {
 }
 
 void PostgresSession::Commit() {
+    if (!inTransaction_ && sent_.empty()) {
+        return; // a read: each statement was answered as it ran
+    }
     if (inTransaction_) {
         Queue("COMMIT", {});
     }
